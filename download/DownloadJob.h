@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+// The kinds of map the server offers; the values are those stored in the settings file.
+enum class MapKind : int32_t { Carto = 0, Orto = 1, MDT = 2 };
+
+// Largest grid: ten tiles across and ten down.
+constexpr int kMaxTiles = 10;
+// Every tile is asked for, and stored, as an image of this many pixels on a side.
+constexpr int32_t kTilePixels = 400;
+// The northing typed by the user lacks these leading metres.
+constexpr int32_t kNorthingOffset = 4000000;
+
+// One cell of the 10 x 10 tile table. Its viewer controls belong to the windows.
+struct TileRequest {
+    bool fetched = false;
+    QString url;
+    QString fileName;
+
+    void reset() {
+        fetched = false;
+        url.clear();
+        fileName.clear();
+    }
+};
+
+// The parameters of a download run, as the main window holds them.
+struct DownloadJob {
+    // Indexed by column first and row second, both 1..10 through tile().
+    std::array<std::array<TileRequest, kMaxTiles>, kMaxTiles> tiles{};
+    MapKind kind = MapKind::Orto;
+    int32_t coveragePosition = 0;
+    int32_t easting = 0;
+    int32_t northingField = 0;
+    int32_t cornerEasting = 0;
+    int32_t cornerNorthingField = 0;
+    int32_t tileSize = 0;
+    int32_t tilesAcross = 0;
+    int32_t tilesDown = 0;
+    int32_t widthMetres = 0;
+    int32_t heightMetres = 0;
+    int32_t widthPixels = 0;
+    int32_t heightPixels = 0;
+    QString bmpName = QStringLiteral("Prueba");
+    QString folder;
+    QString requestPrefix;
+    bool saveOzi = false;
+    bool saveCompe = false;
+    bool saveBmp = true;
+    QString rowLetters = QStringLiteral("ABCDEFGHIJ");
+    bool deleteTiles = false;
+
+    TileRequest& tile(int column, int row) { return tiles.at(column - 1).at(row - 1); }
+    const TileRequest& tile(int column, int row) const {
+        return tiles.at(column - 1).at(row - 1);
+    }
+    void resetTiles();
+};
+
+// Ground rectangle of one tile: eastings and northing field values.
+struct TileRect {
+    int32_t xmin = 0;
+    int32_t ymin = 0;
+    int32_t xmax = 0;
+    int32_t ymax = 0;
+    bool operator==(const TileRect& o) const {
+        return xmin == o.xmin && ymin == o.ymin && xmax == o.xmax && ymax == o.ymax;
+    }
+};
+
+// Bounds of the tile in `column` (1 = west) and `row` (1 = north).
+TileRect TileBounds(const DownloadJob& job, int column, int row);
+
+// "A01" .. "J10": the row letter and the column in two digits.
+QString TileLabel(const DownloadJob& job, int column, int row);
+// The tile label followed by ".jpg".
+QString TileFileName(const DownloadJob& job, int column, int row);
+
+// The folder followed by the platform's separator, unless it already ends with one.
+QString PathPrefix(const QString& folder);
