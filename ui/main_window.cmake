@@ -1,0 +1,2 @@
+target_sources(morvel_ui PRIVATE
+)

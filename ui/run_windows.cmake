@@ -1,0 +1,6 @@
+target_sources(morvel_ui PRIVATE
+    ufElegirCarpeta.h
+    ufElegirCarpeta.cpp
+    ufMosaico.h
+    ufMosaico.cpp
+)
