@@ -1,6 +1,7 @@
 #include "download/DownloadJob.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 void DownloadJob::resetTiles() {
     for (auto& column : tiles) {
@@ -38,4 +39,12 @@ QString PathPrefix(const QString& folder) {
         return folder;
     }
     return folder + sep;
+}
+
+bool FolderExists(const QString& path) {
+    if (path.isEmpty()) {
+        return false;
+    }
+    const QFileInfo info(path);
+    return info.exists() && info.isDir();
 }

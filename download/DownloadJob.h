@@ -82,3 +82,7 @@ QString TileFileName(const DownloadJob& job, int column, int row);
 
 // The folder followed by the platform's separator, unless it already ends with one.
 QString PathPrefix(const QString& folder);
+
+// True exactly when the path names an existing folder; a missing path, a file or an
+// empty path give false.
+bool FolderExists(const QString& path);

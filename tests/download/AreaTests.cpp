@@ -3,6 +3,9 @@
 #include "download/MapKinds.h"
 #include "download/NumberFormat.h"
 
+#include <QDir>
+#include <QTemporaryFile>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -255,6 +258,16 @@ TEST(TileNames, LabelsAndFileNamesAndPrefix) {
     EXPECT_EQ(TileFileName(job, 10, 10), "J10.jpg");
     EXPECT_EQ(PathPrefix(QStringLiteral("/tmp/mapas")), "/tmp/mapas/");
     EXPECT_EQ(PathPrefix(QStringLiteral("/tmp/mapas/")), "/tmp/mapas/");
+}
+
+TEST(FolderExists, OnlyExistingFolders) {
+    const QString dir = QDir::tempPath();
+    EXPECT_TRUE(FolderExists(dir));
+    EXPECT_FALSE(FolderExists(QString()));
+    EXPECT_FALSE(FolderExists(dir + QStringLiteral("/morvel-no-such-folder-41")));
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    EXPECT_FALSE(FolderExists(file.fileName()));
 }
 
 TEST(GroupedNumber, GroupsOfThreeAlwaysWithLocaleSeparator) {
