@@ -1,0 +1,55 @@
+#include "geo/CalibrationFile.h"
+
+#include "download/DownloadJob.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+bool Fail(QString* error, const QString& reason) {
+    if (error != nullptr) {
+        *error = reason;
+    }
+    return false;
+}
+
+} // namespace
+
+bool SaveCalibrationFile(const QString& folder, const QString& fileName,
+                         const OverwritePrompt& prompt, OverwriteQuestion& question,
+                         const std::function<QByteArray()>& makeBytes, QString* error) {
+    // An empty folder would otherwise become the root of the file system.
+    if (folder.isEmpty()) {
+        return Fail(error, QStringLiteral("No se ha indicado la carpeta"));
+    }
+    if (!FolderExists(folder)) {
+        return Fail(
+            error, QStringLiteral("No existe la carpeta %1").arg(QDir::toNativeSeparators(folder)));
+    }
+    const QString fullName = PathPrefix(folder) + fileName;
+    const QString shownName = QDir::toNativeSeparators(fullName);
+    if (QFileInfo::exists(fullName) && !question.confirmOverwrite(prompt.caption, prompt.text)) {
+        return Fail(error,
+                    QStringLiteral("No se ha confirmado la sobreescritura de %1").arg(shownName));
+    }
+
+    const QByteArray bytes = makeBytes();
+    QSaveFile file(fullName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return Fail(error,
+                    QStringLiteral("No se puede crear %1: %2").arg(shownName, file.errorString()));
+    }
+    if (file.write(bytes) != bytes.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return Fail(error, QStringLiteral("Error al escribir %1: %2").arg(shownName, reason));
+    }
+    // The data reaches the disk here; a failure discards the temporary file.
+    if (!file.commit()) {
+        return Fail(error,
+                    QStringLiteral("Error al escribir %1: %2").arg(shownName, file.errorString()));
+    }
+    return true;
+}
