@@ -1,0 +1,61 @@
+#include "mosaic/MosaicBitmap.h"
+
+#include "download/MapKinds.h"
+
+#include <QRect>
+
+#include <cstring>
+
+QPoint MosaicBitmap::TileOrigin(int column, int row) {
+    return {(column - 1) * kTilePixels, (row - 1) * kTilePixels};
+}
+
+bool MosaicBitmap::create(int width, int height, QString* error) {
+    release();
+    if (width <= 0 || height <= 0) {
+        if (error) {
+            *error = QStringLiteral("tamaño de imagen no válido: %1 x %2").arg(width).arg(height);
+        }
+        return false;
+    }
+    m_image = QImage(width, height, QImage::Format_RGB888);
+    if (m_image.isNull()) {
+        if (error) {
+            *error =
+                QStringLiteral("no hay memoria para una imagen de %1 x %2").arg(width).arg(height);
+        }
+        return false;
+    }
+    m_image.fill(Qt::white);
+    return true;
+}
+
+bool MosaicBitmap::drawTile(const QImage& tile, int column, int row, QString* error) {
+    const auto fail = [error](const QString& why) {
+        if (error) {
+            *error = why;
+        }
+        return false;
+    };
+    if (m_image.isNull()) {
+        return fail(QStringLiteral("no hay imagen de unión"));
+    }
+    if (tile.isNull()) {
+        return fail(QStringLiteral("mosaico sin imagen"));
+    }
+    const QRect place(TileOrigin(column, row), tile.size());
+    if (!m_image.rect().contains(place)) {
+        return fail(QStringLiteral("el mosaico no cabe en la imagen de unión"));
+    }
+    const QImage rgb =
+        tile.format() == QImage::Format_RGB888 ? tile : tile.convertToFormat(QImage::Format_RGB888);
+    if (rgb.isNull()) {
+        return fail(QStringLiteral("no se pudo convertir el mosaico"));
+    }
+    const size_t rowBytes = static_cast<size_t>(rgb.width()) * 3;
+    for (int y = 0; y < rgb.height(); ++y) {
+        uchar* out = m_image.scanLine(place.y() + y) + static_cast<size_t>(place.x()) * 3;
+        std::memcpy(out, rgb.constScanLine(y), rowBytes);
+    }
+    return true;
+}
