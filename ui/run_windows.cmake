@@ -3,4 +3,8 @@ target_sources(morvel_ui PRIVATE
     ufElegirCarpeta.cpp
     ufMosaico.h
     ufMosaico.cpp
+    TileBoard.h
+    TileBoard.cpp
+    CentreOnScreen.h
+    CentreOnScreen.cpp
 )

@@ -1,0 +1,2 @@
+morvel_add_test(EventLogTests LIBS morvel_ui Qt6::Test SOURCES ui/EventLogTests.cpp)
+morvel_add_test(MosaicoViewerTests LIBS morvel_ui Qt6::Test SOURCES ui/MosaicoViewerTests.cpp)
