@@ -41,12 +41,13 @@ bool SaveCalibrationFile(const QString& folder, const QString& fileName,
         return Fail(error,
                     QStringLiteral("No se puede crear %1: %2").arg(shownName, file.errorString()));
     }
-    if (file.write(bytes) != bytes.size()) {
+    // Flushed here and checked: commit() would rename the temporary file into place
+    // even when the data still buffered could not be written.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return Fail(error, QStringLiteral("Error al escribir %1: %2").arg(shownName, reason));
     }
-    // The data reaches the disk here; a failure discards the temporary file.
     if (!file.commit()) {
         return Fail(error,
                     QStringLiteral("Error al escribir %1: %2").arg(shownName, file.errorString()));
