@@ -7,8 +7,6 @@
 
 #include <QDir>
 
-#include <memory>
-
 namespace {
 
 const QString kEol = QStringLiteral("\r\n");
@@ -19,11 +17,6 @@ constexpr int kOziPointLines = 30;
 // Decimals of the corner coordinates in the .map file and of the reals of the .imp file.
 constexpr int kDegreeDecimals = 6;
 constexpr int kImpDecimals = 8;
-
-// The International 1924 ellipsoid on the northern UTM grid, for the corners.
-std::unique_ptr<TElipsoide> MakeCornerConverter() {
-    return std::make_unique<TElipsoide>(6378388.0, 297.0, 500000.0, 0.0, 0.9996, 6, -177);
-}
 
 // The corner coordinates always come from zone 30, the only zone the program works in.
 constexpr int32_t kCornerZone = 30;
@@ -95,14 +88,14 @@ QByteArray OziExplorerMapBytes(const CalibrationPointList& points,
                      DecimalInteger(c.y);
     }
     {
-        // The converter keeps working state per conversion; it lives only for these lines.
-        const std::unique_ptr<TElipsoide> converter = MakeCornerConverter();
+        // The International 1924 ellipsoid on the northern UTM grid. It keeps working state
+        // per conversion, so it lives only for these four lines.
+        TElipsoide converter(6378388.0, 297.0, 500000.0, 0.0, 0.9996, 6, -177);
         for (int k = 1; k <= kCalibrationCornerCount; ++k) {
             const CalibrationPoint& c = corners[static_cast<std::size_t>(k - 1)];
             double latitude = 0.0;
             double longitude = 0.0;
-            converter->GeograficasDecimales(c.easting, c.northing, kCornerZone, latitude,
-                                            longitude);
+            converter.GeograficasDecimales(c.easting, c.northing, kCornerZone, latitude, longitude);
             lines << QStringLiteral("MMPLL,") + DecimalInteger(k) + u',' +
                          FixedDecimals(longitude, kDegreeDecimals) + u',' +
                          FixedDecimals(latitude, kDegreeDecimals);

@@ -24,7 +24,7 @@ TElipsoide::TElipsoide(double a, double inverseFlattening, double falseEasting,
 
 void TElipsoide::GeograficasDecimales(int32_t easting, int32_t northing, int32_t zone,
                                       double& latitude, double& longitude) {
-    Trabajo& w = w_;
+    WorkingValues& w = w_;
     w.eastingOffset = static_cast<double>(easting) - falseEasting_;
     w.northingOffset = static_cast<double>(northing) - falseNorthing_;
     const double ep = w.eastingOffset;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 // A latitude and a longitude in decimal degrees, positive north and east.
@@ -14,7 +15,7 @@ class TElipsoide {
 public:
     // Working values of the latest conversion, kept so that it can be inspected; every
     // conversion overwrites them. Angles in radians.
-    struct Trabajo {
+    struct WorkingValues {
         double eastingOffset = 0.0;  // E'
         double northingOffset = 0.0; // N'
         double meridianDistance = 0.0;
@@ -27,8 +28,8 @@ public:
         double x = 0.0;
         double secant = 0.0;
         double k = 0.0;
-        double latitudeTerms[4] = {};
-        double longitudeTerms[4] = {};
+        std::array<double, 4> latitudeTerms{};
+        std::array<double, 4> longitudeTerms{};
         double centralMeridian = 0.0;
     };
 
@@ -44,7 +45,7 @@ public:
     double G() const { return g_; }
     // Third flattening.
     double N() const { return n_; }
-    const Trabajo& trabajo() const { return w_; }
+    const WorkingValues& lastConversion() const { return w_; }
 
 private:
     // Set-up.
@@ -65,5 +66,5 @@ private:
     double n4_;
     double g_;
     // Working state of the latest conversion.
-    Trabajo w_;
+    WorkingValues w_;
 };

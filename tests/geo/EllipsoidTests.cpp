@@ -35,7 +35,7 @@ TEST(TElipsoide, MeanDegreeOfMeridianArc) {
 // is published with (tolerance half a unit of the last digit).
 struct Intermediate {
     const char* name;
-    std::function<double(const TElipsoide::Trabajo&)> value;
+    std::function<double(const TElipsoide::WorkingValues&)> value;
     double expected;
     double tolerance;
 };
@@ -63,7 +63,7 @@ TEST(TElipsoide, WorkedExampleIntermediateValues) {
         {"lambda0 (deg)", [](const auto& w) { return w.centralMeridian * kDeg; }, -3.0, 1e-12},
     };
     for (const Intermediate& row : table) {
-        EXPECT_NEAR(row.value(e.trabajo()), row.expected, row.tolerance) << row.name;
+        EXPECT_NEAR(row.value(e.lastConversion()), row.expected, row.tolerance) << row.name;
     }
     EXPECT_NEAR(p.latitude, 42.717035516, 5e-10);
     EXPECT_NEAR(p.longitude, -1.961965192, 5e-10);
@@ -100,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(TElipsoide, DefaultAreaCorner,
 TEST(TElipsoide, CentralMeridianGivesFootpointLatitude) {
     TElipsoide e = International1924();
     const GeoPoint p = Convert(e, 500000, 4730000, 30);
-    EXPECT_EQ(e.trabajo().x, 0.0);
-    EXPECT_DOUBLE_EQ(p.latitude, e.trabajo().footpointLatitude * kDeg);
+    EXPECT_EQ(e.lastConversion().x, 0.0);
+    EXPECT_DOUBLE_EQ(p.latitude, e.lastConversion().footpointLatitude * kDeg);
     EXPECT_NEAR(p.longitude, -3.0, 1e-12);
 }
 
