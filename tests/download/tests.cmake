@@ -1,2 +1,19 @@
 morvel_add_test(AreaTests LIBS morvel_download SOURCES download/AreaTests.cpp)
 morvel_add_test(MapRequestTests LIBS morvel_download SOURCES download/MapRequestTests.cpp)
+
+# The local map server the tests (of every area) and the fetch bench talk to.
+add_library(morvel_test_server STATIC
+    support/TestMapServer.h
+    support/TestMapServer.cpp
+)
+target_link_libraries(morvel_test_server PUBLIC morvel_map_http morvel_download)
+
+morvel_add_test(JpegCodecTests LIBS morvel_download
+    SOURCES download/JpegCodecTests.cpp download/JpegStructure.h download/JpegStructure.cpp)
+
+set(MORVEL_FETCH_TEST_SUPPORT download/FetchTestSupport.h download/JpegStructure.h
+    download/JpegStructure.cpp)
+morvel_add_test(FetchTests LIBS morvel_test_server Qt6::Test
+    SOURCES download/FetchTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})
+morvel_add_test(FirstRequestTests LIBS morvel_test_server Qt6::Test
+    SOURCES download/FirstRequestTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})

@@ -1,0 +1,129 @@
+#pragma once
+
+// What the fetcher tests share: a fetcher talking to a TestMapServer on 127.0.0.1, tile URLs
+// as the run builds them, and checks of the tile files written.
+
+#include "download/DownloadJob.h"
+#include "download/JpegCodec.h"
+#include "download/MapKinds.h"
+#include "download/UGatorade.h"
+#include "tests/download/JpegStructure.h"
+#include "tests/support/TestMapServer.h"
+#include "tools/MapHttpServer.h"
+
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+struct FetchResult {
+    bool ok = false;
+    QString reason;
+    int signalCount = 0;
+};
+
+class FetchFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A proxy from the environment must not sit between the test and its own server.
+        manager.setProxy(QNetworkProxy::NoProxy);
+        ASSERT_TRUE(server.listen());
+        ASSERT_TRUE(dir.isValid());
+        fetcher.setTransferTimeout(5000);
+    }
+
+    // The URL of a tile of the 2000 m cartography grid whose upper-left corner is
+    // 585000 / 730000, built as the run builds it.
+    QString tileUrl(int column, int row, MapKind kind = MapKind::Carto) const {
+        DownloadJob job;
+        job.kind = kind;
+        job.easting = 585000;
+        job.northingField = 730000;
+        job.tileSize = 2000;
+        job.requestPrefix = RequestPrefix(kind, server.baseUrl());
+        return BuildTileUrl(job, column, row);
+    }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    FetchResult fetch(const QString& url, const QString& tilePath) {
+        QSignalSpy spy(&fetcher, &TileFetcher::finished);
+        fetcher.FetchTile(url, tilePath, encoder);
+        FetchResult result;
+        if (!spy.wait(20000)) {
+            ADD_FAILURE() << "no answer from the fetcher";
+            return result;
+        }
+        // A second signal for the same call would show up on the next turns of the loop.
+        QCoreApplication::processEvents();
+        result.ok = spy.at(0).at(0).toBool();
+        result.reason = spy.at(0).at(1).toString();
+        result.signalCount = static_cast<int>(spy.count());
+        return result;
+    }
+
+    // The request numbers of the requests the server saw, in order; guid and npetic agree.
+    QList<int> requestNumbers() const {
+        QList<int> numbers;
+        for (const QString& target : server.requests()) {
+            const MapTileQuery q = ParseMapTileQuery(target.toLatin1());
+            EXPECT_EQ(q.guid, q.npetic) << target.toStdString();
+            numbers.append(q.guid);
+        }
+        return numbers;
+    }
+
+    static QList<int> Consecutive(int first, int count) {
+        QList<int> list;
+        for (int i = 0; i < count; ++i) {
+            list.append(first + i);
+        }
+        return list;
+    }
+
+    static QByteArray ReadAll(const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    static void WriteFile(const QString& file, const QByteArray& bytes) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    // The tile file is what the fetcher must write: 400 x 400, baseline, three components,
+    // quality 70's tables, painted in `colour`.
+    static void ExpectTileFile(const QString& file, const QColor& colour) {
+        const QByteArray bytes = ReadAll(file);
+        const JpegStructure s = ReadJpegStructure(bytes);
+        ASSERT_TRUE(s.valid) << file.toStdString();
+        EXPECT_EQ(s.frameMarker, 0xC0);
+        EXPECT_EQ(s.frameCount, 1);
+        EXPECT_EQ(s.components, 3);
+        EXPECT_EQ(s.width, 400);
+        EXPECT_EQ(s.height, 400);
+        EXPECT_EQ(s.quantTables.value(0), ExpectedQuantTable(70, false));
+        EXPECT_EQ(s.quantTables.value(1), ExpectedQuantTable(70, true));
+        QImage image;
+        QString error;
+        ASSERT_TRUE(DecodeJpegFile(file, &image, &error)) << error.toStdString();
+        ASSERT_EQ(image.size(), QSize(400, 400));
+        for (const QPoint p : {QPoint(0, 0), QPoint(200, 200), QPoint(399, 399)}) {
+            const QRgb rgb = image.pixel(p);
+            // Two JPEG generations of a plain fill stay within a few levels.
+            EXPECT_NEAR(qRed(rgb), colour.red(), 8);
+            EXPECT_NEAR(qGreen(rgb), colour.green(), 8);
+            EXPECT_NEAR(qBlue(rgb), colour.blue(), 8);
+        }
+    }
+
+    QNetworkAccessManager manager;
+    TestMapServer server;
+    QTemporaryDir dir;
+    JpegEncoder encoder;
+    TileFetcher fetcher{&manager};
+};

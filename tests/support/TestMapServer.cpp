@@ -1,0 +1,215 @@
+#include "tests/support/TestMapServer.h"
+
+#include "download/JpegCodec.h"
+#include "tools/MapHttpServer.h"
+
+#include <QImage>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kServerQuality = 90;
+// Hue steps per metre of Xmin and of Ymin. Chosen so that moving by any tile size the
+// program offers (100 m to 10 km) turns the hue by at least about 40 degrees.
+constexpr double kHuePerMetreX = 0.153285713;
+constexpr double kHuePerMetreY = 0.064434279;
+constexpr quint16 kHugeSide = 60000;
+
+// Puts `side` as height and width into the first start-of-frame segment.
+QByteArray WithFrameSize(QByteArray jpeg, quint16 side) {
+    qsizetype pos = 2; // after the start-of-image marker
+    while (pos + 9 < jpeg.size()) {
+        if (static_cast<uchar>(jpeg[pos]) != 0xFF) {
+            break;
+        }
+        const auto marker = static_cast<uchar>(jpeg[pos + 1]);
+        const int length =
+            (static_cast<uchar>(jpeg[pos + 2]) << 8) | static_cast<uchar>(jpeg[pos + 3]);
+        if (marker >= 0xC0 && marker <= 0xC2) {
+            for (int i = 0; i < 2; ++i) {
+                jpeg[pos + 5 + 2 * i] = static_cast<char>(side >> 8);
+                jpeg[pos + 6 + 2 * i] = static_cast<char>(side & 0xFF);
+            }
+            break;
+        }
+        pos += 2 + length;
+    }
+    return jpeg;
+}
+
+QByteArray HtmlErrorPage() {
+    return "<!DOCTYPE html>\n<html><head><title>Error</title></head>"
+           "<body><h1>Servicio no disponible</h1></body></html>\n";
+}
+
+} // namespace
+
+TestMapServer::TestMapServer(QObject* parent)
+    : QObject(parent), m_http(std::make_unique<MapHttpServer>(
+                           [this](HttpConnection& c, const HttpRequest& r) { handle(c, r); })),
+      m_encoder(std::make_unique<JpegEncoder>()) {}
+
+TestMapServer::~TestMapServer() = default;
+
+bool TestMapServer::listen() {
+    return m_http->listen(QHostAddress::LocalHost, 0);
+}
+
+QString TestMapServer::baseUrl() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_http->port());
+}
+
+QStringList TestMapServer::requests() const {
+    return m_requests;
+}
+
+void TestMapServer::setFault(int xmin, int ymin, Fault fault, int attempts) {
+    m_rules.insert({xmin, ymin}, Rule{fault, attempts});
+}
+
+void TestMapServer::setFaultForAll(Fault fault, int attempts) {
+    m_ruleForAll = Rule{fault, attempts};
+    m_remainingForAll.clear();
+}
+
+void TestMapServer::clearFaults() {
+    m_rules.clear();
+    m_ruleForAll = Rule{};
+    m_remainingForAll.clear();
+}
+
+void TestMapServer::setSlowPace(int pieces, int delayMs) {
+    m_slowPieces = pieces;
+    m_slowDelayMs = delayMs;
+}
+
+void TestMapServer::setOversizedBytes(qsizetype bytes) {
+    m_oversizedBytes = bytes;
+}
+
+QColor TestMapServer::TileColour(int xmin, int ymin) {
+    const double turns =
+        static_cast<double>(xmin) * kHuePerMetreX + static_cast<double>(ymin) * kHuePerMetreY;
+    const double hue = turns - std::floor(turns);
+    return QColor::fromHsvF(static_cast<float>(hue), 0.7f, 0.9f).toRgb();
+}
+
+QColor TestMapServer::FaultColour() {
+    return QColor(0, 0, 0);
+}
+
+QByteArray TestMapServer::plainJpeg(const QColor& colour, int width, int height, bool grey) {
+    const QString key =
+        QStringLiteral("%1,%2,%3,%4").arg(colour.rgb()).arg(width).arg(height).arg(grey);
+    const auto cached = m_cache.constFind(key);
+    if (cached != m_cache.constEnd()) {
+        return *cached;
+    }
+    QByteArray jpeg;
+    QString error;
+    if (grey) {
+        QImage image(width, height, QImage::Format_Grayscale8);
+        image.fill(qGray(colour.rgb()));
+        EncodeGreyJpeg(image, kServerQuality, &jpeg, &error);
+    } else {
+        QImage image(width, height, QImage::Format_RGB888);
+        image.fill(colour);
+        m_encoder->encode(image, kServerQuality, &jpeg, &error);
+    }
+    m_cache.insert(key, jpeg);
+    return jpeg;
+}
+
+QByteArray TestMapServer::tileJpeg(int xmin, int ymin, int width, int height) {
+    return plainJpeg(TileColour(xmin, ymin), width, height, false);
+}
+
+TestMapServer::Fault TestMapServer::takeFault(const TileKey& key) {
+    auto take = [](int* remaining) {
+        if (*remaining == 0) {
+            return false;
+        }
+        if (*remaining > 0) {
+            --*remaining;
+        }
+        return true;
+    };
+    const auto own = m_rules.find(key);
+    if (own != m_rules.end()) {
+        return take(&own->remaining) ? own->fault : Fault::None;
+    }
+    if (m_ruleForAll.fault == Fault::None) {
+        return Fault::None;
+    }
+    auto left = m_remainingForAll.find(key);
+    if (left == m_remainingForAll.end()) {
+        left = m_remainingForAll.insert(key, m_ruleForAll.remaining);
+    }
+    return take(&*left) ? m_ruleForAll.fault : Fault::None;
+}
+
+void TestMapServer::handle(HttpConnection& connection, const HttpRequest& request) {
+    const QString target = QString::fromLatin1(request.target);
+    m_requests.append(target);
+    emit requestArrived(target);
+    const MapTileQuery q = ParseMapTileQuery(request.target);
+    if (!q.valid) {
+        connection.respond(request.path() == kMapRequestPath ? 400 : 404, "text/html",
+                           HtmlErrorPage());
+        return;
+    }
+    answer(connection, request, q, takeFault({q.xminKey, q.yminKey}));
+}
+
+void TestMapServer::answer(HttpConnection& connection, const HttpRequest& request,
+                           const MapTileQuery& q, Fault fault) {
+    const QByteArray jpegType = "image/jpeg";
+    const int w = q.pixWidth;
+    const int h = q.pixHeight;
+    switch (fault) {
+    case Fault::None:
+        connection.respond(200, jpegType, tileJpeg(q.xminKey, q.yminKey, w, h));
+        return;
+    case Fault::Http500:
+    case Fault::Http404:
+        connection.respond(fault == Fault::Http500 ? 500 : 404, jpegType,
+                           plainJpeg(FaultColour(), w, h, false));
+        return;
+    case Fault::HtmlPage:
+        connection.respond(200, "text/html; charset=utf-8", HtmlErrorPage());
+        return;
+    case Fault::EmptyBody:
+        connection.respond(200, jpegType, QByteArray());
+        return;
+    case Fault::TruncatedJpeg: {
+        const QByteArray full = tileJpeg(q.xminKey, q.yminKey, w, h);
+        connection.respond(200, jpegType, full.left(full.size() / 2));
+        return;
+    }
+    case Fault::GreyJpeg:
+        connection.respond(200, jpegType, plainJpeg(TileColour(q.xminKey, q.yminKey), w, h, true));
+        return;
+    case Fault::HugeHeaderJpeg:
+        connection.respond(200, jpegType,
+                           WithFrameSize(tileJpeg(q.xminKey, q.yminKey, w, h), kHugeSide));
+        return;
+    case Fault::Stall:
+        connection.stall();
+        return;
+    case Fault::Reset:
+        connection.reset();
+        return;
+    case Fault::Slow:
+        connection.respondSlowly(200, jpegType, tileJpeg(q.xminKey, q.yminKey, w, h), m_slowPieces,
+                                 m_slowDelayMs);
+        return;
+    case Fault::Redirect:
+        connection.respond(302, "text/plain", "moved\n",
+                           {{"Location", baseUrl().toLatin1() + request.target}});
+        return;
+    case Fault::Oversized:
+        connection.respondUnsized(200, jpegType, QByteArray(m_oversizedBytes, '\x55'));
+        return;
+    }
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+// A map server for the tests, on 127.0.0.1 and the test's own event loop. It answers the
+// map request with a JPEG of a plain colour that names the tile, records every request,
+// and can be told to misbehave for chosen tiles.
+
+#include <QByteArray>
+#include <QColor>
+#include <QHash>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class HttpConnection;
+class JpegEncoder;
+class MapHttpServer;
+struct HttpRequest;
+struct MapTileQuery;
+
+class TestMapServer : public QObject {
+    Q_OBJECT
+public:
+    enum class Fault {
+        None,
+        Http500,        // error status; the body is a valid JPEG in FaultColour()
+        Http404,        // likewise
+        HtmlPage,       // 200 with an HTML error page
+        EmptyBody,      // 200 with no body
+        TruncatedJpeg,  // 200 with the first half of the tile's JPEG
+        GreyJpeg,       // 200 with a single-component JPEG of the tile's grey level
+        HugeHeaderJpeg, // 200 with the tile's JPEG claiming 60000 x 60000 px
+        Stall,          // reads the request and never answers
+        Reset,          // reads the request and resets the connection
+        Slow,           // the tile's JPEG in pieces, see setSlowPace()
+        Redirect,       // 302 to the very same URL (a loop while the fault lasts)
+        Oversized,      // 200 without Content-Length, far more bytes than a tile
+    };
+
+    explicit TestMapServer(QObject* parent = nullptr);
+    ~TestMapServer() override;
+
+    bool listen();                // 127.0.0.1 on a free port
+    QString baseUrl() const;      // "http://127.0.0.1:<port>", no trailing slash
+    QStringList requests() const; // path+query of every request, in arrival order
+
+    // A tile is known by the integer parts of its Xmin and Ymin. Its first `attempts`
+    // requests get the fault (-1: every request).
+    void setFault(int xmin, int ymin, Fault fault, int attempts = -1);
+    void setFaultForAll(Fault fault, int attempts = -1);
+    void clearFaults();
+    // Fault::Slow sends the JPEG in `pieces` parts, the first at once, the others `delayMs`
+    // apart.
+    void setSlowPace(int pieces, int delayMs);
+    // Size of the body Fault::Oversized sends.
+    void setOversizedBytes(qsizetype bytes);
+
+    // The colour the server paints a tile with (a plain fill, so that tests can find a tile
+    // in a joined image after JPEG re-encoding): derived from (xmin, ymin), well apart between
+    // neighbouring tiles.
+    static QColor TileColour(int xmin, int ymin);
+    // The colour of the JPEG carried by error answers: black, far from every tile colour.
+    static QColor FaultColour();
+
+    // The JPEG the server sends for a tile without fault.
+    QByteArray tileJpeg(int xmin, int ymin, int width = 400, int height = 400);
+
+signals:
+    void requestArrived(const QString& target);
+
+private:
+    struct Rule {
+        Fault fault = Fault::None;
+        int remaining = -1; // -1: for ever
+    };
+    using TileKey = QPair<int, int>;
+
+    void handle(HttpConnection& connection, const HttpRequest& request);
+    Fault takeFault(const TileKey& key);
+    void answer(HttpConnection& connection, const HttpRequest& request, const MapTileQuery& q,
+                Fault fault);
+    QByteArray plainJpeg(const QColor& colour, int width, int height, bool grey);
+
+    std::unique_ptr<MapHttpServer> m_http;
+    std::unique_ptr<JpegEncoder> m_encoder;
+    QStringList m_requests;
+    QHash<TileKey, Rule> m_rules;
+    Rule m_ruleForAll;
+    QHash<TileKey, int> m_remainingForAll; // per tile, from m_ruleForAll
+    QHash<QString, QByteArray> m_cache;
+    int m_slowPieces = 8;
+    int m_slowDelayMs = 50;
+    qsizetype m_oversizedBytes = 2 * 1024 * 1024;
+};

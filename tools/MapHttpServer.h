@@ -1,0 +1,113 @@
+#pragma once
+
+// A very small HTTP/1.1 server for the map endpoint, shared by the demo map server and
+// the tests' map server. It is meant for loopback use only: it parses GET requests,
+// keeps connections alive, and lets its handler answer at once, slowly, never, or by
+// resetting the connection.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+// The path of the map request, before its query.
+inline constexpr char kMapRequestPath[] = "/navegar/asp/mime.aspx";
+
+struct HttpRequest {
+    QByteArray method;
+    QByteArray target; // path and query exactly as sent
+    QByteArray version;
+    QList<QPair<QByteArray, QByteArray>> headers; // names in lower case
+
+    QByteArray path() const;
+    QByteArray header(const QByteArray& lowerCaseName) const;
+};
+
+// The parameters of a map request, as far as they could be read.
+struct MapTileQuery {
+    bool valid = false; // the map path with numeric TIPO, Xmin, Ymin, Xmax and Ymax
+    int tipo = -1;
+    int guid = -1;
+    int npetic = -1;
+    double xmin = 0;
+    double ymin = 0;
+    double xmax = 0;
+    double ymax = 0;
+    // The integer parts of Xmin and Ymin as sent, which name a tile.
+    int xminKey = 0;
+    int yminKey = 0;
+    int pixWidth = 400;
+    int pixHeight = 400;
+};
+
+// Reads a request target such as "/navegar/asp/mime.aspx?TIPO=6&guid=1&...". Image sizes
+// outside 1..4000 are taken as 400.
+MapTileQuery ParseMapTileQuery(const QByteArray& target);
+
+// One client connection. The handler answers each request exactly once through one of
+// the answering calls; requests that arrive on the same connection meanwhile wait.
+class HttpConnection : public QObject {
+    Q_OBJECT
+public:
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
+
+    HttpConnection(QTcpSocket* socket, QObject* parent);
+
+    void respond(int status, const QByteArray& contentType, const QByteArray& body,
+                 const Headers& extra = {});
+    // Sends the headers with the first of `pieces` parts of the body, then the others
+    // `delayMs` apart.
+    void respondSlowly(int status, const QByteArray& contentType, const QByteArray& body,
+                       int pieces, int delayMs);
+    // No Content-Length: the body ends when the connection is closed.
+    void respondUnsized(int status, const QByteArray& contentType, const QByteArray& body);
+    // Never answers; the connection stays open until the client gives up.
+    void stall();
+    // Drops the connection with a TCP reset.
+    void reset();
+
+signals:
+    void requestReceived(HttpConnection* connection, const HttpRequest& request);
+
+private:
+    void onReadyRead();
+    void processBuffer();
+    void finishResponse();
+    void sendPiece(QByteArray rest, int piecesLeft, int delayMs);
+    QByteArray statusAndHeaders(int status, const QByteArray& contentType, qint64 length,
+                                const Headers& extra) const;
+
+    QPointer<QTcpSocket> m_socket;
+    QByteArray m_buffer;
+    bool m_busy = false;       // a request is waiting for its answer
+    bool m_closeAfter = false; // the client asked to close, or spoke HTTP/1.0
+};
+
+class MapHttpServer : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<void(HttpConnection& connection, const HttpRequest& request)>;
+
+    explicit MapHttpServer(Handler handler, QObject* parent = nullptr);
+
+    bool listen(const QHostAddress& address, quint16 port = 0);
+    quint16 port() const;
+    QString errorString() const;
+
+private:
+    void onNewConnection();
+
+    Handler m_handler;
+    QTcpServer* m_server;
+};
+
+// The reason phrase of the status codes these servers send.
+QByteArray HttpReasonPhrase(int status);
