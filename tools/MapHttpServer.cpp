@@ -102,9 +102,11 @@ MapTileQuery ParseMapTileQuery(const QByteArray& target) {
         } else if (key == "npetic") {
             ParseInt(value, &q.npetic);
         } else if (key == "Xmin") {
-            haveXmin = ParseDouble(value, &q.xmin) && ParseIntegerPart(value, &q.xminKey);
+            haveXmin = ParseDouble(value, &q.xmin);
+            ParseIntegerPart(value, &q.xminKey);
         } else if (key == "Ymin") {
-            haveYmin = ParseDouble(value, &q.ymin) && ParseIntegerPart(value, &q.yminKey);
+            haveYmin = ParseDouble(value, &q.ymin);
+            ParseIntegerPart(value, &q.yminKey);
         } else if (key == "Xmax") {
             haveXmax = ParseDouble(value, &q.xmax);
         } else if (key == "Ymax") {

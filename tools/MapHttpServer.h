@@ -41,7 +41,8 @@ struct MapTileQuery {
     double ymin = 0;
     double xmax = 0;
     double ymax = 0;
-    // The integer parts of Xmin and Ymin as sent, which name a tile.
+    // The integer parts of Xmin and Ymin as sent, which name a tile (0 when they are not
+    // plain integers).
     int xminKey = 0;
     int yminKey = 0;
     int pixWidth = 400;
