@@ -161,6 +161,10 @@ void TileFetcher::runStep() {
 }
 
 void TileFetcher::startAttempt() {
+    if (!m_manager) {
+        complete(false, QStringLiteral("error de red: no hay gestor de red"));
+        return;
+    }
     ++m_attempt;
     const int32_t number = NextRequestNumber();
     QNetworkRequest request(QUrl(NumberedRequestUrl(m_url, number)));
@@ -241,6 +245,9 @@ void TileFetcher::cut(const QString& reason) {
 void TileFetcher::onStalled() {
     if (m_reply) {
         cut(TimeoutReason(m_transferTimeoutMs));
+    } else {
+        // The reply went away without finishing (its manager was deleted).
+        attemptFailed(TimeoutReason(m_transferTimeoutMs));
     }
 }
 

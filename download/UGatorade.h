@@ -79,7 +79,7 @@ private:
     void complete(bool ok, const QString& reason);
     void dropReply();
 
-    QNetworkAccessManager* m_manager;
+    QPointer<QNetworkAccessManager> m_manager;
     int m_transferTimeoutMs = kTransferTimeoutMs;
     qint64 m_maxAnswerBytes = kMaxAnswerBytes;
 

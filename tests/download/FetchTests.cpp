@@ -52,6 +52,40 @@ TEST(TileFetcherReasons, TimeoutNamesTheWaitingTime) {
     EXPECT_EQ(TileFetcher::TimeoutReason(150), QStringLiteral("sin respuesta en 150 ms"));
 }
 
+int ColourDistance(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+           std::abs(a.blue() - b.blue());
+}
+
+TEST(TestMapServerColours, NeighbouringTilesAreFarApart) {
+    // Other tests find tiles in joined images by colour: every pair of neighbours of every
+    // coverage the program offers must differ clearly, and no tile may look like the black
+    // of an error answer.
+    for (const auto& kindCoverages : kCoverageTable) {
+        for (const Coverage& coverage : kindCoverages) {
+            const int s = coverage.metres;
+            for (int corner = 0; corner < 12; ++corner) {
+                const int e0 = 537000 + corner * 12731;
+                const int n0 = 800000 - corner * 13337;
+                for (int i = 0; i < 10; ++i) {
+                    for (int j = 0; j < 10; ++j) {
+                        const QColor c = TestMapServer::TileColour(e0 + j * s, n0 - i * s);
+                        EXPECT_GE(ColourDistance(
+                                      c, TestMapServer::TileColour(e0 + (j + 1) * s, n0 - i * s)),
+                                  90)
+                            << "coverage " << s << " east of " << e0 + j * s;
+                        EXPECT_GE(ColourDistance(
+                                      c, TestMapServer::TileColour(e0 + j * s, n0 - (i + 1) * s)),
+                                  90)
+                            << "coverage " << s << " south of " << n0 - i * s;
+                        EXPECT_GE(ColourDistance(c, TestMapServer::FaultColour()), 200);
+                    }
+                }
+            }
+        }
+    }
+}
+
 using TileFetcherTest = FetchFixture;
 
 TEST_F(TileFetcherTest, NumbersContinueAcrossTilesAndTheQueryIsExact) {
@@ -356,6 +390,21 @@ TEST_F(TileFetcherTest, TheNextFetchMayStartFromTheFinishedSignal) {
         ExpectTileFile(path(QStringLiteral("A0%1.jpg").arg(column)),
                        TestMapServer::TileColour(585000 + (column - 1) * 2000, kY1));
     }
+}
+
+TEST_F(TileFetcherTest, LosingTheNetworkManagerMidAttemptEndsTheFetch) {
+    server.setFault(kX1, kY1, Fault::Stall);
+    auto* own = new QNetworkAccessManager;
+    own->setProxy(QNetworkProxy::NoProxy);
+    TileFetcher orphan(own);
+    orphan.setTransferTimeout(100);
+    QSignalSpy spy(&orphan, &TileFetcher::finished);
+    orphan.FetchTile(tileUrl(1, 1), path(QStringLiteral("A01.jpg")), encoder);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 5000);
+    delete own;
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_FALSE(spy.at(0).at(0).toBool());
+    EXPECT_FALSE(orphan.isBusy());
 }
 
 TEST_F(TileFetcherTest, DestroyingTheFetcherMidAttemptIsSafe) {
