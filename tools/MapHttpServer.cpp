@@ -1,6 +1,7 @@
 #include "tools/MapHttpServer.h"
 
 #include <QMetaObject>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -284,20 +285,34 @@ void HttpConnection::finishResponse() {
 }
 
 MapHttpServer::MapHttpServer(Handler handler, QObject* parent)
-    : QObject(parent), m_handler(std::move(handler)), m_server(new QTcpServer(this)) {
-    connect(m_server, &QTcpServer::newConnection, this, &MapHttpServer::onNewConnection);
+    : QObject(parent), m_handler(std::move(handler)) {}
+
+void MapHttpServer::setTlsConfiguration(const QSslConfiguration& tls) {
+    m_tls = tls;
 }
 
 bool MapHttpServer::listen(const QHostAddress& address, quint16 port) {
+    if (!m_server) {
+        if (m_tls) {
+            auto* tlsServer = new QSslServer(this);
+            tlsServer->setSslConfiguration(*m_tls);
+            m_server = tlsServer;
+        } else {
+            m_server = new QTcpServer(this);
+        }
+        // Emitted once a connection is ready, which for https means after the handshake.
+        connect(m_server, &QTcpServer::pendingConnectionAvailable, this,
+                &MapHttpServer::onNewConnection);
+    }
     return m_server->listen(address, port);
 }
 
 quint16 MapHttpServer::port() const {
-    return m_server->serverPort();
+    return m_server ? m_server->serverPort() : 0;
 }
 
 QString MapHttpServer::errorString() const {
-    return m_server->errorString();
+    return m_server ? m_server->errorString() : QString();
 }
 
 void MapHttpServer::onNewConnection() {

@@ -11,9 +11,11 @@
 #include <QObject>
 #include <QPair>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QTcpServer;
 class QTcpSocket;
@@ -99,6 +101,8 @@ public:
 
     explicit MapHttpServer(Handler handler, QObject* parent = nullptr);
 
+    // Before listen(): serve https with this certificate and key instead of plain http.
+    void setTlsConfiguration(const QSslConfiguration& tls);
     bool listen(const QHostAddress& address, quint16 port = 0);
     quint16 port() const;
     QString errorString() const;
@@ -107,7 +111,8 @@ private:
     void onNewConnection();
 
     Handler m_handler;
-    QTcpServer* m_server;
+    std::optional<QSslConfiguration> m_tls;
+    QTcpServer* m_server = nullptr;
 };
 
 // The reason phrase of the status codes these servers send.

@@ -18,3 +18,5 @@ morvel_add_test(FetchTests LIBS morvel_test_server Qt6::Test
 morvel_add_test(FirstRequestTests LIBS morvel_test_server Qt6::Test
     SOURCES download/FirstRequestTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})
 morvel_add_test(DemoMapTests LIBS morvel_demo_map Qt6::Test SOURCES download/DemoMapTests.cpp)
+morvel_add_test(TlsFetchTests LIBS morvel_test_server Qt6::Test
+    SOURCES download/TlsFetchTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})

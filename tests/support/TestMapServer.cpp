@@ -56,8 +56,18 @@ bool TestMapServer::listen() {
     return m_http->listen(QHostAddress::LocalHost, 0);
 }
 
+bool TestMapServer::listen(const QSslConfiguration& tls) {
+    m_scheme = QStringLiteral("https");
+    m_http->setTlsConfiguration(tls);
+    return listen();
+}
+
 QString TestMapServer::baseUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_http->port());
+    return QStringLiteral("%1://127.0.0.1:%2").arg(m_scheme).arg(m_http->port());
+}
+
+void TestMapServer::setRedirectBase(const QString& base) {
+    m_redirectBase = base;
 }
 
 QStringList TestMapServer::requests() const {
@@ -205,8 +215,10 @@ void TestMapServer::answer(HttpConnection& connection, const HttpRequest& reques
                                  m_slowDelayMs);
         return;
     case Fault::Redirect:
-        connection.respond(302, "text/plain", "moved\n",
-                           {{"Location", baseUrl().toLatin1() + request.target}});
+        connection.respond(
+            302, "text/plain", "moved\n",
+            {{"Location", (m_redirectBase.isEmpty() ? baseUrl() : m_redirectBase).toLatin1() +
+                              request.target}});
         return;
     case Fault::Oversized:
         connection.respondUnsized(200, jpegType, QByteArray(m_oversizedBytes, '\x55'));

@@ -17,6 +17,7 @@
 class HttpConnection;
 class JpegEncoder;
 class MapHttpServer;
+class QSslConfiguration;
 struct HttpRequest;
 struct MapTileQuery;
 
@@ -42,9 +43,10 @@ public:
     explicit TestMapServer(QObject* parent = nullptr);
     ~TestMapServer() override;
 
-    bool listen();                // 127.0.0.1 on a free port
-    QString baseUrl() const;      // "http://127.0.0.1:<port>", no trailing slash
-    QStringList requests() const; // path+query of every request, in arrival order
+    bool listen();                             // 127.0.0.1 on a free port
+    bool listen(const QSslConfiguration& tls); // the same over https
+    QString baseUrl() const;                   // "http://127.0.0.1:<port>", no trailing slash
+    QStringList requests() const;              // path+query of every request, in arrival order
 
     // A tile is known by the integer parts of its Xmin and Ymin. Its first `attempts`
     // requests get the fault (-1: every request).
@@ -54,6 +56,8 @@ public:
     // Fault::Slow sends the JPEG in `pieces` parts, the first at once, the others `delayMs`
     // apart.
     void setSlowPace(int pieces, int delayMs);
+    // Where Fault::Redirect points: this server's own base unless set.
+    void setRedirectBase(const QString& base);
     // Size of the body Fault::Oversized sends.
     void setOversizedBytes(qsizetype bytes);
 
@@ -93,4 +97,6 @@ private:
     int m_slowPieces = 8;
     int m_slowDelayMs = 50;
     qsizetype m_oversizedBytes = 2 * 1024 * 1024;
+    QString m_scheme = QStringLiteral("http");
+    QString m_redirectBase;
 };
