@@ -1,0 +1,62 @@
+#include "ui/Settings.h"
+
+#include <QDir>
+
+namespace {
+
+constexpr char kMosaicos[] = "Mosaicos";
+constexpr char kAplicacion[] = "Aplicacion";
+constexpr char kCalibracion[] = "Calibracion";
+
+// Out-of-range numbers fall back to 0, not to the default.
+int ReadRanged(const IniFile& ini, const char* key, int fallback, int highest) {
+    const int64_t value = ini.readInteger(kMosaicos, key, fallback);
+    return value < 0 || value > highest ? 0 : static_cast<int>(value);
+}
+
+} // namespace
+
+QString SettingsPath() {
+#ifdef Q_OS_WIN
+    return QStringLiteral(".\\Morvel.ini");
+#else
+    return QStringLiteral("./Morvel.ini");
+#endif
+}
+
+StoredSettings ReadSettings(const IniFile& ini) {
+    StoredSettings s;
+    s.coveragePosition = ReadRanged(ini, "Cobertura", 0, 4);
+    s.tilesDownPosition = ReadRanged(ini, "MosaicosAlto", 4, 9);
+    s.tilesAcrossPosition = ReadRanged(ini, "MosaicosAncho", 4, 9);
+    s.eastingText = ini.readString(kMosaicos, "UTMSupIzqX", s.eastingText);
+    s.northingText = ini.readString(kMosaicos, "UTMSupIzqY", s.northingText);
+    s.folder =
+        ini.readString(kAplicacion, "Carpeta", QDir::toNativeSeparators(QDir::currentPath()));
+    s.bmpName = ini.readString(kAplicacion, "Fichero", s.bmpName);
+    s.deleteTiles = ini.readFlag(kMosaicos, "BorrarMosaico", false);
+    s.saveBmp = ini.readFlag(kAplicacion, "GrabarBMP", true);
+    s.kind = static_cast<MapKind>(ReadRanged(ini, "TipoMosaico", 1, 2));
+    s.saveOzi = ini.readFlag(kCalibracion, "OziExplorer", false);
+    s.saveCompe = ini.readFlag(kCalibracion, "CompeGPS", false);
+    s.server = ini.value(kAplicacion, "Servidor");
+    return s;
+}
+
+void WriteSettings(IniFile& ini, const StoredSettings& s) {
+    ini.writeInteger(kMosaicos, "Cobertura", s.coveragePosition);
+    ini.writeInteger(kMosaicos, "MosaicosAlto", s.tilesDownPosition);
+    ini.writeInteger(kMosaicos, "MosaicosAncho", s.tilesAcrossPosition);
+    ini.writeString(kMosaicos, "UTMSupIzqX", s.eastingText);
+    ini.writeString(kMosaicos, "UTMSupIzqY", s.northingText);
+    ini.writeString(kAplicacion, "Carpeta", s.folder);
+    ini.writeString(kAplicacion, "Fichero", s.bmpName);
+    ini.writeFlag(kMosaicos, "BorrarMosaico", s.deleteTiles);
+    ini.writeFlag(kAplicacion, "GrabarBMP", s.saveBmp);
+    ini.writeInteger(kMosaicos, "TipoMosaico", static_cast<int>(s.kind));
+    ini.writeFlag(kCalibracion, "OziExplorer", s.saveOzi);
+    ini.writeFlag(kCalibracion, "CompeGPS", s.saveCompe);
+    if (s.server) {
+        ini.writeString(kAplicacion, "Servidor", *s.server);
+    }
+}

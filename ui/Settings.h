@@ -1,0 +1,37 @@
+#pragma once
+
+#include "download/DownloadJob.h"
+#include "ui/IniFile.h"
+
+#include <QString>
+
+#include <optional>
+
+// Where the settings live: a file in the process's current directory at each access.
+QString SettingsPath();
+
+// What the settings file keeps from one use of the program to the next, as read (with
+// defaults and range rules applied) or as to be written.
+struct StoredSettings {
+    int coveragePosition = 0;                        // "Cobertura", 0..4
+    int tilesDownPosition = 4;                       // "MosaicosAlto": tiles down minus 1, 0..9
+    int tilesAcrossPosition = 4;                     // "MosaicosAncho": tiles across minus 1, 0..9
+    QString eastingText = QStringLiteral("585000");  // "UTMSupIzqX"
+    QString northingText = QStringLiteral("730000"); // "UTMSupIzqY", northing less 4,000,000
+    QString folder;                                  // "Carpeta"
+    QString bmpName = QStringLiteral("Prueba");      // "Fichero"
+    bool deleteTiles = false;                        // "BorrarMosaico"
+    bool saveBmp = true;                             // "GrabarBMP"
+    MapKind kind = MapKind::Orto;                    // "TipoMosaico"
+    bool saveOzi = false;                            // "OziExplorer"
+    bool saveCompe = false;                          // "CompeGPS"
+    // "Servidor": another map server than the built-in one; written back only when the
+    // file had it.
+    std::optional<QString> server;
+};
+
+// Reads every key with its default; a missing "Carpeta" gives the current directory.
+StoredSettings ReadSettings(const IniFile& ini);
+
+// Writes the twelve keys in their order, then "Servidor" when there is one.
+void WriteSettings(IniFile& ini, const StoredSettings& settings);
