@@ -1,2 +1,20 @@
 target_sources(morvel_ui PRIVATE
+    Dialogs.h
+    Dialogs.cpp
+    IniFile.h
+    IniFile.cpp
+    Settings.h
+    Settings.cpp
+    CornerEdit.h
+    CornerEdit.cpp
+    WindowFont.h
+    WindowFont.cpp
+    WindowState.h
+    ProgramPicture.h
+    ProgramPicture.cpp
+    AcercaDe.h
+    AcercaDe.cpp
+    fPruncipal.h
+    fPruncipal.cpp
+    fPruncipalLayout.cpp
 )

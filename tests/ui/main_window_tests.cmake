@@ -1,0 +1,11 @@
+add_library(morvel_ui_test_support STATIC ui/UiTestSupport.h ui/UiTestSupport.cpp)
+target_link_libraries(morvel_ui_test_support PUBLIC morvel_ui morvel_test_main Qt6::Test)
+
+morvel_add_test(SettingsFileTests LIBS morvel_ui morvel_ui_test_support
+    SOURCES ui/SettingsFileTests.cpp)
+morvel_add_test(CornerEditTests LIBS morvel_ui morvel_ui_test_support
+    SOURCES ui/CornerEditTests.cpp)
+morvel_add_test(MainWindowTests LIBS morvel_ui morvel_ui_test_support
+    SOURCES ui/MainWindowTests.cpp)
+morvel_add_test(DialogsTests LIBS morvel_ui morvel_ui_test_support
+    SOURCES ui/DialogsTests.cpp)

@@ -1,0 +1,488 @@
+#include "ui/fPruncipal.h"
+
+#include "download/AreaRecalc.h"
+#include "download/MapKinds.h"
+#include "download/NumberFormat.h"
+#include "ui/AcercaDe.h"
+#include "ui/CornerEdit.h"
+#include "ui/Dialogs.h"
+#include "ui/IniFile.h"
+#include "ui/Settings.h"
+#include "ui/ufElegirCarpeta.h"
+#include "ui/ufMosaico.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include <array>
+
+namespace {
+
+constexpr char kCaption[] = "Morvel 1.0.4";
+constexpr char kFolderPrompt[] = "Seleccione carpeta destino del mosaico";
+constexpr char kIncompleteEntry[] = "Invalid input value.  Use escape key to abandon changes";
+constexpr char kUnwritable[] = "Unable to write to %1";
+constexpr char kRowLetters[] = "ABCDEFGHIJ";
+// Height the controls need between the menu and the status bar.
+constexpr int kClientWidth = 660;
+constexpr int kClientHeight = 356;
+// Group captions sit on the frame's top line, so that the controls' places inside a
+// group are measured from the group's top edge as the layout gives them.
+constexpr char kGroupStyle[] =
+    "QGroupBox { border: 2px groove palette(mid); border-radius: 0px; margin-top: 6px; }"
+    "QGroupBox::title { subcontrol-origin: border; subcontrol-position: top left;"
+    " left: 6px; top: -7px; padding: 0px 2px; }";
+
+// Which controls each state enables.
+enum class Enable : uint8_t { Off, On, Keep };
+struct StateRow {
+    Enable descargar, lists, salir, mosaico, sucesos, nueva, ver;
+};
+constexpr std::array<StateRow, 4> kStateTable{{
+    /* Ready */ {Enable::On, Enable::On, Enable::On, Enable::Off, Enable::Off, Enable::Off,
+                 Enable::Off},
+    /* Running */
+    {Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Keep},
+    /* Finished */
+    {Enable::Off, Enable::Off, Enable::On, Enable::On, Enable::On, Enable::On, Enable::On},
+    /* ReadyAgain */
+    {Enable::On, Enable::On, Enable::On, Enable::Off, Enable::Off, Enable::Off, Enable::On},
+}};
+
+template <typename Control> void Apply(Control* control, Enable enable) {
+    if (enable != Enable::Keep) {
+        control->setEnabled(enable == Enable::On);
+    }
+}
+
+// Position of the list's selected item; a typed text that names no item selects none.
+int ListPosition(const QComboBox* box) {
+    const QString text = box->currentText();
+    const int index = box->currentIndex();
+    if (index >= 0 && box->itemText(index) == text) {
+        return index;
+    }
+    return box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+void SelectQuietly(QComboBox* box, int position) {
+    const QSignalBlocker blocker(box);
+    box->setCurrentIndex(position);
+}
+
+} // namespace
+
+TfPrincipal::TfPrincipal(Dialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent), ownDialogs_(dialogs ? nullptr : std::make_unique<Dialogs>()),
+      dialogs_(dialogs ? dialogs : ownDialogs_.get()) {
+    setObjectName(QStringLiteral("fPrincipal"));
+    setWindowTitle(QLatin1String(kCaption));
+    setStyleSheet(QLatin1String(kGroupStyle));
+    buildControls();
+    buildMenu();
+    setUpTabOrder();
+    connectHandlers();
+    resize(kClientWidth,
+           menuBar()->sizeHint().height() + kClientHeight + statusBar()->sizeHint().height());
+    if (const QScreen* s = screen()) {
+        move(s->availableGeometry().center() - rect().center());
+    }
+    FormCreate();
+    meUTMx->setFocus();
+}
+
+TfPrincipal::~TfPrincipal() = default;
+
+void TfPrincipal::connectHandlers() {
+    connect(meUTMx, &CornerEdit::exited, this, &TfPrincipal::meUTMxExit);
+    connect(meUTMy, &CornerEdit::exited, this, &TfPrincipal::meUTMyExit);
+    connect(meUTMx, &CornerEdit::exitRefused, this, &TfPrincipal::showCornerError);
+    connect(meUTMy, &CornerEdit::exitRefused, this, &TfPrincipal::showCornerError);
+    connect(cbCobertura, &QComboBox::currentTextChanged, this, &TfPrincipal::cbCoberturaChange);
+    connect(cbAncho, &QComboBox::currentTextChanged, this, &TfPrincipal::cbAnchoChange);
+    connect(cbAlto, &QComboBox::currentTextChanged, this, &TfPrincipal::cbAltoChange);
+    const auto whenTicked = [this](QRadioButton* button, void (TfPrincipal::*handler)()) {
+        connect(button, &QRadioButton::toggled, this, [this, handler](bool ticked) {
+            if (ticked && !loadingKind_) {
+                (this->*handler)();
+            }
+        });
+    };
+    // Only the ticked map-kind button is a tab stop; the arrow keys move within the group.
+    for (QRadioButton* button : {rbCarto, rbOrto, rbMDT}) {
+        const auto followTick = [button](bool ticked) {
+            button->setFocusPolicy(ticked ? Qt::StrongFocus : Qt::ClickFocus);
+        };
+        followTick(button->isChecked());
+        connect(button, &QRadioButton::toggled, button, followTick);
+    }
+    whenTicked(rbCarto, &TfPrincipal::rbCartoClick);
+    whenTicked(rbOrto, &TfPrincipal::rbOrtoClick);
+    whenTicked(rbMDT, &TfPrincipal::rbMDTClick);
+    connect(eNombreFichero, &QLineEdit::textChanged, this, &TfPrincipal::eNombreFicheroChange);
+    connect(eCarpeta, &QLineEdit::editingFinished, this, &TfPrincipal::eCarpetaExit);
+
+    connect(cbGrabarBMP, &QCheckBox::toggled, this, &TfPrincipal::cbGrabarBMPClick);
+    connect(cbBorrarMosaico, &QCheckBox::toggled, this, &TfPrincipal::cbBorrarMosaicoClick);
+    connect(cbOzi, &QCheckBox::toggled, this, &TfPrincipal::cbOziClick);
+    connect(cbCompe, &QCheckBox::toggled, this, &TfPrincipal::cbCompeClick);
+    connect(GrabarBMP1, &QAction::triggered, this, &TfPrincipal::GrabarBMP1Click);
+    connect(BorraFicheros, &QAction::triggered, this, &TfPrincipal::BorraFicherosClick);
+    connect(OziExplorer1, &QAction::triggered, this, &TfPrincipal::OziExplorer1Click);
+    connect(CompeGPS1, &QAction::triggered, this, &TfPrincipal::CompeGPS1Click);
+
+    connect(sbCarpeta, &QToolButton::clicked, this, &TfPrincipal::sbCarpetaClick);
+    connect(btnDescargar, &QPushButton::clicked, this, &TfPrincipal::btnDescargarClick);
+    connect(btnMosaico, &QPushButton::clicked, this, &TfPrincipal::btnMosaicoClick);
+    connect(btnSucesos, &QPushButton::clicked, this, &TfPrincipal::btnSucesosClick);
+    connect(btnNueva, &QPushButton::clicked, this, &TfPrincipal::btnNuevaClick);
+    connect(btnSalir, &QPushButton::clicked, this, &QWidget::close);
+    connect(Salir1, &QAction::triggered, this, &QWidget::close);
+    connect(Ver1, &QAction::triggered, this, &TfPrincipal::Ver1Click);
+    connect(Ayuda1, &QAction::triggered, this, &TfPrincipal::Ayuda1Click);
+}
+
+void TfPrincipal::attachWindows(TfElegirCarpeta* log, TfMosaico* viewer, TAboutBox* about) {
+    logWindow_ = log;
+    viewerWindow_ = viewer;
+    aboutBox_ = about;
+}
+
+TfElegirCarpeta* TfPrincipal::logWindow() const {
+    return logWindow_;
+}
+
+TfMosaico* TfPrincipal::viewerWindow() const {
+    return viewerWindow_;
+}
+
+QString TfPrincipal::serverBase() const {
+    if (server_) {
+        QString base = server_->trimmed();
+        while (base.endsWith(u'/')) {
+            base.chop(1);
+        }
+        if (!base.isEmpty()) {
+            return base;
+        }
+    }
+    return MapServerBase();
+}
+
+void TfPrincipal::ApplyState(WindowState state) {
+    state_ = state;
+    const StateRow& row = kStateTable.at(static_cast<size_t>(state));
+    Apply(btnDescargar, row.descargar);
+    for (QComboBox* list : {cbCobertura, cbAncho, cbAlto}) {
+        Apply(list, row.lists);
+    }
+    Apply(btnSalir, row.salir);
+    Apply(btnMosaico, row.mosaico);
+    Apply(btnSucesos, row.sucesos);
+    Apply(btnNueva, row.nueva);
+    Apply(Ver1, row.ver);
+}
+
+void TfPrincipal::setFolder(const QString& folder) {
+    job_.folder = folder;
+    eCarpeta->setText(folder);
+}
+
+void TfPrincipal::setStatusText(const QString& text) {
+    statusLabel_->setText(text);
+}
+
+QString TfPrincipal::statusText() const {
+    return statusLabel_->text();
+}
+
+// --- The area, the map kind and the coverage -------------------------------------------
+
+void TfPrincipal::RecalcArea() {
+    AreaInputs in;
+    in.eastingText = meUTMx->value();
+    in.northingText = meUTMy->value();
+    in.acrossPosition = ListPosition(cbAncho);
+    in.downPosition = ListPosition(cbAlto);
+    in.coveragePosition = ListPosition(cbCobertura);
+    in.serverBase = serverBase();
+    AreaResult result = ::RecalcArea(job_, in);
+    job_ = std::move(result.job);
+    if (!result.complete()) {
+        dialogs_->message(AreaMessageText(result.message));
+        return;
+    }
+    stX->setText(GroupedNumber(job_.cornerEasting));
+    stY->setText(GroupedNumber(int64_t{job_.cornerNorthingField} + kNorthingOffset));
+    stMAncho->setText(GroupedNumber(job_.widthMetres));
+    stMAlto->setText(GroupedNumber(job_.heightMetres));
+    stPAncho->setText(GroupedNumber(job_.widthPixels));
+    stPAlto->setText(GroupedNumber(job_.heightPixels));
+}
+
+void TfPrincipal::SelectMapKind() {
+    const MapKind kind = rbCarto->isChecked()  ? MapKind::Carto
+                         : rbOrto->isChecked() ? MapKind::Orto
+                                               : MapKind::MDT;
+    const int position = ::SelectMapKind(job_, kind, serverBase());
+    fillCoverageList();
+    SelectQuietly(cbCobertura, position);
+    RecalcArea();
+}
+
+void TfPrincipal::fillCoverageList() {
+    const QSignalBlocker blocker(cbCobertura);
+    cbCobertura->clear();
+    cbCobertura->addItems(CoverageItems(job_.kind));
+}
+
+void TfPrincipal::LookupCoverage() {
+    ::LookupCoverage(job_, ListPosition(cbCobertura), serverBase());
+}
+
+void TfPrincipal::meUTMxExit() {
+    RecalcArea();
+}
+void TfPrincipal::meUTMyExit() {
+    RecalcArea();
+}
+void TfPrincipal::cbCoberturaChange() {
+    RecalcArea();
+}
+void TfPrincipal::cbAnchoChange() {
+    RecalcArea();
+}
+void TfPrincipal::cbAltoChange() {
+    RecalcArea();
+}
+void TfPrincipal::rbCartoClick() {
+    SelectMapKind();
+}
+void TfPrincipal::rbOrtoClick() {
+    SelectMapKind();
+}
+void TfPrincipal::rbMDTClick() {
+    SelectMapKind();
+}
+
+void TfPrincipal::eNombreFicheroChange() {
+    job_.bmpName = eNombreFichero->text();
+}
+
+void TfPrincipal::eCarpetaExit() {
+    job_.folder = eCarpeta->text();
+}
+
+void TfPrincipal::showCornerError() {
+    dialogs_->error(QLatin1String(kIncompleteEntry));
+}
+
+// --- The four options: flag, check box and menu check mark agree -----------------------
+
+void TfPrincipal::applySaveBmp() {
+    const bool on = job_.saveBmp;
+    eNombreFichero->setEnabled(on);
+    cbOzi->setEnabled(on);
+    cbCompe->setEnabled(on);
+    GrabarBMP1->setChecked(on);
+    OziExplorer1->setEnabled(on);
+    CompeGPS1->setEnabled(on);
+}
+
+void TfPrincipal::cbGrabarBMPClick() {
+    job_.saveBmp = cbGrabarBMP->isChecked();
+    applySaveBmp();
+}
+
+void TfPrincipal::cbBorrarMosaicoClick() {
+    job_.deleteTiles = cbBorrarMosaico->isChecked();
+    BorraFicheros->setChecked(job_.deleteTiles);
+}
+
+void TfPrincipal::cbOziClick() {
+    job_.saveOzi = cbOzi->isChecked();
+    OziExplorer1->setChecked(job_.saveOzi);
+}
+
+void TfPrincipal::cbCompeClick() {
+    job_.saveCompe = cbCompe->isChecked();
+    CompeGPS1->setChecked(job_.saveCompe);
+}
+
+void TfPrincipal::GrabarBMP1Click() {
+    job_.saveBmp = !job_.saveBmp;
+    cbGrabarBMP->setChecked(job_.saveBmp);
+    applySaveBmp();
+}
+
+void TfPrincipal::BorraFicherosClick() {
+    job_.deleteTiles = !job_.deleteTiles;
+    cbBorrarMosaico->setChecked(job_.deleteTiles);
+    BorraFicheros->setChecked(job_.deleteTiles);
+}
+
+void TfPrincipal::OziExplorer1Click() {
+    job_.saveOzi = !job_.saveOzi;
+    cbOzi->setChecked(job_.saveOzi);
+    OziExplorer1->setChecked(job_.saveOzi);
+}
+
+void TfPrincipal::CompeGPS1Click() {
+    job_.saveCompe = !job_.saveCompe;
+    cbCompe->setChecked(job_.saveCompe);
+    CompeGPS1->setChecked(job_.saveCompe);
+}
+
+// --- Buttons and menu entries ----------------------------------------------------------
+
+void TfPrincipal::sbCarpetaClick() {
+    if (const auto folder = dialogs_->chooseFolder(QLatin1String(kFolderPrompt))) {
+        setFolder(*folder);
+    }
+}
+
+void TfPrincipal::btnDescargarClick() {
+    // The download run starts here.
+}
+
+void TfPrincipal::btnMosaicoClick() {
+    if (viewerWindow_) {
+        viewerWindow_->exec();
+    }
+}
+
+void TfPrincipal::Ver1Click() {
+    btnMosaicoClick();
+}
+
+void TfPrincipal::btnSucesosClick() {
+    if (logWindow_) {
+        logWindow_->exec();
+    }
+}
+
+void TfPrincipal::Ayuda1Click() {
+    if (aboutBox_) {
+        aboutBox_->exec();
+    }
+}
+
+void TfPrincipal::btnNuevaClick() {
+    // Disables "Mosaico", "Sucesos" and itself, enables "Descargar" and the three lists.
+    ApplyState(WindowState::ReadyAgain);
+    pbMosaico->setValue(pbMosaico->minimum());
+    IJPG->clear();
+    // FreeTileCells and BuildTileCells: the viewer's cells are rebuilt here with the run;
+    // the tile records are emptied now.
+    job_.resetTiles();
+    RecalcArea();
+}
+
+// --- Creating, showing and closing -----------------------------------------------------
+
+void TfPrincipal::FormCreate() {
+    const IniFile ini(SettingsPath());
+    const StoredSettings s = ReadSettings(ini);
+    server_ = s.server;
+
+    ApplyState(WindowState::Ready);
+    job_.coveragePosition = s.coveragePosition;
+    SelectQuietly(cbCobertura, s.coveragePosition);
+    SelectQuietly(cbAlto, s.tilesDownPosition);
+    SelectQuietly(cbAncho, s.tilesAcrossPosition);
+    meUTMx->setValue(s.eastingText);
+    meUTMy->setValue(s.northingText);
+    job_.folder = s.folder;
+    job_.bmpName = s.bmpName;
+    eCarpeta->setText(job_.folder);
+    eNombreFichero->setText(job_.bmpName);
+
+    // Ticking a box runs its handler as a click would; flag and check mark are set too.
+    job_.deleteTiles = s.deleteTiles;
+    cbBorrarMosaico->setChecked(s.deleteTiles);
+    BorraFicheros->setChecked(s.deleteTiles);
+    job_.saveBmp = s.saveBmp;
+    cbGrabarBMP->setChecked(s.saveBmp);
+    GrabarBMP1->setChecked(s.saveBmp);
+
+    // The kind's button is ticked without its handler: SelectMapKind follows below, and
+    // a stored corner is checked only by the two recomputes that follow.
+    job_.kind = s.kind;
+    loadingKind_ = true;
+    QRadioButton* const buttons[] = {rbCarto, rbOrto, rbMDT};
+    buttons[static_cast<int>(s.kind)]->setChecked(true);
+    loadingKind_ = false;
+
+    job_.saveOzi = s.saveOzi;
+    job_.saveCompe = s.saveCompe;
+    cbOzi->setChecked(s.saveOzi);
+    OziExplorer1->setChecked(s.saveOzi);
+    cbCompe->setChecked(s.saveCompe);
+    CompeGPS1->setChecked(s.saveCompe);
+
+    SelectMapKind();
+    job_.rowLetters = QLatin1String(kRowLetters);
+    RecalcArea();
+    eCarpeta->setText(job_.folder);
+    eNombreFichero->setEnabled(job_.saveBmp);
+    cbOzi->setEnabled(job_.saveBmp);
+    cbCompe->setEnabled(job_.saveBmp);
+}
+
+void TfPrincipal::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TfPrincipal::FormShow() {
+    // BuildTileCells: the viewer's 10 x 10 cells are placed here, once the viewer window
+    // exists (added with the download run).
+}
+
+void TfPrincipal::closeEvent(QCloseEvent* event) {
+    FormCloseQuery();
+    event->accept();
+}
+
+void TfPrincipal::FormCloseQuery() {
+    // A close asked for twice (during a run) writes the file once.
+    if (settingsWritten_) {
+        return;
+    }
+    settingsWritten_ = true;
+    StoredSettings s;
+    s.coveragePosition = job_.coveragePosition;
+    s.tilesDownPosition = job_.tilesDown - 1;
+    s.tilesAcrossPosition = job_.tilesAcross - 1;
+    s.eastingText = meUTMx->value();
+    s.northingText = meUTMy->value();
+    s.folder = job_.folder;
+    s.bmpName = job_.bmpName;
+    s.deleteTiles = job_.deleteTiles;
+    s.saveBmp = job_.saveBmp;
+    s.kind = job_.kind;
+    s.saveOzi = job_.saveOzi;
+    s.saveCompe = job_.saveCompe;
+    s.server = server_;
+    IniFile ini(SettingsPath());
+    WriteSettings(ini, s);
+    // An unwritable file must not keep the program from ending: the old file stays.
+    if (!ini.save()) {
+        dialogs_->error(QLatin1String(kUnwritable).arg(SettingsPath()));
+    }
+}

@@ -1,0 +1,166 @@
+#pragma once
+
+#include "download/DownloadJob.h"
+#include "ui/WindowState.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <memory>
+#include <optional>
+
+class CornerEdit;
+class Dialogs;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+class TAboutBox;
+class TfElegirCarpeta;
+class TfMosaico;
+
+// The main window: holds the download job, shows the computed area, the progress of a
+// run and the latest tile, and starts every action from its buttons and menu.
+class TfPrincipal : public QMainWindow {
+    Q_OBJECT
+public:
+    // Loads the settings while it is created, so messages can appear before it is shown;
+    // they go through `dialogs` (a real one, owned, when none is given).
+    explicit TfPrincipal(Dialogs* dialogs = nullptr, QWidget* parent = nullptr);
+    ~TfPrincipal() override;
+
+    // The event log, viewer and About windows, created after this one.
+    void attachWindows(TfElegirCarpeta* log, TfMosaico* viewer, TAboutBox* about);
+    TfElegirCarpeta* logWindow() const;
+    TfMosaico* viewerWindow() const;
+
+    const DownloadJob& job() const { return job_; }
+    DownloadJob& job() { return job_; }
+    // Scheme and host of the map server: the settings' "Servidor", else the built-in one.
+    QString serverBase() const;
+    Dialogs& dialogs() const { return *dialogs_; }
+
+    // Sets every control of the state table; the state a cancelled run returns to is
+    // the one it started from (state()).
+    void ApplyState(WindowState state);
+    WindowState state() const { return state_; }
+
+    // The destination folder, also shown in eCarpeta.
+    void setFolder(const QString& folder);
+    // The status bar's one text; each message replaces the previous one.
+    void setStatusText(const QString& text);
+    QString statusText() const;
+
+public slots:
+    void RecalcArea();
+    void SelectMapKind();
+    void LookupCoverage();
+
+    void meUTMxExit();
+    void meUTMyExit();
+    void cbCoberturaChange();
+    void cbAnchoChange();
+    void cbAltoChange();
+    void rbCartoClick();
+    void rbOrtoClick();
+    void rbMDTClick();
+    void eNombreFicheroChange();
+    void eCarpetaExit();
+
+    void cbGrabarBMPClick();
+    void cbBorrarMosaicoClick();
+    void cbOziClick();
+    void cbCompeClick();
+    void GrabarBMP1Click();
+    void BorraFicherosClick();
+    void OziExplorer1Click();
+    void CompeGPS1Click();
+
+    void sbCarpetaClick();
+    void btnDescargarClick();
+    void btnMosaicoClick();
+    void Ver1Click();
+    void btnSucesosClick();
+    void Ayuda1Click();
+    void btnNuevaClick();
+
+    // Runs once, when the window is first shown.
+    void FormShow();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    void setUpTabOrder();
+    void connectHandlers();
+    void FormCreate();
+    void FormCloseQuery();
+    void showCornerError();
+    // The enabling that follows the join-into-BMP option.
+    void applySaveBmp();
+    // Programmatic changes of the lists do not count as the user's changes.
+    void fillCoverageList();
+
+    std::unique_ptr<Dialogs> ownDialogs_;
+    Dialogs* dialogs_;
+    DownloadJob job_;
+    std::optional<QString> server_;
+    WindowState state_ = WindowState::Ready;
+    bool shown_ = false;
+    bool settingsWritten_ = false;
+    bool loadingKind_ = false;
+    QPointer<TfElegirCarpeta> logWindow_;
+    QPointer<TfMosaico> viewerWindow_;
+    QPointer<TAboutBox> aboutBox_;
+
+    // Controls, named as the window's layout names them.
+    QLabel* Label9;
+    QLineEdit* eCarpeta;
+    QToolButton* sbCarpeta;
+    CornerEdit* meUTMx;
+    CornerEdit* meUTMy;
+    QLabel* stX;
+    QLabel* stY;
+    QLabel* stMAncho;
+    QLabel* stMAlto;
+    QLabel* stPAncho;
+    QLabel* stPAlto;
+    QComboBox* cbCobertura;
+    QComboBox* cbAncho;
+    QComboBox* cbAlto;
+    QRadioButton* rbCarto;
+    QRadioButton* rbOrto;
+    QRadioButton* rbMDT;
+    QLabel* IJPG;
+    QCheckBox* cbGrabarBMP;
+    QLineEdit* eNombreFichero;
+    QCheckBox* cbBorrarMosaico;
+    QCheckBox* cbOzi;
+    QCheckBox* cbCompe;
+    QProgressBar* pbMosaico;
+    QPushButton* btnDescargar;
+    QPushButton* btnMosaico;
+    QPushButton* btnSucesos;
+    QPushButton* btnNueva;
+    QPushButton* btnSalir;
+    QLabel* statusLabel_;
+    QMenu* Archivo1;
+    QMenu* Mosaico1;
+    QMenu* Calibracin1;
+    QAction* GrabarBMP1;
+    QAction* Salir1;
+    QAction* BorraFicheros;
+    QAction* Ver1;
+    QAction* OziExplorer1;
+    QAction* CompeGPS1;
+    QAction* Ayuda1;
+};

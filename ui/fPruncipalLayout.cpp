@@ -1,0 +1,264 @@
+// The main window's controls, captions, places and menu.
+#include "ui/fPruncipal.h"
+
+#include "download/MapKinds.h"
+#include "ui/CornerEdit.h"
+#include "ui/WindowFont.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+
+#include <iterator>
+
+namespace {
+
+template <typename T> T* Make(QWidget* parent, const char* name) {
+    auto* widget = new T(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setFont(WindowFont());
+    return widget;
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int x, int y,
+                 bool bold = false) {
+    auto* label = Make<QLabel>(parent, name);
+    label->setText(text);
+    label->setFont(WindowFont(bold));
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QGroupBox* AddGroup(QWidget* parent, const char* name, const QString& title, const QRect& place,
+                    bool boldTitle) {
+    auto* group = Make<QGroupBox>(parent, name);
+    group->setTitle(title);
+    group->setFont(WindowFont(boldTitle));
+    group->setGeometry(place);
+    return group;
+}
+
+// The right-aligned, sunken, bold fields that show the area.
+QLabel* AddDisplay(QWidget* parent, const char* name, const QRect& place) {
+    auto* display = Make<QLabel>(parent, name);
+    display->setFont(WindowFont(true));
+    display->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    display->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    display->setGeometry(place);
+    return display;
+}
+
+QComboBox* AddList(QWidget* parent, const char* name, const QRect& place) {
+    auto* box = Make<QComboBox>(parent, name);
+    box->setEditable(true);
+    box->lineEdit()->setFont(WindowFont());
+    // The typed text stays a text: it neither becomes an item nor is completed.
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setCompleter(nullptr);
+    box->setGeometry(place);
+    return box;
+}
+
+QCheckBox* AddCheck(QWidget* parent, const char* name, const QString& text, const QRect& place) {
+    auto* box = Make<QCheckBox>(parent, name);
+    box->setText(text);
+    box->setGeometry(place);
+    return box;
+}
+
+QRadioButton* AddRadio(QWidget* parent, const char* name, const QString& text, const QRect& place) {
+    auto* button = Make<QRadioButton>(parent, name);
+    button->setText(text);
+    button->setGeometry(place);
+    return button;
+}
+
+QPushButton* AddButton(QWidget* parent, const char* name, const QString& text,
+                       QStyle::StandardPixmap picture, const QRect& place) {
+    auto* button = Make<QPushButton>(parent, name);
+    button->setText(text);
+    button->setFont(WindowFont(true));
+    button->setIcon(parent->style()->standardIcon(picture));
+    button->setIconSize(QSize(14, 14));
+    button->setGeometry(place);
+    return button;
+}
+
+QAction* AddCheckEntry(QMenu* menu, const char* name, const QString& text) {
+    QAction* entry = menu->addAction(text);
+    entry->setObjectName(QLatin1String(name));
+    entry->setCheckable(true);
+    return entry;
+}
+
+} // namespace
+
+void TfPrincipal::buildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    Label9 = AddLabel(client, "Label9", QStringLiteral("Capeta destino de archivos:"), 192, 16);
+    eCarpeta = Make<QLineEdit>(client, "eCarpeta");
+    eCarpeta->setText(QStringLiteral("."));
+    eCarpeta->setGeometry(328, 8, 281, 21);
+    sbCarpeta = Make<QToolButton>(client, "sbCarpeta");
+    sbCarpeta->setAutoRaise(true);
+    sbCarpeta->setFocusPolicy(Qt::NoFocus);
+    sbCarpeta->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    sbCarpeta->setGeometry(608, 8, 23, 22);
+
+    auto* coords = AddGroup(client, "GroupBox1", QStringLiteral("Coordenadas UTM"),
+                            QRect(8, 8, 177, 177), true);
+    auto* upperLeft = AddGroup(coords, "GroupBox2", QStringLiteral("Esquina superior izquierda"),
+                               QRect(8, 16, 161, 73), false);
+    AddLabel(upperLeft, "Label3", QStringLiteral("X:"), 17, 24);
+    AddLabel(upperLeft, "Label4", QStringLiteral("Y:"), 17, 48);
+    AddLabel(upperLeft, "Label21", QStringLiteral("4."), 36, 48, true);
+    meUTMx = Make<CornerEdit>(upperLeft, "meUTMx");
+    meUTMx->setGeometry(48, 16, 49, 21);
+    meUTMx->setValue(QStringLiteral("585000"));
+    meUTMy = Make<CornerEdit>(upperLeft, "meUTMy");
+    meUTMy->setGeometry(48, 40, 49, 21);
+    meUTMy->setValue(QStringLiteral("730000"));
+    AddLabel(upperLeft, "Label15", QStringLiteral("metros"), 120, 24);
+    AddLabel(upperLeft, "Label16", QStringLiteral("metros"), 120, 48);
+    auto* lowerRight = AddGroup(coords, "GroupBox3", QStringLiteral("Esquina inferior derecha"),
+                                QRect(8, 96, 161, 73), false);
+    AddLabel(lowerRight, "Label5", QStringLiteral("X:"), 25, 24);
+    AddLabel(lowerRight, "Label6", QStringLiteral("Y:"), 25, 48);
+    stX = AddDisplay(lowerRight, "stX", QRect(48, 24, 65, 17));
+    stY = AddDisplay(lowerRight, "stY", QRect(48, 48, 65, 17));
+    AddLabel(lowerRight, "Label17", QStringLiteral("metros"), 120, 24);
+    AddLabel(lowerRight, "Label18", QStringLiteral("metros"), 120, 48);
+
+    auto* size =
+        AddGroup(client, "GroupBox4", QStringLiteral("Tamaño"), QRect(8, 192, 177, 161), true);
+    auto* metres =
+        AddGroup(size, "GroupBox6", QStringLiteral("Metros"), QRect(8, 16, 161, 65), false);
+    AddLabel(metres, "Label7", QStringLiteral("Ancho:"), 16, 18);
+    AddLabel(metres, "Label8", QStringLiteral("Alto:"), 16, 42);
+    stMAncho = AddDisplay(metres, "stMAncho", QRect(56, 16, 57, 17));
+    stMAlto = AddDisplay(metres, "stMAlto", QRect(56, 40, 57, 17));
+    auto* pixels =
+        AddGroup(size, "GroupBox7", QStringLiteral("Pixel"), QRect(8, 88, 161, 65), false);
+    AddLabel(pixels, "Label13", QStringLiteral("Ancho:"), 16, 18);
+    AddLabel(pixels, "Label14", QStringLiteral("Alto:"), 16, 42);
+    stPAncho = AddDisplay(pixels, "stPAncho", QRect(56, 16, 57, 17));
+    stPAlto = AddDisplay(pixels, "stPAlto", QRect(56, 40, 57, 17));
+
+    auto* data = AddGroup(client, "GroupBox8", QStringLiteral("Datos del mosaico"),
+                          QRect(432, 48, 201, 217), true);
+    AddLabel(data, "Label1", QStringLiteral("Cobertura (metros):"), 8, 24);
+    cbCobertura = AddList(data, "cbCobertura", QRect(104, 16, 89, 21));
+    // The layout's list: the cartography's, as its button is the one ticked.
+    cbCobertura->addItems(CoverageItems(MapKind::Carto));
+    AddLabel(data, "Label2", QStringLiteral("Número de mosaicos"), 8, 48);
+    AddLabel(data, "Label19", QStringLiteral("Ancho:"), 16, 72);
+    cbAncho = AddList(data, "cbAncho", QRect(56, 64, 41, 21));
+    AddLabel(data, "Label20", QStringLiteral("Alto:"), 29, 96);
+    cbAlto = AddList(data, "cbAlto", QRect(56, 88, 41, 21));
+    for (QComboBox* counts : {cbAncho, cbAlto}) {
+        for (int n = 1; n <= kMaxTiles; ++n) {
+            counts->addItem(QString::number(n));
+        }
+        counts->setCurrentIndex(4);
+    }
+    AddLabel(data, "Label12", QStringLiteral("Tipo de descarga:"), 8, 120);
+    rbCarto = AddRadio(data, "rbCarto", QStringLiteral("Cartografía"), QRect(16, 136, 89, 17));
+    rbCarto->setChecked(true);
+    rbOrto = AddRadio(data, "rbOrto", QStringLiteral("Ortofoto"), QRect(16, 152, 81, 17));
+    rbMDT = AddRadio(data, "rbMDT", QStringLiteral("M.D.T."), QRect(16, 168, 89, 17));
+    IJPG = Make<QLabel>(data, "IJPG");
+    IJPG->setScaledContents(true);
+    IJPG->setGeometry(112, 136, 81, 73);
+
+    auto* bmp = AddGroup(client, "GroupBox5", QStringLiteral("Fichero BMP de unión de mosaico"),
+                         QRect(192, 48, 233, 217), true);
+    cbGrabarBMP =
+        AddCheck(bmp, "cbGrabarBMP", QStringLiteral("Grabar fichero"), QRect(16, 24, 97, 17));
+    AddLabel(bmp, "Label10", QStringLiteral("Nombre:"), 8, 64);
+    eNombreFichero = Make<QLineEdit>(bmp, "eNombreFichero");
+    eNombreFichero->setGeometry(56, 56, 169, 21);
+    cbBorrarMosaico =
+        AddCheck(bmp, "cbBorrarMosaico", QStringLiteral("Borrar ficheros del mosaico descargados"),
+                 QRect(16, 96, 209, 17));
+    AddLabel(bmp, "Label11", QStringLiteral("Calibrar el fichero para:"), 16, 128);
+    cbOzi = AddCheck(bmp, "cbOzi", QStringLiteral("OziExplorer"), QRect(16, 152, 97, 17));
+    cbCompe = AddCheck(bmp, "cbCompe", QStringLiteral("CompeGPS"), QRect(16, 176, 97, 17));
+
+    AddLabel(client, "Label22", QStringLiteral("Progreso de descarga"), 192, 272, true);
+    pbMosaico = Make<QProgressBar>(client, "pbMosaico");
+    pbMosaico->setRange(0, 100);
+    pbMosaico->setValue(0);
+    pbMosaico->setTextVisible(false);
+    pbMosaico->setGeometry(192, 288, 281, 16);
+    btnDescargar = AddButton(client, "btnDescargar", QStringLiteral("Descargar"),
+                             QStyle::SP_ArrowDown, QRect(192, 320, 89, 25));
+    btnMosaico = AddButton(client, "btnMosaico", QStringLiteral("Mosaico"),
+                           QStyle::SP_FileDialogContentsView, QRect(296, 320, 81, 25));
+    btnSucesos = AddButton(client, "btnSucesos", QStringLiteral("Sucesos"),
+                           QStyle::SP_FileDialogDetailedView, QRect(392, 320, 81, 25));
+    btnNueva = AddButton(client, "btnNueva", QStringLiteral("Nueva descarga"), QStyle::SP_FileIcon,
+                         QRect(496, 272, 129, 25));
+    btnSalir = AddButton(client, "btnSalir", QStringLiteral("&Salir"), QStyle::SP_DialogCloseButton,
+                         QRect(550, 320, 75, 25));
+
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("sbEstado"));
+    bar->setFont(WindowFont());
+    // A label rather than showMessage(): hovering the menu would wipe a message.
+    statusLabel_ = Make<QLabel>(bar, "sbEstadoText");
+    bar->addWidget(statusLabel_, 1);
+}
+
+void TfPrincipal::buildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    bar->setFont(WindowFont());
+
+    Archivo1 = bar->addMenu(QStringLiteral("&Archivo"));
+    Archivo1->setObjectName(QStringLiteral("Archivo1"));
+    GrabarBMP1 = AddCheckEntry(Archivo1, "GrabarBMP1", QStringLiteral("&Grabar BMP"));
+    Archivo1->addSeparator()->setObjectName(QStringLiteral("N3"));
+    Salir1 = Archivo1->addAction(QStringLiteral("&Salir"));
+    Salir1->setObjectName(QStringLiteral("Salir1"));
+
+    Mosaico1 = bar->addMenu(QStringLiteral("&Mosaico"));
+    Mosaico1->setObjectName(QStringLiteral("Mosaico1"));
+    BorraFicheros =
+        AddCheckEntry(Mosaico1, "BorraFicheros", QStringLiteral("&Borrar ficheros descargados"));
+    Mosaico1->addSeparator()->setObjectName(QStringLiteral("N2"));
+    Ver1 = Mosaico1->addAction(QStringLiteral("&Ver"));
+    Ver1->setObjectName(QStringLiteral("Ver1"));
+
+    Calibracin1 = bar->addMenu(QStringLiteral("&Calibración"));
+    Calibracin1->setObjectName(QStringLiteral("Calibracin1"));
+    OziExplorer1 = AddCheckEntry(Calibracin1, "OziExplorer1", QStringLiteral("&OziExplorer"));
+    CompeGPS1 = AddCheckEntry(Calibracin1, "CompeGPS1", QStringLiteral("Compe&GPS"));
+
+    Ayuda1 = bar->addAction(QStringLiteral("Acerca de..."));
+    Ayuda1->setObjectName(QStringLiteral("Ayuda1"));
+}
+
+void TfPrincipal::setUpTabOrder() {
+    QWidget* const order[] = {meUTMx,         meUTMy,      cbCobertura,     cbAncho,  cbAlto,
+                              rbCarto,        rbOrto,      rbMDT,           btnSalir, eCarpeta,
+                              eNombreFichero, cbGrabarBMP, cbBorrarMosaico, cbOzi,    cbCompe,
+                              btnDescargar,   btnMosaico,  btnSucesos,      btnNueva};
+    for (size_t i = 1; i < std::size(order); ++i) {
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    }
+}
