@@ -9,14 +9,35 @@
 #include <QDir>
 #include <QIcon>
 
+#include <cstdio>
+
 namespace {
 
 // The help file has a fixed place next to the program; nothing opens it.
 constexpr char kHelpFileName[] = "MORVEL.HLP";
 
+// Without a display the toolkit would stop with a terse message; say what to do instead.
+bool HasDisplay() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!HasDisplay()) {
+        std::fprintf(stderr,
+                     "Morvel is a desktop program and no display was found (DISPLAY is not "
+                     "set).\nOn a machine without a screen, run it under Xvfb:\n"
+                     "  xvfb-run -a %s\n",
+                     argc > 0 ? argv[0] : "Morvel");
+        return 1;
+    }
     QApplication app(argc, argv);
     app.setProperty("helpFile",
                     QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(kHelpFileName));
