@@ -1,12 +1,14 @@
 #include "ui/fPruncipal.h"
 
 #include "download/AreaRecalc.h"
+#include "download/DownloadRun.h"
 #include "download/MapKinds.h"
 #include "download/NumberFormat.h"
 #include "ui/AcercaDe.h"
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
 #include "ui/IniFile.h"
+#include "ui/RunAnswers.h"
 #include "ui/Settings.h"
 #include "ui/ufElegirCarpeta.h"
 #include "ui/ufMosaico.h"
@@ -158,6 +160,10 @@ void TfPrincipal::attachWindows(TfElegirCarpeta* log, TfMosaico* viewer, TAboutB
     logWindow_ = log;
     viewerWindow_ = viewer;
     aboutBox_ = about;
+    if (viewer) {
+        viewer->setHost(this);
+        board_.setPanel(viewer->pMosaico());
+    }
 }
 
 TfElegirCarpeta* TfPrincipal::logWindow() const {
@@ -353,10 +359,6 @@ void TfPrincipal::sbCarpetaClick() {
     }
 }
 
-void TfPrincipal::btnDescargarClick() {
-    // The download run starts here.
-}
-
 void TfPrincipal::btnMosaicoClick() {
     if (viewerWindow_) {
         viewerWindow_->exec();
@@ -384,9 +386,8 @@ void TfPrincipal::btnNuevaClick() {
     ApplyState(WindowState::ReadyAgain);
     pbMosaico->setValue(pbMosaico->minimum());
     IJPG->clear();
-    // FreeTileCells and BuildTileCells: the viewer's cells are rebuilt here with the run;
-    // the tile records are emptied now.
-    job_.resetTiles();
+    FreeTileCells();
+    BuildTileCells();
     RecalcArea();
 }
 
@@ -450,12 +451,14 @@ void TfPrincipal::showEvent(QShowEvent* event) {
 }
 
 void TfPrincipal::FormShow() {
-    // BuildTileCells: the viewer's 10 x 10 cells are placed here, once the viewer window
-    // exists (added with the download run).
+    BuildTileCells();
 }
 
 void TfPrincipal::closeEvent(QCloseEvent* event) {
     FormCloseQuery();
+    // A run stops with the window: the tile in flight is abandoned and nothing
+    // half-written stays behind.
+    abortRun();
     event->accept();
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "download/DownloadJob.h"
+#include "ui/TileBoard.h"
 #include "ui/WindowState.h"
+#include "ui/ufMosaico.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -11,6 +13,10 @@
 
 class CornerEdit;
 class Dialogs;
+class DownloadRun;
+class QNetworkAccessManager;
+class RunAnswers;
+struct RunOutcome;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -27,7 +33,7 @@ class TfMosaico;
 
 // The main window: holds the download job, shows the computed area, the progress of a
 // run and the latest tile, and starts every action from its buttons and menu.
-class TfPrincipal : public QMainWindow {
+class TfPrincipal : public QMainWindow, public MosaicViewerHost {
     Q_OBJECT
 public:
     // Loads the settings while it is created, so messages can appear before it is shown;
@@ -56,6 +62,23 @@ public:
     // The status bar's one text; each message replaces the previous one.
     void setStatusText(const QString& text);
     QString statusText() const;
+
+    // The viewer's 10 x 10 cells: made when the window is first shown and again by
+    // "Nueva descarga", after the old ones are released.
+    void BuildTileCells();
+    void FreeTileCells();
+    void ShowTileMarkers() override;
+    void ShowTileThumbnails() override;
+    bool deleteTilesOption() const override;
+    const TileBoard& tileBoard() const { return board_; }
+
+    // The calibration files of the run's job, each when its option is on.
+    void WriteCalibrationFiles(const DownloadJob& job);
+    // The latest run, while the window keeps it (until the next one starts).
+    DownloadRun* run() const;
+    bool isRunning() const;
+    // Stops a run for good; nothing half-written is left.
+    void abortRun();
 
 public slots:
     void RecalcArea();
@@ -109,6 +132,8 @@ private:
     void applySaveBmp();
     // Programmatic changes of the lists do not count as the user's changes.
     void fillCoverageList();
+    void connectRun(DownloadRun* run);
+    void runFinished(const RunOutcome& outcome);
 
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_;
@@ -121,6 +146,10 @@ private:
     QPointer<TfElegirCarpeta> logWindow_;
     QPointer<TfMosaico> viewerWindow_;
     QPointer<TAboutBox> aboutBox_;
+    TileBoard board_;
+    QNetworkAccessManager* network_ = nullptr;
+    QPointer<DownloadRun> run_;
+    std::unique_ptr<RunAnswers> runAnswers_;
 
     // Controls, named as the window's layout names them.
     QLabel* Label9;

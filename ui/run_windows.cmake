@@ -7,4 +7,7 @@ target_sources(morvel_ui PRIVATE
     TileBoard.cpp
     CentreOnScreen.h
     CentreOnScreen.cpp
+    RunAnswers.h
+    RunAnswers.cpp
+    fPruncipalRun.cpp
 )

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "download/RunQuestions.h"
+#include "geo/OverwriteQuestion.h"
+
+class Dialogs;
+
+// Answers the questions of a run and of the calibration writers with the window's
+// message boxes.
+class RunAnswers : public RunQuestions, public OverwriteQuestion {
+public:
+    explicit RunAnswers(Dialogs& dialogs) : m_dialogs(dialogs) {}
+    void notice(const QString& caption, const QString& text) override;
+    bool confirmOverwrite(const QString& caption, const QString& text) override;
+
+private:
+    Dialogs& m_dialogs;
+};
