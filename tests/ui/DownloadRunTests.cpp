@@ -22,6 +22,11 @@
 #include <cstdlib>
 #include <vector>
 
+// Readable values in the test's failure messages.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 using Fault = TestMapServer::Fault;
