@@ -1,5 +1,7 @@
 #include "ui/TileBoard.h"
 
+#include "ui/WindowFont.h"
+
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
@@ -48,9 +50,7 @@ void TileBoard::build() {
             marker->setAlignment(Qt::AlignCenter);
             marker->setAutoFillBackground(true);
             Paint(marker, WaitingColour());
-            QFont font = marker->font();
-            font.setBold(true);
-            marker->setFont(font);
+            marker->setFont(WindowFont(true));
             marker->hide();
             cell(column, row).marker = marker;
         }

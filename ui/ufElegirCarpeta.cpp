@@ -1,6 +1,7 @@
 #include "ui/ufElegirCarpeta.h"
 
 #include "ui/CentreOnScreen.h"
+#include "ui/WindowFont.h"
 
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 TfElegirCarpeta::TfElegirCarpeta(QWidget* parent)
     : QDialog(parent), m_clock([] { return QDateTime::currentDateTime(); }) {
     setObjectName(QStringLiteral("fElegirCarpeta"));
+    setFont(WindowFont());
     setWindowTitle(QStringLiteral("Sucesos de descarga"));
     resize(354, 381);
 

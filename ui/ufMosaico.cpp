@@ -1,6 +1,7 @@
 #include "ui/ufMosaico.h"
 
 #include "ui/CentreOnScreen.h"
+#include "ui/WindowFont.h"
 
 #include <QFrame>
 #include <QPushButton>
@@ -11,9 +12,7 @@ namespace {
 
 QPushButton* BoldButton(const QString& caption, QWidget* parent) {
     auto* button = new QPushButton(caption, parent);
-    QFont font = button->font();
-    font.setBold(true);
-    button->setFont(font);
+    button->setFont(WindowFont(true));
     button->setAutoDefault(false);
     return button;
 }
@@ -22,6 +21,7 @@ QPushButton* BoldButton(const QString& caption, QWidget* parent) {
 
 TfMosaico::TfMosaico(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("fMosaico"));
+    setFont(WindowFont());
     setWindowTitle(QStringLiteral("Mosaico"));
     resize(668, 604);
 

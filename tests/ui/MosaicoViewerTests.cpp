@@ -76,10 +76,10 @@ protected:
         }
     }
 
-    // What the panel shows at the centre of a cell.
+    // What the panel shows in a cell, inside its edge and clear of its caption.
     QColor Shown(int column, int row) {
         const QImage shot = m_viewer.pMosaico()->grab().toImage();
-        return shot.pixelColor(TileBoard::CellRect(column, row).center());
+        return shot.pixelColor(TileBoard::CellRect(column, row).topLeft() + QPoint(6, 6));
     }
 
     Host m_host;
