@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QNetworkProxyFactory>
 
 #include <cstdio>
 
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
     app.setProperty("helpFile",
                     QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(kHelpFileName));
     app.setWindowIcon(QIcon(ProgramPicture(64)));
+    // Tiles go through the proxy the system names, if any.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     // The main window reads the settings while it is created, before any other window
     // exists; closing it ends the program.

@@ -6,7 +6,7 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libsimpleini-dev
-          libgtest-dev libgmock-dev fonts-dejavu-core xvfb xauth)
+          libgtest-dev libgmock-dev fonts-dejavu-core fonts-liberation2 xvfb xauth)
 
 install_missing() {
     local missing=()
