@@ -96,7 +96,8 @@ AreaResult RecalcArea(const DownloadJob& job, const AreaInputs& in) {
     j.northingField = *northing;
 
     const auto cornerEasting = Checked(int64_t{j.tileSize} * j.tilesAcross + j.easting);
-    const auto cornerNorthing = Checked(int64_t{j.northingField} - int64_t{j.tileSize} * j.tilesDown);
+    const auto cornerNorthing =
+        Checked(int64_t{j.northingField} - int64_t{j.tileSize} * j.tilesDown);
     if (!cornerEasting || !cornerNorthing) {
         r.message = AreaMessage::InvalidCoordinates;
         return r;

@@ -24,8 +24,8 @@ TileRect TileBounds(const DownloadJob& job, int column, int row) {
 }
 
 QString TileLabel(const DownloadJob& job, int column, int row) {
-    const QChar letter = row >= 1 && row <= job.rowLetters.size() ? job.rowLetters.at(row - 1)
-                                                                  : QChar(u'?');
+    const QChar letter =
+        row >= 1 && row <= job.rowLetters.size() ? job.rowLetters.at(row - 1) : QChar(u'?');
     return QString(letter) + QStringLiteral("%1").arg(column, 2, 10, QChar(u'0'));
 }
 

@@ -55,9 +55,7 @@ struct DownloadJob {
     bool deleteTiles = false;
 
     TileRequest& tile(int column, int row) { return tiles.at(column - 1).at(row - 1); }
-    const TileRequest& tile(int column, int row) const {
-        return tiles.at(column - 1).at(row - 1);
-    }
+    const TileRequest& tile(int column, int row) const { return tiles.at(column - 1).at(row - 1); }
     void resetTiles();
 };
 

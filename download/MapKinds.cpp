@@ -9,7 +9,9 @@ const std::array<Coverage, kCoverageCount>& CoverageList(MapKind kind) {
 
 } // namespace
 
-QString MapServerBase() { return QStringLiteral(MORVEL_MAP_SERVER_BASE); }
+QString MapServerBase() {
+    return QStringLiteral(MORVEL_MAP_SERVER_BASE);
+}
 
 QStringList CoverageItems(MapKind kind) {
     QStringList items;

@@ -120,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(RecalcArea, TextsThatAreNoIntegerAreInvalid) {
-    for (const char* bad : {"58 000", "585000 ", "12ab56", "5850.0", "0x1F", "99999999999",
-                            "2147483648", "-", "+"}) {
+    for (const char* bad :
+         {"58 000", "585000 ", "12ab56", "5850.0", "0x1F", "99999999999", "2147483648", "-", "+"}) {
         AreaInputs in = DefaultInputs();
         in.eastingText = QString::fromLatin1(bad);
         EXPECT_EQ(Recalc(in).message, AreaMessage::InvalidCoordinates) << bad;
@@ -280,8 +280,7 @@ TEST(GroupedNumber, GroupsOfThreeAlwaysWithLocaleSeparator) {
     EXPECT_EQ(GroupedNumber(-25000, es), "-25.000");
     const QLocale en(QLocale::English, QLocale::UnitedStates);
     EXPECT_EQ(GroupedNumber(4705000, en), "4,705,000");
-    EXPECT_EQ(GroupedNumber(std::numeric_limits<int64_t>::min(), en),
-              "-9,223,372,036,854,775,808");
+    EXPECT_EQ(GroupedNumber(std::numeric_limits<int64_t>::min(), en), "-9,223,372,036,854,775,808");
 }
 
 } // namespace
