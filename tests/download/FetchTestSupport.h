@@ -1,7 +1,7 @@
 #pragma once
 
-// What the fetcher tests share: a fetcher talking to a TestMapServer on 127.0.0.1, tile URLs
-// as the run builds them, and checks of the tile files written.
+// A fetcher talking to a TestMapServer on 127.0.0.1, tile URLs as the run builds them, and
+// checks of the tile files written.
 
 #include "download/DownloadJob.h"
 #include "download/JpegCodec.h"
@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 struct FetchResult {
     bool ok = false;
     QString reason;
@@ -35,8 +37,7 @@ protected:
         fetcher.setTransferTimeout(5000);
     }
 
-    // The URL of a tile of the 2000 m cartography grid whose upper-left corner is
-    // 585000 / 730000, built as the run builds it.
+    // Tile (column, row) of the 2000 m grid whose upper-left corner is 585000 / 730000.
     QString tileUrl(int column, int row, MapKind kind = MapKind::Carto) const {
         DownloadJob job;
         job.kind = kind;
@@ -57,15 +58,14 @@ protected:
             ADD_FAILURE() << "no answer from the fetcher";
             return result;
         }
-        // A second signal for the same call would show up on the next turns of the loop.
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(); // lets a second signal for the same call show up
         result.ok = spy.at(0).at(0).toBool();
         result.reason = spy.at(0).at(1).toString();
         result.signalCount = static_cast<int>(spy.count());
         return result;
     }
 
-    // The request numbers of the requests the server saw, in order; guid and npetic agree.
+    // The request numbers the server saw, in order; guid and npetic agree.
     QList<int> requestNumbers() const {
         QList<int> numbers;
         for (const QString& target : server.requests()) {
@@ -77,10 +77,8 @@ protected:
     }
 
     static QList<int> Consecutive(int first, int count) {
-        QList<int> list;
-        for (int i = 0; i < count; ++i) {
-            list.append(first + i);
-        }
+        QList<int> list(count);
+        std::iota(list.begin(), list.end(), first);
         return list;
     }
 
@@ -95,26 +93,22 @@ protected:
         f.write(bytes);
     }
 
-    // The tile file is what the fetcher must write: 400 x 400, baseline, three components,
-    // quality 70's tables, painted in `colour`.
+    // What the fetcher must write, read back from the file: 400 x 400, one baseline frame,
+    // three components, quality 70's tables, painted in `colour`.
     static void ExpectTileFile(const QString& file, const QColor& colour) {
-        const QByteArray bytes = ReadAll(file);
-        const JpegStructure s = ReadJpegStructure(bytes);
+        const JpegStructure s = ReadJpegStructure(ReadAll(file));
         ASSERT_TRUE(s.valid) << file.toStdString();
         EXPECT_EQ(s.frameMarker, 0xC0);
         EXPECT_EQ(s.frameCount, 1);
         EXPECT_EQ(s.components, 3);
-        EXPECT_EQ(s.width, 400);
-        EXPECT_EQ(s.height, 400);
+        EXPECT_EQ(QSize(s.width, s.height), QSize(400, 400));
         EXPECT_EQ(s.quantTables.value(0), ExpectedQuantTable(70, false));
         EXPECT_EQ(s.quantTables.value(1), ExpectedQuantTable(70, true));
         QImage image;
         QString error;
         ASSERT_TRUE(DecodeJpegFile(file, &image, &error)) << error.toStdString();
-        ASSERT_EQ(image.size(), QSize(400, 400));
         for (const QPoint p : {QPoint(0, 0), QPoint(200, 200), QPoint(399, 399)}) {
-            const QRgb rgb = image.pixel(p);
-            // Two JPEG generations of a plain fill stay within a few levels.
+            const QRgb rgb = image.pixel(p); // two JPEG generations of a plain fill
             EXPECT_NEAR(qRed(rgb), colour.red(), 8);
             EXPECT_NEAR(qGreen(rgb), colour.green(), 8);
             EXPECT_NEAR(qBlue(rgb), colour.blue(), 8);

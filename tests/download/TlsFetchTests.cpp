@@ -26,6 +26,7 @@ protected:
         serverSide.setLocalCertificate(certificate);
         serverSide.setPrivateKey(QSslKey(ReadData("localhost-key.pem"), QSsl::Rsa));
         ASSERT_TRUE(tlsServer.listen(serverSide));
+        ASSERT_TRUE(tlsServer.baseUrl().startsWith(QStringLiteral("https://127.0.0.1:")));
         // The client trusts the test certificate as a root, and only in this program.
         QSslConfiguration clientSide = QSslConfiguration::defaultConfiguration();
         clientSide.addCaCertificate(certificate);
@@ -35,27 +36,23 @@ protected:
     TestMapServer tlsServer;
 };
 
-TEST_F(TlsFetch, ATileComesOverHttps) {
-    ASSERT_TRUE(tlsServer.baseUrl().startsWith(QStringLiteral("https://127.0.0.1:")));
+TEST_F(TlsFetch, ATileComesOverHttpsButARedirectToHttpIsRefused) {
     const QString url = tileUrl(1, 1).replace(server.baseUrl(), tlsServer.baseUrl());
     const QString tile = path(QStringLiteral("A01.jpg"));
     const FetchResult r = fetch(url, tile);
     ASSERT_TRUE(r.ok) << r.reason.toStdString();
     EXPECT_EQ(tlsServer.requests().size(), 1);
     ExpectTileFile(tile, TestMapServer::TileColour(585000, 728000));
-}
 
-TEST_F(TlsFetch, ARedirectFromHttpsToHttpIsRefused) {
     tlsServer.setRedirectBase(server.baseUrl());
     tlsServer.setFault(585000, 728000, TestMapServer::Fault::Redirect);
-    const QString url = tileUrl(1, 1).replace(server.baseUrl(), tlsServer.baseUrl());
-    const QString tile = path(QStringLiteral("A01.jpg"));
-    const FetchResult r = fetch(url, tile);
-    EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.reason, QStringLiteral("redirección insegura"));
-    EXPECT_EQ(tlsServer.requests().size(), 10);
+    const QString other = path(QStringLiteral("A02.jpg"));
+    const FetchResult refused = fetch(url, other);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.reason, QStringLiteral("redirección insegura"));
+    EXPECT_EQ(tlsServer.requests().size(), 11);
     EXPECT_TRUE(server.requests().isEmpty()); // the plain server was never asked
-    EXPECT_FALSE(QFile::exists(tile));
+    EXPECT_FALSE(QFile::exists(other));
 }
 
 } // namespace

@@ -17,6 +17,7 @@ morvel_add_test(FetchTests LIBS morvel_test_server Qt6::Test
     SOURCES download/FetchTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})
 morvel_add_test(FirstRequestTests LIBS morvel_test_server Qt6::Test
     SOURCES download/FirstRequestTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})
-morvel_add_test(DemoMapTests LIBS morvel_demo_map Qt6::Test SOURCES download/DemoMapTests.cpp)
+morvel_add_test(DemoMapTests LIBS morvel_demo_map morvel_test_server Qt6::Test
+    SOURCES download/DemoMapTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})
 morvel_add_test(TlsFetchTests LIBS morvel_test_server Qt6::Test
     SOURCES download/TlsFetchTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})
