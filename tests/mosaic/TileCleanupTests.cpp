@@ -9,12 +9,6 @@
 
 namespace {
 
-void Touch(const QString& path) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write("x");
-}
-
 // A grid with its names stored as a run stores them.
 DownloadJob Grid(int across, int down) {
     DownloadJob job;
@@ -31,61 +25,45 @@ DownloadJob Grid(int across, int down) {
 class TileCleanup : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
-    QString prefix() const { return PathPrefix(m_dir.path()); }
-    QStringList left() const {
+    void Touch(const QStringList& names) const {
+        for (const QString& name : names) {
+            QFile f(m_dir.filePath(name));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << name.toStdString();
+        }
+    }
+    QStringList Paths(const QStringList& names) const {
+        QStringList out;
+        for (const QString& name : names) {
+            out << PathPrefix(m_dir.path()) + name;
+        }
+        return out;
+    }
+    QStringList Left() const {
         return QDir(m_dir.path())
             .entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     }
     QTemporaryDir m_dir;
 };
 
-TEST_F(TileCleanup, ThreeByTwoGridInGridOrderAndNothingElse) {
-    const QStringList names{"A01.jpg", "A02.jpg", "A03.jpg",    "A04.jpg",    "B01.jpg", "B02.jpg",
-                            "B03.jpg", "C01.jpg", "Prueba.bmp", "Prueba.map", "A01.jpg1"};
-    for (const QString& n : names) {
-        Touch(m_dir.filePath(n));
-    }
-    const QStringList removed = DeleteTileFiles(Grid(3, 2), prefix());
-    QStringList expected;
-    for (const char* n : {"A01.jpg", "A02.jpg", "A03.jpg", "B01.jpg", "B02.jpg", "B03.jpg"}) {
-        expected << prefix() + QLatin1String(n);
-    }
-    EXPECT_EQ(removed, expected);
-    EXPECT_EQ(left(), (QStringList{"A01.jpg1", "A04.jpg", "C01.jpg", "Prueba.bmp", "Prueba.map"}));
+// Missing files (A02) are skipped; other files, even with tile-like names, stay.
+TEST_F(TileCleanup, GridFilesInGridOrderAndNothingElse) {
+    Touch({"A01.jpg", "A03.jpg", "A04.jpg", "B01.jpg", "B02.jpg", "B03.jpg", "C01.jpg",
+           "Prueba.bmp", "Prueba.map", "A01.jpg1"});
+    EXPECT_EQ(DeleteTileFiles(Grid(3, 2), PathPrefix(m_dir.path())),
+              Paths({"A01.jpg", "A03.jpg", "B01.jpg", "B02.jpg", "B03.jpg"}));
+    EXPECT_EQ(Left(), (QStringList{"A01.jpg1", "A04.jpg", "C01.jpg", "Prueba.bmp", "Prueba.map"}));
 }
 
-TEST_F(TileCleanup, MissingFilesAreSkipped) {
-    Touch(m_dir.filePath(QStringLiteral("B02.jpg")));
-    EXPECT_EQ(DeleteTileFiles(Grid(2, 2), prefix()), QStringList{prefix() + "B02.jpg"});
-    EXPECT_TRUE(left().isEmpty());
-}
-
-TEST_F(TileCleanup, UsesStoredNamesNotRebuiltOnes) {
-    DownloadJob job = Grid(1, 1);
-    job.tile(1, 1).fileName = QStringLiteral("other.jpg");
-    Touch(m_dir.filePath(QStringLiteral("A01.jpg")));
-    Touch(m_dir.filePath(QStringLiteral("other.jpg")));
-    EXPECT_EQ(DeleteTileFiles(job, prefix()), QStringList{prefix() + "other.jpg"});
-    EXPECT_EQ(left(), QStringList{"A01.jpg"});
-}
-
-TEST_F(TileCleanup, CellsWithoutNameAndDirectoriesAreLeftAlone) {
-    DownloadJob job = Grid(2, 1);
-    job.tile(2, 1).fileName.clear(); // the prefix alone names the folder itself
+// A cell without a name would make the prefix alone name the folder itself.
+TEST_F(TileCleanup, StoredNamesOnlyAndNeverADirectory) {
+    DownloadJob job = Grid(3, 1);
+    job.tile(2, 1).fileName = QStringLiteral("other.jpg");
+    job.tile(3, 1).fileName.clear();
+    Touch({"A02.jpg", "other.jpg"});
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("A01.jpg")));
-    EXPECT_TRUE(DeleteTileFiles(job, prefix()).isEmpty());
-    EXPECT_EQ(left(), QStringList{"A01.jpg"});
+    EXPECT_EQ(DeleteTileFiles(job, PathPrefix(m_dir.path())), Paths({"other.jpg"}));
+    EXPECT_EQ(Left(), (QStringList{"A01.jpg", "A02.jpg"}));
     EXPECT_TRUE(QFileInfo(m_dir.path()).isDir());
-}
-
-TEST_F(TileCleanup, OutOfRangeGridSizesStayInsideTheTable) {
-    DownloadJob job = Grid(10, 10);
-    Touch(m_dir.filePath(QStringLiteral("J10.jpg")));
-    job.tilesAcross = 11; // not reachable through the window; must not throw
-    job.tilesDown = 12;
-    EXPECT_EQ(DeleteTileFiles(job, prefix()), QStringList{prefix() + "J10.jpg"});
-    job.tilesAcross = -1;
-    EXPECT_TRUE(DeleteTileFiles(job, prefix()).isEmpty());
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// The calibration step of a run: which files, with which arguments, and what is reported.
+// The calibration step of a run: the files against their samples, and the texts reported
+// for each format and outcome.
 #include "download/AreaRecalc.h"
 #include "download/CalibrationRun.h"
 #include "geo/OverwriteQuestion.h"
@@ -13,15 +14,12 @@ namespace {
 
 class Answer : public OverwriteQuestion {
 public:
-    explicit Answer(bool yes) : m_yes(yes) {}
-    bool confirmOverwrite(const QString& caption, const QString& text) override {
-        asked << caption + u'|' + text;
-        return m_yes;
+    bool confirmOverwrite(const QString&, const QString&) override {
+        ++asked;
+        return yes;
     }
-    QStringList asked;
-
-private:
-    bool m_yes;
+    bool yes = true;
+    int asked = 0;
 };
 
 QByteArray ReadAll(const QString& path) {
@@ -48,98 +46,89 @@ protected:
         in.serverBase = QStringLiteral("http://127.0.0.1:1");
         m_job = RecalcArea(job, in).job;
         m_job.folder = m_dir.path();
-        m_job.saveOzi = true;
-        m_job.saveCompe = true;
     }
     QString Path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+    void WriteOld(const char* name) const {
+        QFile old(Path(name));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
 
     QTemporaryDir m_dir;
     DownloadJob m_job;
+    Answer m_answer;
 };
 
-TEST_F(CalibrationRun, OptionsChooseTheFiles) {
-    DownloadJob job;
-    job.saveOzi = true;
-    EXPECT_TRUE(CalibrationWanted(CalibrationFormat::OziExplorer, job));
-    EXPECT_FALSE(CalibrationWanted(CalibrationFormat::CompeGps, job));
-    job.saveOzi = false;
-    job.saveCompe = true;
-    EXPECT_FALSE(CalibrationWanted(CalibrationFormat::OziExplorer, job));
-    EXPECT_TRUE(CalibrationWanted(CalibrationFormat::CompeGps, job));
-}
-
-TEST_F(CalibrationRun, CompeGpsFileMatchesTheSample) {
-    Answer yes(true);
-    const CalibrationOutcome o = WriteCalibrationFile(CalibrationFormat::CompeGps, m_job, yes);
-    ASSERT_TRUE(o.written) << o.reason.toStdString();
-    EXPECT_EQ(o.statusText, QStringLiteral("Fichero de Calibración para CompeGPS generado."));
-    EXPECT_EQ(o.logMessage, QStringLiteral(". Generada calibración para CompeGPS"));
-    EXPECT_TRUE(o.failureMessage.isEmpty());
+// An existing .imp is replaced once the user agrees. The .map names the image with its
+// folder on line 3, which differs from the sample's C:\Mapas.
+TEST_F(CalibrationRun, FilesMatchTheSamples) {
+    WriteOld("Prueba.imp");
+    ASSERT_TRUE(WriteCalibrationFile(CalibrationFormat::CompeGps, m_job, m_answer).written);
+    EXPECT_EQ(m_answer.asked, 1);
     EXPECT_EQ(ReadAll(Path("Prueba.imp")), ReadAll(kSamples + "Prueba.imp"));
-    EXPECT_TRUE(yes.asked.isEmpty());
-}
 
-// Line 3 names the image with its folder, which differs from the sample's C:\Mapas.
-TEST_F(CalibrationRun, OziExplorerFileMatchesTheSampleButForTheImagePath) {
-    Answer yes(true);
-    const CalibrationOutcome o = WriteCalibrationFile(CalibrationFormat::OziExplorer, m_job, yes);
-    ASSERT_TRUE(o.written) << o.reason.toStdString();
-    EXPECT_EQ(o.statusText, QStringLiteral("Fichero de Calibración para OziExplorer generado."));
-    EXPECT_EQ(o.logMessage, QStringLiteral(". Generada calibración para OZiExplorer"));
+    ASSERT_TRUE(WriteCalibrationFile(CalibrationFormat::OziExplorer, m_job, m_answer).written);
     QList<QByteArray> written = ReadAll(Path("Prueba.map")).split('\n');
     QList<QByteArray> sample = ReadAll(kSamples + "Prueba.map").split('\n');
     ASSERT_EQ(written.size(), sample.size());
-    EXPECT_EQ(written.at(2),
+    EXPECT_EQ(written.takeAt(2),
               QDir::toNativeSeparators(PathPrefix(m_dir.path()) + "Prueba.bmp").toUtf8() + '\r');
-    written.removeAt(2);
     sample.removeAt(2);
     EXPECT_EQ(written, sample);
 }
 
-TEST_F(CalibrationRun, RefusedOverwriteGivesTheFixedTextsOnly) {
-    QFile old(Path("Prueba.map"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old");
-    old.close();
-    Answer no(false);
-    const CalibrationOutcome o = WriteCalibrationFile(CalibrationFormat::OziExplorer, m_job, no);
-    EXPECT_FALSE(o.written);
-    EXPECT_TRUE(o.refused);
-    EXPECT_EQ(no.asked.size(), 1);
-    EXPECT_EQ(
-        o.statusText,
-        QStringLiteral("No se ha podido generar el fichero de Calibración para OziExplorer."));
-    EXPECT_EQ(o.logMessage, QStringLiteral(". No se ha generado calibración para OZiExplorer"));
-    EXPECT_EQ(o.failureMessage,
-              QStringLiteral("No se ha generado el fichero de calibración de OziExplorer"));
-    EXPECT_EQ(ReadAll(Path("Prueba.map")), QByteArray("old"));
+enum class Situation { Fresh, Refused, NoFolder };
+
+struct TextCase {
+    CalibrationFormat format;
+    Situation situation;
+    const char* status;
+    const char* log;
+    const char* failure; // followed by "\n" and the reason unless the overwrite was refused
+};
+
+class CalibrationTexts : public CalibrationRun, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(CalibrationTexts, ForEachFormatAndOutcome) {
+    const TextCase& c = GetParam();
+    const char* file = c.format == CalibrationFormat::OziExplorer ? "Prueba.map" : "Prueba.imp";
+    if (c.situation == Situation::Refused) {
+        WriteOld(file);
+        m_answer.yes = false;
+    } else if (c.situation == Situation::NoFolder) {
+        m_job.folder = m_dir.filePath(QStringLiteral("missing"));
+    }
+    const CalibrationOutcome o = WriteCalibrationFile(c.format, m_job, m_answer);
+    EXPECT_EQ(o.written, c.situation == Situation::Fresh) << o.reason.toStdString();
+    EXPECT_EQ(o.refused, c.situation == Situation::Refused);
+    EXPECT_EQ(o.statusText, QString::fromUtf8(c.status));
+    EXPECT_EQ(o.logMessage, QString::fromUtf8(c.log));
+    QString failure = QString::fromUtf8(c.failure);
+    if (c.situation == Situation::NoFolder) {
+        EXPECT_FALSE(o.reason.isEmpty());
+        failure += u'\n' + o.reason;
+    }
+    EXPECT_EQ(o.failureMessage, failure);
+    if (c.situation == Situation::Refused) {
+        EXPECT_EQ(ReadAll(Path(file)), QByteArray("old"));
+    }
 }
 
-TEST_F(CalibrationRun, OtherFailuresAddTheirReason) {
-    m_job.folder = m_dir.filePath(QStringLiteral("missing"));
-    Answer yes(true);
-    const CalibrationOutcome o = WriteCalibrationFile(CalibrationFormat::CompeGps, m_job, yes);
-    EXPECT_FALSE(o.written);
-    EXPECT_FALSE(o.refused);
-    EXPECT_FALSE(o.reason.isEmpty());
-    EXPECT_EQ(o.statusText,
-              QStringLiteral("No se ha podido generar el fichero de Calibración para CompeGPS."));
-    EXPECT_EQ(o.logMessage, QStringLiteral(". No se ha generado calibración para CompeGPS"));
-    EXPECT_EQ(o.failureMessage,
-              QStringLiteral("No se ha generado el fichero de calibración de CompeGPS\n") +
-                  o.reason);
-}
-
-TEST_F(CalibrationRun, AcceptedOverwriteReplacesTheFile) {
-    QFile old(Path("Prueba.imp"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old");
-    old.close();
-    Answer yes(true);
-    const CalibrationOutcome o = WriteCalibrationFile(CalibrationFormat::CompeGps, m_job, yes);
-    EXPECT_TRUE(o.written);
-    EXPECT_EQ(yes.asked.size(), 1);
-    EXPECT_EQ(ReadAll(Path("Prueba.imp")), ReadAll(kSamples + "Prueba.imp"));
-}
+// Every text once: the log says "OZiExplorer", the status and the message box
+// "OziExplorer"; the texts of a written CompeGPS file are checked by the window tests.
+INSTANTIATE_TEST_SUITE_P(
+    Table, CalibrationTexts,
+    ::testing::Values(TextCase{CalibrationFormat::OziExplorer, Situation::Fresh,
+                               "Fichero de Calibración para OziExplorer generado.",
+                               ". Generada calibración para OZiExplorer", ""},
+                      TextCase{
+                          CalibrationFormat::OziExplorer, Situation::Refused,
+                          "No se ha podido generar el fichero de Calibración para OziExplorer.",
+                          ". No se ha generado calibración para OZiExplorer",
+                          "No se ha generado el fichero de calibración de OziExplorer"},
+                      TextCase{CalibrationFormat::CompeGps, Situation::NoFolder,
+                               "No se ha podido generar el fichero de Calibración para CompeGPS.",
+                               ". No se ha generado calibración para CompeGPS",
+                               "No se ha generado el fichero de calibración de CompeGPS"}));
 
 } // namespace
