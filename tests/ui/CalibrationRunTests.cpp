@@ -86,6 +86,9 @@ struct TextCase {
     const char* log;
     const char* failure; // followed by "\n" and the reason unless the overwrite was refused
 };
+void PrintTo(const TextCase& c, std::ostream* out) {
+    *out << c.log;
+}
 
 class CalibrationTexts : public CalibrationRun, public ::testing::WithParamInterface<TextCase> {};
 

@@ -14,6 +14,9 @@ struct StampCase {
     QTime time;
     const char* stamp;
 };
+void PrintTo(const StampCase& c, std::ostream* out) {
+    *out << c.stamp;
+}
 
 class EventStamp : public ::testing::TestWithParam<StampCase> {};
 
