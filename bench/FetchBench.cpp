@@ -1,10 +1,10 @@
 // FetchBench: fetches a 10 x 10 grid of tiles from the tests' map server on loopback, one
 // after the other as a run does, and tells where the time goes. Two passes: the first with
 // the server still encoding its answers, the second served from its cache.
-#include "download/DownloadJob.h"
 #include "download/JpegCodec.h"
-#include "download/MapKinds.h"
 #include "download/UGatorade.h"
+#include "job/DownloadJob.h"
+#include "job/MapKinds.h"
 #include "tests/support/TestMapServer.h"
 
 #include <QCoreApplication>

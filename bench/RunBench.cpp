@@ -2,7 +2,7 @@
 // tests' map server on loopback, with the joined BMP and both calibration files. Prints
 // the whole time, the time per tile, the longest time the event loop was kept from
 // running (a 1 ms timer that notes the gaps between its ticks) and the peak memory.
-#include "download/DownloadRun.h"
+#include "run/DownloadRun.h"
 #include "tests/support/TestMapServer.h"
 #include "ui/AcercaDe.h"
 #include "ui/Dialogs.h"

@@ -1,7 +1,9 @@
-# morvel_library(<name> <sources>...): a static logic library with the project's
-# include root and the Qt and libjpeg libraries every logic folder may use.
+# morvel_library(<name> SOURCES <sources>... DEPENDS <libraries>...): a static logic
+# library with the project's include root. It links only what it lists: the project's
+# libraries of the floors below it and the outside libraries its folder uses.
 function(morvel_library name)
-    add_library(${name} STATIC ${ARGN})
+    cmake_parse_arguments(L "" "" "SOURCES;DEPENDS" ${ARGN})
+    add_library(${name} STATIC ${L_SOURCES})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC Qt6::Core Qt6::Gui Qt6::Network JPEG::JPEG)
+    target_link_libraries(${name} PUBLIC ${L_DEPENDS})
 endfunction()

@@ -1,6 +1,6 @@
 #include "geo/CalibrationFile.h"
 
-#include "download/DownloadJob.h"
+#include "job/DownloadJob.h"
 
 #include <QDir>
 #include <QFileInfo>

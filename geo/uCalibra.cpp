@@ -1,9 +1,9 @@
 #include "geo/uCalibra.h"
 
-#include "download/DownloadJob.h"
 #include "geo/CalibrationFile.h"
 #include "geo/CalibrationText.h"
 #include "geo/uClaseElipsoide.h"
+#include "job/DownloadJob.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
 #include "mosaic/MosaicBitmap.h"
 
-#include "download/MapKinds.h"
+#include "job/MapKinds.h"
 
 #include <QRect>
 

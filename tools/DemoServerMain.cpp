@@ -1,6 +1,6 @@
 // morvel-demo-server [port]: serves demonstration maps on the loopback address of the map
 // server this build talks to, so that the program can download whole mosaics offline.
-#include "download/MapKinds.h"
+#include "job/MapKinds.h"
 #include "tools/DemoMapServer.h"
 
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "download/RunQuestions.h"
 #include "geo/OverwriteQuestion.h"
+#include "run/RunQuestions.h"
 
 class Dialogs;
 

@@ -1,9 +1,9 @@
 #include "ui/fPruncipal.h"
 
-#include "download/AreaRecalc.h"
-#include "download/DownloadRun.h"
-#include "download/MapKinds.h"
-#include "download/NumberFormat.h"
+#include "job/AreaRecalc.h"
+#include "job/MapKinds.h"
+#include "job/NumberFormat.h"
+#include "run/DownloadRun.h"
 #include "ui/AcercaDe.h"
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"

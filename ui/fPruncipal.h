@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/DownloadJob.h"
+#include "job/DownloadJob.h"
 #include "ui/TileBoard.h"
 #include "ui/WindowState.h"
 #include "ui/ufMosaico.h"

@@ -1,7 +1,7 @@
 // The main window's controls, captions, places and menu.
 #include "ui/fPruncipal.h"
 
-#include "download/MapKinds.h"
+#include "job/MapKinds.h"
 #include "ui/CornerEdit.h"
 #include "ui/WindowFont.h"
 

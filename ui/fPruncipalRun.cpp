@@ -3,8 +3,8 @@
 // files at the end.
 #include "ui/fPruncipal.h"
 
-#include "download/CalibrationRun.h"
-#include "download/DownloadRun.h"
+#include "run/CalibrationRun.h"
+#include "run/DownloadRun.h"
 #include "ui/Dialogs.h"
 #include "ui/RunAnswers.h"
 #include "ui/ufElegirCarpeta.h"

@@ -3,10 +3,10 @@
 // A fetcher talking to a TestMapServer on 127.0.0.1, tile URLs as the run builds them, and
 // checks of the tile files written.
 
-#include "download/DownloadJob.h"
 #include "download/JpegCodec.h"
-#include "download/MapKinds.h"
 #include "download/UGatorade.h"
+#include "job/DownloadJob.h"
+#include "job/MapKinds.h"
 #include "tests/download/JpegStructure.h"
 #include "tests/support/TestMapServer.h"
 #include "tools/MapHttpServer.h"

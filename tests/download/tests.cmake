@@ -1,13 +1,3 @@
-morvel_add_test(AreaTests LIBS morvel_download SOURCES download/AreaTests.cpp)
-morvel_add_test(MapRequestTests LIBS morvel_download SOURCES download/MapRequestTests.cpp)
-
-# The local map server the tests (of every area) and the fetch bench talk to.
-add_library(morvel_test_server STATIC
-    support/TestMapServer.h
-    support/TestMapServer.cpp
-)
-target_link_libraries(morvel_test_server PUBLIC morvel_map_http morvel_download)
-
 morvel_add_test(JpegCodecTests LIBS morvel_download
     SOURCES download/JpegCodecTests.cpp download/JpegStructure.h download/JpegStructure.cpp)
 

@@ -1,6 +1,6 @@
 // The OziExplorer and CompeGPS calibration files: their bytes and their writing.
-#include "download/AreaRecalc.h"
 #include "geo/uCalibra.h"
+#include "job/AreaRecalc.h"
 
 #include <QDir>
 #include <QFile>

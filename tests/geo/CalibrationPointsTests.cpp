@@ -1,7 +1,7 @@
 // The point and corner lists a calibration run builds from its job. The default and
 // one-tile jobs are checked through the calibration files; these are the cases they miss.
-#include "download/AreaRecalc.h"
 #include "geo/CalibrationPoints.h"
+#include "job/AreaRecalc.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Pressing "Descargar" in the real windows, offscreen, against a map server on 127.0.0.1:
 // the controls, the log, the viewer's cells, the files in the destination folder.
-#include "download/DownloadRun.h"
-#include "download/MapKinds.h"
+#include "job/MapKinds.h"
+#include "run/DownloadRun.h"
 #include "tests/support/TestMapServer.h"
 #include "ui/AcercaDe.h"
 #include "ui/IniFile.h"

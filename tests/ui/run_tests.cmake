@@ -1,7 +1,4 @@
 morvel_add_test(EventLogTests LIBS morvel_ui Qt6::Test SOURCES ui/EventLogTests.cpp)
 morvel_add_test(MosaicoViewerTests LIBS morvel_ui Qt6::Test SOURCES ui/MosaicoViewerTests.cpp)
-morvel_add_test(DownloadRunTests LIBS morvel_run morvel_test_server Qt6::Test
-    SOURCES ui/DownloadRunTests.cpp)
-morvel_add_test(CalibrationRunTests LIBS morvel_run SOURCES ui/CalibrationRunTests.cpp)
 morvel_add_test(RunWindowTests LIBS morvel_ui morvel_ui_test_support morvel_test_server
     SOURCES ui/RunWindowTests.cpp)

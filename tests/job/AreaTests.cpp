@@ -1,7 +1,7 @@
 // The area recompute, the tile bounds and the grouped numbers of the displays.
-#include "download/AreaRecalc.h"
-#include "download/MapKinds.h"
-#include "download/NumberFormat.h"
+#include "job/AreaRecalc.h"
+#include "job/MapKinds.h"
+#include "job/NumberFormat.h"
 
 #include <QDir>
 #include <QTemporaryFile>

@@ -1,8 +1,8 @@
 // The calibration step of a run: the files against their samples, and the texts reported
 // for each format and outcome.
-#include "download/AreaRecalc.h"
-#include "download/CalibrationRun.h"
 #include "geo/OverwriteQuestion.h"
+#include "job/AreaRecalc.h"
+#include "run/CalibrationRun.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "download/CalibrationRun.h"
+#include "run/CalibrationRun.h"
 
 #include "geo/CalibrationPoints.h"
 #include "geo/OverwriteQuestion.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/DownloadJob.h"
+#include "job/DownloadJob.h"
 
 #include <QImage>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "download/DownloadJob.h"
+#include "job/DownloadJob.h"
 
 #include <QDir>
 #include <QFileInfo>

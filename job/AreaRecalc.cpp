@@ -1,6 +1,6 @@
-#include "download/AreaRecalc.h"
+#include "job/AreaRecalc.h"
 
-#include "download/MapKinds.h"
+#include "job/MapKinds.h"
 
 #include <limits>
 

@@ -1,8 +1,8 @@
 // The run object against a map server on 127.0.0.1, for what the window tests cannot see:
 // the sequence of status texts and a tile that has no place in the mosaic.
-#include "download/AreaRecalc.h"
-#include "download/DownloadRun.h"
-#include "download/RunQuestions.h"
+#include "job/AreaRecalc.h"
+#include "run/DownloadRun.h"
+#include "run/RunQuestions.h"
 #include "tests/support/TestMapServer.h"
 
 #include <QFileInfo>

@@ -1,12 +1,12 @@
-#include "download/DownloadRun.h"
+#include "run/DownloadRun.h"
 
 #include "download/JpegCodec.h"
-#include "download/MapKinds.h"
-#include "download/RunQuestions.h"
 #include "download/UGatorade.h"
+#include "job/MapKinds.h"
 #include "mosaic/BmpFile.h"
 #include "mosaic/MosaicBitmap.h"
 #include "mosaic/TileCleanup.h"
+#include "run/RunQuestions.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 // Map kinds, coverage lists and the request URL of a tile.
-#include "download/AreaRecalc.h"
-#include "download/MapKinds.h"
+#include "job/AreaRecalc.h"
+#include "job/MapKinds.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "download/NumberFormat.h"
+#include "job/NumberFormat.h"
 
 QString GroupedNumber(int64_t value, const QLocale& locale) {
     const QString separator = locale.groupSeparator();

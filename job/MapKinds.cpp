@@ -1,4 +1,4 @@
-#include "download/MapKinds.h"
+#include "job/MapKinds.h"
 
 namespace {
 
