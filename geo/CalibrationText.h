@@ -3,6 +3,8 @@
 // Text pieces of the calibration files. Everything here is independent of the
 // program's locale: "." is always the decimal separator and digits are never grouped.
 
+#include "job/Windows1252.h" // the files' code page
+
 #include <QByteArray>
 #include <QString>
 
@@ -27,7 +29,3 @@ QString FixedDecimals(double value, int decimals);
 // digits, as "%.*g" rounds it but never with an exponent: no trailing zeros and no
 // decimal point for whole values ("12.5", "5", "0.666666666667").
 QString ShortestDecimal(double value, int significantDigits = 12);
-
-// Single-byte text in the Windows-1252 code page; a character it cannot hold becomes
-// "?" (one per character, also outside the basic plane).
-QByteArray ToWindows1252(const QString& text);

@@ -28,11 +28,19 @@ int32_t CoverageMetres(MapKind kind, int position) {
     return CoverageList(kind).at(static_cast<size_t>(position)).metres;
 }
 
+namespace {
+const QString kMapPath = QStringLiteral("/navegar/asp/mime.aspx?TIPO=");
+} // namespace
+
 QString RequestPrefix(MapKind kind, const QString& serverBase) {
     // The terrain model is served under the same type as the cartography.
     const char* tipo = kind == MapKind::Orto ? "0" : "6";
-    return serverBase + QStringLiteral("/navegar/asp/mime.aspx?TIPO=") + QLatin1String(tipo) +
-           QStringLiteral("&Xmin=");
+    return serverBase + kMapPath + QLatin1String(tipo) + QStringLiteral("&Xmin=");
+}
+
+QString ServerBaseOf(const QString& requestPrefix) {
+    const qsizetype at = requestPrefix.indexOf(kMapPath);
+    return at < 0 ? requestPrefix : requestPrefix.left(at);
 }
 
 void LookupCoverage(DownloadJob& job, int selectedPosition, const QString& serverBase) {

@@ -51,6 +51,8 @@ int32_t CoverageMetres(MapKind kind, int position);
 
 // The request up to and including "&Xmin=" for the kind on `serverBase`.
 QString RequestPrefix(MapKind kind, const QString& serverBase);
+// The scheme and host a request prefix was made for.
+QString ServerBaseOf(const QString& requestPrefix);
 
 // Tile size and request prefix follow the kind and the selected list position;
 // a position that selects no item leaves the tile size as it was.

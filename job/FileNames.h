@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// Why a BMP name (the "Nombre" field, without ".bmp") cannot be used, as the message to
+// show; nothing when it can. The name becomes the BMP, the calibration files and the job
+// record in the destination folder, and is written into the calibration files, so it
+// must be one file name (no folder part, no name of its own kind such as "." or ".."),
+// visible (not starting with a point), usable on Windows, where the maps are often
+// carried (none of \ / : * ? " < > |, no control character, not ending in a point or a
+// blank), and made only of characters the calibration files' Windows-1252 can hold.
+std::optional<QString> BmpNameProblem(const QString& name);
