@@ -32,6 +32,26 @@ void EmitMessage(j_common_ptr cinfo, int level) {
     }
 }
 
+// Stops a decode whose progressive data has more scans than kMaxJpegScans: libjpeg calls
+// the progress monitor while it reads the input, so the decode never gets to run them.
+struct ScanLimit {
+    jpeg_progress_mgr pub;
+    bool exceeded = false;
+};
+
+void CheckScans(j_common_ptr cinfo) {
+    if (!cinfo->is_decompressor) {
+        return;
+    }
+    const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxJpegScans) {
+        reinterpret_cast<ScanLimit*>(cinfo->progress)->exceeded = true;
+        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        std::snprintf(err->message, JMSG_LENGTH_MAX, "más de %d pasadas", kMaxJpegScans);
+        std::longjmp(err->jump, 1);
+    }
+}
+
 void InstallErrorManager(ErrorManager* err, jpeg_error_mgr** slot) {
     *slot = jpeg_std_error(&err->pub);
     err->pub.error_exit = ErrorExit;
@@ -49,15 +69,18 @@ constexpr qint64 kMaxJpegFileBytes = 256LL * 1024 * 1024;
 JpegError DecodeInto(const QByteArray& data, QImage* image, char* message) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
+    ScanLimit scans;
+    scans.pub.progress_monitor = CheckScans;
     InstallErrorManager(&err, &cinfo.err);
     volatile JpegError failure = JpegError::NotJpeg;
     if (setjmp(err.jump)) {
         std::snprintf(message, JMSG_LENGTH_MAX, "%s", err.message);
         jpeg_destroy_decompress(&cinfo);
-        return failure;
+        return scans.exceeded ? JpegError::TooManyScans : failure;
     }
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+    cinfo.progress = &scans.pub;
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
                  static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
@@ -233,6 +256,8 @@ QString JpegErrorReason(JpegError kind) {
         return QStringLiteral("JPEG dañado");
     case JpegError::NoMemory:
         return QStringLiteral("sin memoria para la imagen");
+    case JpegError::TooManyScans:
+        return QStringLiteral("JPEG con demasiadas pasadas");
     }
     return QStringLiteral("JPEG dañado");
 }
@@ -273,6 +298,29 @@ bool DecodeJpegFile(const QString& path, QImage* image, QString* error) {
         return false;
     }
     return DecodeJpeg(file.readAll(), image, error);
+}
+
+bool ReadJpegSize(const QByteArray& data, QSize* size, JpegError* kind) {
+    if (data.isEmpty()) {
+        *kind = JpegError::Empty;
+        return false;
+    }
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    InstallErrorManager(&err, &cinfo.err);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        *kind = JpegError::NotJpeg;
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    *size = QSize(static_cast<int>(cinfo.image_width), static_cast<int>(cinfo.image_height));
+    jpeg_destroy_decompress(&cinfo);
+    *kind = JpegError::None;
+    return true;
 }
 
 JpegEncoder::JpegEncoder() : d(std::make_unique<JpegCompressor>()) {}
