@@ -155,6 +155,14 @@ DemoMapServer::DemoMapServer(QObject* parent)
 
 DemoMapServer::~DemoMapServer() = default;
 
+void DemoMapServer::setLatency(int ms) {
+    m_http->setLatency(ms);
+}
+
+void DemoMapServer::setThrottle(int everyNth) {
+    m_http->setThrottle(everyNth, 1);
+}
+
 bool DemoMapServer::listen(const QHostAddress& address, quint16 port) {
     return m_http->listen(address, port);
 }

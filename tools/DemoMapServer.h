@@ -38,6 +38,10 @@ public:
     ~DemoMapServer() override;
 
     bool listen(const QHostAddress& address, quint16 port);
+    // As a distant server: every answer leaves `ms` after its request.
+    void setLatency(int ms);
+    // As a busy server: every n-th request (0: none) gets 429 with "Retry-After: 1".
+    void setThrottle(int everyNth);
     quint16 port() const;
     QString errorString() const;
 

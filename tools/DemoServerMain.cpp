@@ -34,7 +34,27 @@ int main(int argc, char** argv) {
     parser.addPositionalArgument(
         QStringLiteral("puerto"),
         QStringLiteral("Puerto de escucha; sin él, el de %1.").arg(MapServerBase()));
+    const QCommandLineOption latency(
+        QStringLiteral("latencia"),
+        QStringLiteral("Responde cada petición tras estos milisegundos, como un servidor lejano."),
+        QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption throttle(
+        QStringLiteral("limitar"),
+        QStringLiteral("Responde 429 con \"Retry-After: 1\" a una de cada n peticiones, como "
+                       "un servidor ocupado."),
+        QStringLiteral("n"), QStringLiteral("0"));
+    parser.addOption(latency);
+    parser.addOption(throttle);
     parser.process(app);
+
+    bool latencyOk = false;
+    bool throttleOk = false;
+    const int latencyMs = parser.value(latency).toInt(&latencyOk);
+    const int throttleEvery = parser.value(throttle).toInt(&throttleOk);
+    if (!latencyOk || latencyMs < 0 || !throttleOk || throttleEvery < 0) {
+        QTextStream(stderr) << "Valores no válidos para --latencia o --limitar" << Qt::endl;
+        return 2;
+    }
 
     const QUrl base(MapServerBase());
     auto port = static_cast<quint16>(base.port(kDefaultPort));
@@ -58,6 +78,8 @@ int main(int argc, char** argv) {
     }
 
     DemoMapServer server;
+    server.setLatency(latencyMs);
+    server.setThrottle(throttleEvery);
     QObject::connect(&server, &DemoMapServer::served, &server,
                      [](const QString& line) { Out() << line << Qt::endl; });
     if (!server.listen(address, port)) {

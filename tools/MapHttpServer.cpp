@@ -66,6 +66,8 @@ QByteArray HttpReasonPhrase(int status) {
         return "Bad Request";
     case 404:
         return "Not Found";
+    case 429:
+        return "Too Many Requests";
     case 431:
         return "Request Header Fields Too Large";
     case 500:
@@ -128,11 +130,18 @@ MapTileQuery ParseMapTileQuery(const QByteArray& target) {
     return q;
 }
 
-HttpConnection::HttpConnection(QTcpSocket* socket, QObject* parent)
-    : QObject(parent), m_socket(socket) {
+HttpConnection::HttpConnection(QTcpSocket* socket, std::shared_ptr<ServerLoad> load,
+                               QObject* parent)
+    : QObject(parent), m_socket(socket), m_load(std::move(load)) {
     socket->setParent(this);
     connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+}
+
+HttpConnection::~HttpConnection() {
+    if (m_busy) {
+        m_load->end(); // dropped without an answer
+    }
 }
 
 void HttpConnection::onReadyRead() {
@@ -152,6 +161,7 @@ void HttpConnection::processBuffer() {
         if (m_buffer.size() > kMaxHeadBytes) {
             m_closeAfter = true;
             m_busy = true;
+            m_load->begin();
             respond(431, "text/plain", "request head too large\n");
         }
         return;
@@ -179,6 +189,7 @@ void HttpConnection::processBuffer() {
     m_closeAfter =
         request.version != "HTTP/1.1" || request.header("connection").toLower().contains("close");
     m_busy = true;
+    m_load->begin();
     if (request.method != "GET") {
         m_closeAfter = true;
         respond(400, "text/plain", "only GET is served\n");
@@ -272,6 +283,9 @@ void HttpConnection::reset() {
 }
 
 void HttpConnection::finishResponse() {
+    if (m_busy) {
+        m_load->end();
+    }
     m_busy = false;
     if (!m_socket) {
         return;
@@ -315,10 +329,34 @@ QString MapHttpServer::errorString() const {
     return m_server ? m_server->errorString() : QString();
 }
 
+void MapHttpServer::setThrottle(int everyNth, int retryAfterSeconds) {
+    m_throttleEvery = qMax(0, everyNth);
+    m_throttleSeconds = qMax(0, retryAfterSeconds);
+}
+
 void MapHttpServer::onNewConnection() {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        auto* connection = new HttpConnection(socket, this);
+        auto* connection = new HttpConnection(socket, m_load, this);
         connect(connection, &HttpConnection::requestReceived, this,
-                [this](HttpConnection* c, const HttpRequest& r) { m_handler(*c, r); });
+                [this](HttpConnection* c, const HttpRequest& r) {
+                    if (m_observer) {
+                        m_observer(r);
+                    }
+                    if (m_latencyMs == 0) {
+                        dispatch(*c, r);
+                        return;
+                    }
+                    QTimer::singleShot(m_latencyMs, c, [this, c, r] { dispatch(*c, r); });
+                });
     }
+}
+
+void MapHttpServer::dispatch(HttpConnection& connection, const HttpRequest& request) {
+    ++m_requestCount;
+    if (m_throttleEvery > 0 && m_requestCount % m_throttleEvery == 0) {
+        connection.respond(429, "text/plain", "too many requests\n",
+                           {{"Retry-After", QByteArray::number(m_throttleSeconds)}});
+        return;
+    }
+    m_handler(connection, request);
 }

@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QTcpServer;
@@ -55,6 +56,14 @@ struct MapTileQuery {
 // outside 1..4000 are taken as 400.
 MapTileQuery ParseMapTileQuery(const QByteArray& target);
 
+// How many requests a server has received and not yet answered, now and at most.
+struct ServerLoad {
+    int inFlight = 0;
+    int maxInFlight = 0;
+    void begin() { maxInFlight = qMax(maxInFlight, ++inFlight); }
+    void end() { --inFlight; }
+};
+
 // One client connection. The handler answers each request exactly once through one of
 // the answering calls; requests that arrive on the same connection meanwhile wait.
 class HttpConnection : public QObject {
@@ -62,7 +71,8 @@ class HttpConnection : public QObject {
 public:
     using Headers = QList<QPair<QByteArray, QByteArray>>;
 
-    HttpConnection(QTcpSocket* socket, QObject* parent);
+    HttpConnection(QTcpSocket* socket, std::shared_ptr<ServerLoad> load, QObject* parent);
+    ~HttpConnection() override;
 
     void respond(int status, const QByteArray& contentType, const QByteArray& body,
                  const Headers& extra = {});
@@ -89,6 +99,7 @@ private:
                                 const Headers& extra) const;
 
     QPointer<QTcpSocket> m_socket;
+    std::shared_ptr<ServerLoad> m_load;
     QByteArray m_buffer;
     bool m_busy = false;       // a request is waiting for its answer
     bool m_closeAfter = false; // the client asked to close, or spoke HTTP/1.0
@@ -98,8 +109,22 @@ class MapHttpServer : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(HttpConnection& connection, const HttpRequest& request)>;
+    using Observer = std::function<void(const HttpRequest& request)>;
 
     explicit MapHttpServer(Handler handler, QObject* parent = nullptr);
+
+    // Sees every request as it arrives, before any latency or throttling.
+    void setObserver(Observer observer) { m_observer = std::move(observer); }
+    // Every answer leaves this many milliseconds after its request arrived, as from a
+    // distant server.
+    void setLatency(int ms) { m_latencyMs = qMax(0, ms); }
+    // Every n-th request (0: none) gets 429 with "Retry-After: <seconds>" instead of its
+    // map, as from a busy server that throttles its clients.
+    void setThrottle(int everyNth, int retryAfterSeconds = 1);
+    // Requests received and not yet answered: now, and the most there ever were.
+    int inFlight() const { return m_load->inFlight; }
+    int maxInFlight() const { return m_load->maxInFlight; }
+    void resetMaxInFlight() { m_load->maxInFlight = m_load->inFlight; }
 
     // Before listen(): serve https with this certificate and key instead of plain http.
     void setTlsConfiguration(const QSslConfiguration& tls);
@@ -109,8 +134,15 @@ public:
 
 private:
     void onNewConnection();
+    void dispatch(HttpConnection& connection, const HttpRequest& request);
 
     Handler m_handler;
+    Observer m_observer;
+    std::shared_ptr<ServerLoad> m_load = std::make_shared<ServerLoad>();
+    int m_latencyMs = 0;
+    int m_throttleEvery = 0;
+    int m_throttleSeconds = 1;
+    qint64 m_requestCount = 0;
     std::optional<QSslConfiguration> m_tls;
     QTcpServer* m_server = nullptr;
 };

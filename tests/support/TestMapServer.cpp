@@ -6,6 +6,11 @@
 #include <QImage>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -48,7 +53,14 @@ QByteArray HtmlErrorPage() {
 TestMapServer::TestMapServer(QObject* parent)
     : QObject(parent), m_http(std::make_unique<MapHttpServer>(
                            [this](HttpConnection& c, const HttpRequest& r) { handle(c, r); })),
-      m_encoder(std::make_unique<JpegEncoder>()) {}
+      m_encoder(std::make_unique<JpegEncoder>()) {
+    // Every request is recorded as it arrives, also those a throttle or latency holds.
+    m_http->setObserver([this](const HttpRequest& request) {
+        const QString target = QString::fromLatin1(request.target);
+        m_requests.append(target);
+        emit requestArrived(target);
+    });
+}
 
 TestMapServer::~TestMapServer() = default;
 
@@ -135,6 +147,51 @@ QByteArray TestMapServer::tileJpeg(int xmin, int ymin, int width, int height) {
     return plainJpeg(TileColour(xmin, ymin), width, height, false);
 }
 
+// A valid progressive JPEG that spends one scan on each coefficient of each component:
+// 1 + 63 x 3 scans for a three-component image.
+QByteArray TestMapServer::manyScansJpeg(const QColor& colour) {
+    const QString key = QStringLiteral("scans,%1").arg(colour.rgb());
+    const auto cached = m_cache.constFind(key);
+    if (cached != m_cache.constEnd()) {
+        return *cached;
+    }
+    QImage image(400, 400, QImage::Format_RGB888);
+    image.fill(colour);
+    std::vector<jpeg_scan_info> script;
+    script.push_back({3, {0, 1, 2, 0}, 0, 0, 0, 0}); // the DC coefficients of all three
+    for (int component = 0; component < 3; ++component) {
+        for (int k = 1; k < 64; ++k) {
+            script.push_back({1, {component, 0, 0, 0}, k, k, 0, 0});
+        }
+    }
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = 400;
+    cinfo.image_height = 400;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, kServerQuality, TRUE);
+    cinfo.scan_info = script.data();
+    cinfo.num_scans = static_cast<int>(script.size());
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = image.scanLine(static_cast<int>(cinfo.next_scanline));
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    const QByteArray jpeg(reinterpret_cast<const char*>(buffer), static_cast<qsizetype>(size));
+    std::free(buffer);
+    m_cache.insert(key, jpeg);
+    return jpeg;
+}
+
 TestMapServer::Fault TestMapServer::takeFault(const TileKey& key) {
     auto take = [](int* remaining) {
         if (*remaining == 0) {
@@ -159,10 +216,23 @@ TestMapServer::Fault TestMapServer::takeFault(const TileKey& key) {
     return take(&*left) ? m_ruleForAll.fault : Fault::None;
 }
 
+void TestMapServer::setLatency(int ms) {
+    m_http->setLatency(ms);
+}
+
+void TestMapServer::setThrottle(int everyNth) {
+    m_http->setThrottle(everyNth, 1);
+}
+
+int TestMapServer::maxInFlight() const {
+    return m_http->maxInFlight();
+}
+
+void TestMapServer::resetMaxInFlight() {
+    m_http->resetMaxInFlight();
+}
+
 void TestMapServer::handle(HttpConnection& connection, const HttpRequest& request) {
-    const QString target = QString::fromLatin1(request.target);
-    m_requests.append(target);
-    emit requestArrived(target);
     const MapTileQuery q = ParseMapTileQuery(request.target);
     if (!q.valid) {
         connection.respond(request.path() == kMapRequestPath ? 400 : 404, "text/html",
@@ -222,6 +292,24 @@ void TestMapServer::answer(HttpConnection& connection, const HttpRequest& reques
         return;
     case Fault::Oversized:
         connection.respondUnsized(200, jpegType, QByteArray(m_oversizedBytes, '\x55'));
+        return;
+    case Fault::Busy429:
+    case Fault::Busy503: {
+        HttpConnection::Headers headers;
+        if (!m_retryAfter.isEmpty()) {
+            headers.append({"Retry-After", m_retryAfter});
+        }
+        connection.respond(fault == Fault::Busy429 ? 429 : 503, "text/plain", "busy\n", headers);
+        return;
+    }
+    case Fault::SmallJpeg:
+        connection.respond(200, jpegType, tileJpeg(q.xminKey, q.yminKey, 100, 100));
+        return;
+    case Fault::LargeJpeg:
+        connection.respond(200, jpegType, tileJpeg(q.xminKey, q.yminKey, 4000, 4000));
+        return;
+    case Fault::ManyScans:
+        connection.respond(200, jpegType, manyScansJpeg(TileColour(q.xminKey, q.yminKey)));
         return;
     }
 }

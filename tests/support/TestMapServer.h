@@ -38,7 +38,13 @@ public:
         Slow,           // the tile's JPEG in pieces, see setSlowPace()
         Redirect,       // 302 to the very same URL (a loop while the fault lasts)
         Oversized,      // 200 without Content-Length, far more bytes than a tile
+        Busy429,        // 429 with the Retry-After of setRetryAfter()
+        Busy503,        // 503 likewise
+        SmallJpeg,      // 200 with a valid 100 x 100 JPEG of the tile's colour
+        LargeJpeg,      // 200 with a valid 4000 x 4000 JPEG of the tile's colour
+        ManyScans,      // 200 with a valid progressive tile of kManyScans scans
     };
+    static constexpr int kManyScans = 190;
 
     explicit TestMapServer(QObject* parent = nullptr);
     ~TestMapServer() override;
@@ -60,6 +66,15 @@ public:
     void setRedirectBase(const QString& base);
     // Size of the body Fault::Oversized sends.
     void setOversizedBytes(qsizetype bytes);
+    // The Retry-After header of Fault::Busy429 and Busy503 (none when empty).
+    void setRetryAfter(const QByteArray& value) { m_retryAfter = value; }
+    // A distant server: every answer leaves `ms` after its request arrived.
+    void setLatency(int ms);
+    // A busy server: every n-th request gets 429 with "Retry-After: 1".
+    void setThrottle(int everyNth);
+    // Requests received and not yet answered, at most since the last reset.
+    int maxInFlight() const;
+    void resetMaxInFlight();
 
     // The colour the server paints a tile with (a plain fill, so that tests can find a tile
     // in a joined image after JPEG re-encoding): derived from (xmin, ymin), well apart between
@@ -86,6 +101,7 @@ private:
     void answer(HttpConnection& connection, const HttpRequest& request, const MapTileQuery& q,
                 Fault fault);
     QByteArray plainJpeg(const QColor& colour, int width, int height, bool grey);
+    QByteArray manyScansJpeg(const QColor& colour);
 
     std::unique_ptr<MapHttpServer> m_http;
     std::unique_ptr<JpegEncoder> m_encoder;
@@ -97,6 +113,7 @@ private:
     int m_slowPieces = 8;
     int m_slowDelayMs = 50;
     qsizetype m_oversizedBytes = 2 * 1024 * 1024;
+    QByteArray m_retryAfter = "1";
     QString m_scheme = QStringLiteral("http");
     QString m_redirectBase;
 };
