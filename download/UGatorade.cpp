@@ -1,13 +1,15 @@
 #include "download/UGatorade.h"
 
 #include "download/JpegCodec.h"
+#include "download/WhenFinished.h"
 
-#include <QImage>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
-#include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
@@ -20,11 +22,6 @@ int32_t NextRequestNumber() {
     return g_requestCounter;
 }
 
-// A missing file is no error here.
-void RemoveFile(const QString& path) {
-    QFile::remove(path);
-}
-
 constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kReplyBufferBytes = 256 * 1024;
 
@@ -35,8 +32,11 @@ QString SizeReason(qint64 maxBytes) {
     return QStringLiteral("respuesta de más de %1 bytes").arg(maxBytes);
 }
 
-QString TempWriteReason() {
-    return QStringLiteral("no se pudo escribir el fichero temporal");
+QString DurationText(int ms) {
+    if (ms % 1000 == 0) {
+        return QStringLiteral("%1 s").arg(ms / 1000);
+    }
+    return QStringLiteral("%1 ms").arg(ms);
 }
 
 QString NetworkReason(const QNetworkReply* reply) {
@@ -51,10 +51,6 @@ QString NetworkReason(const QNetworkReply* reply) {
         return QStringLiteral("sin respuesta");
     case QNetworkReply::SslHandshakeFailedError:
         return QStringLiteral("conexión segura fallida");
-    case QNetworkReply::TooManyRedirectsError:
-        return QStringLiteral("demasiadas redirecciones");
-    case QNetworkReply::InsecureRedirectError:
-        return QStringLiteral("redirección insegura");
     case QNetworkReply::ProxyConnectionRefusedError:
     case QNetworkReply::ProxyConnectionClosedError:
     case QNetworkReply::ProxyNotFoundError:
@@ -64,6 +60,15 @@ QString NetworkReason(const QNetworkReply* reply) {
     default:
         return QStringLiteral("error de red: %1").arg(reply->errorString());
     }
+}
+
+bool IsRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Statuses with which a server says it is busy and may say when to come back.
+bool IsBusy(int status) {
+    return status == 429 || status == 503;
 }
 
 } // namespace
@@ -79,21 +84,76 @@ QString NumberedRequestUrl(const QString& url, int32_t number) {
            QLatin1Char('&') + url.mid(p);
 }
 
-QString TileFetcher::TimeoutReason(int ms) {
-    if (ms % 1000 == 0) {
-        return QStringLiteral("sin respuesta en %1 s").arg(ms / 1000);
+int BackoffMs(int attempt, const FetchLimits& limits) {
+    if (attempt < 2) {
+        return 0;
     }
-    return QStringLiteral("sin respuesta en %1 ms").arg(ms);
+    int64_t wait = limits.firstBackoffMs;
+    for (int k = 2; k < attempt && wait < limits.backoffCapMs; ++k) {
+        wait *= 2;
+    }
+    return static_cast<int>(std::min<int64_t>(wait, limits.backoffCapMs));
+}
+
+std::optional<int> RetryAfterSeconds(const QByteArray& value, const QDateTime& now) {
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty()) {
+        return std::nullopt;
+    }
+    bool isNumber = !text.isEmpty();
+    for (const char c : text) {
+        isNumber = isNumber && c >= '0' && c <= '9';
+    }
+    if (isNumber) {
+        // Saturates: a long wait is capped by the caller anyway.
+        return text.size() > 9 ? 999999999 : text.toInt();
+    }
+    // IMF-fixdate, the obsolete RFC 850 form, and asctime's. The weekday is left out: it
+    // says nothing the date does not, and a wrong one is no reason to ignore the date.
+    const QLocale c = QLocale::c();
+    QString s = QString::fromLatin1(text).simplified();
+    s = s.mid(s.indexOf(u' ') + 1);
+    QDateTime when;
+    for (const char* format :
+         {"dd MMM yyyy HH:mm:ss 'GMT'", "dd-MMM-yy HH:mm:ss 'GMT'", "MMM d HH:mm:ss yyyy"}) {
+        when = c.toDateTime(s, QLatin1String(format));
+        if (when.isValid()) {
+            break;
+        }
+    }
+    if (!when.isValid()) {
+        return std::nullopt;
+    }
+    when.setTimeSpec(Qt::UTC);
+    if (when.date().year() < 1970) { // two-digit years of the RFC 850 form
+        when = when.addYears(100);
+    }
+    const qint64 seconds = now.secsTo(when);
+    return static_cast<int>(std::clamp<qint64>(seconds, 0, 999999999));
+}
+
+QString TileFetcher::TimeoutReason(int ms) {
+    return QStringLiteral("sin respuesta en %1").arg(DurationText(ms));
+}
+
+QString TileFetcher::AttemptLimitReason(int ms) {
+    return QStringLiteral("respuesta sin terminar en %1").arg(DurationText(ms));
 }
 
 TileFetcher::TileFetcher(QNetworkAccessManager* manager, QObject* parent)
     : QObject(parent), m_manager(manager) {
-    // Every step starts from the event loop, so windows repaint between attempts.
-    m_yield.setSingleShot(true);
-    m_yield.setInterval(0);
-    connect(&m_yield, &QTimer::timeout, this, &TileFetcher::runStep);
+    qRegisterMetaType<TileFetchResult>();
+    // Every attempt starts from the event loop, so windows repaint between attempts.
+    m_start.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; a server's Retry-After is a promise kept.
+    m_start.setTimerType(Qt::PreciseTimer);
+    connect(&m_start, &QTimer::timeout, this, &TileFetcher::startAttempt);
     m_stall.setSingleShot(true);
-    connect(&m_stall, &QTimer::timeout, this, &TileFetcher::onStalled);
+    connect(&m_stall, &QTimer::timeout, this,
+            [this] { cut(TimeoutReason(m_limits.transferTimeoutMs)); });
+    m_overall.setSingleShot(true);
+    connect(&m_overall, &QTimer::timeout, this,
+            [this] { cut(AttemptLimitReason(m_limits.attemptLimitMs)); });
 }
 
 TileFetcher::~TileFetcher() {
@@ -101,79 +161,80 @@ TileFetcher::~TileFetcher() {
 }
 
 void TileFetcher::setTransferTimeout(int ms) {
-    m_transferTimeoutMs = qMax(1, ms);
+    m_limits.transferTimeoutMs = qMax(1, ms);
 }
 
 void TileFetcher::setMaxAnswerBytes(qint64 bytes) {
-    m_maxAnswerBytes = qMax<qint64>(1, bytes);
+    m_limits.maxAnswerBytes = qMax<qint64>(1, bytes);
 }
 
-bool TileFetcher::isBusy() const {
-    return m_busy;
-}
-
-void TileFetcher::FetchTile(const QString& url, const QString& tilePath, JpegEncoder& encoder) {
+void TileFetcher::FetchTile(const QString& url, const QString& tilePath) {
     if (m_busy) {
         // The fetch in progress goes on; this call still gets its one answer.
         QTimer::singleShot(0, this, [this] {
-            emit finished(false, QStringLiteral("ya hay una descarga en curso"));
+            TileFetchResult busy;
+            busy.reason = QStringLiteral("ya hay una descarga en curso");
+            emit finished(busy);
         });
         return;
     }
     m_busy = true;
+    ++m_generation;
     m_url = url;
     m_tilePath = tilePath;
-    m_tempPath = tilePath + QLatin1Char('1');
-    m_encoder = &encoder;
+    m_answer.setPath(tilePath + QLatin1Char('1'));
     m_attempt = 0;
-    m_timings = FetchTimings{};
-    yieldThen(Step::Attempt);
+    // A temporary file left by an earlier run goes before the first attempt.
+    RemoveFile(m_answer.path());
+    m_start.start(0);
 }
 
 void TileFetcher::abort() {
-    m_yield.stop();
+    m_start.stop();
     m_stall.stop();
+    m_overall.stop();
     dropReply();
-    if (m_temp.isOpen()) {
-        m_temp.close();
+    if (m_cancel) {
+        // The worker removes the answer itself and writes no tile once it sees this;
+        // waiting for it here means nothing is left half-done when abort() returns.
+        m_cancel->store(true);
+        m_work.waitForFinished();
+        m_cancel.reset();
     }
     if (m_busy) {
-        RemoveFile(m_tempPath);
+        m_answer.discard();
     }
     m_busy = false;
-    m_encoder = nullptr;
-}
-
-void TileFetcher::yieldThen(Step step) {
-    m_next = step;
-    m_yield.start();
-}
-
-void TileFetcher::runStep() {
-    switch (m_next) {
-    case Step::Attempt:
-        startAttempt();
-        break;
-    case Step::Decode:
-        decodeAndWrite();
-        break;
-    }
+    ++m_generation;
 }
 
 void TileFetcher::startAttempt() {
     if (!m_manager) {
-        complete(false, QStringLiteral("error de red: no hay gestor de red"));
+        TileFetchResult r;
+        r.reason = QStringLiteral("error de red: no hay gestor de red");
+        r.attempts = m_attempt;
+        complete(r);
         return;
     }
     ++m_attempt;
     const int32_t number = NextRequestNumber();
-    QNetworkRequest request(QUrl(NumberedRequestUrl(m_url, number)));
+    m_redirects = 0;
+    m_localError.reset();
+    m_answer.discard();
+    m_overall.start(m_limits.attemptLimitMs);
+    emit attemptStarted(m_attempt);
+    sendRequest(QUrl(NumberedRequestUrl(m_url, number)));
+}
+
+void TileFetcher::sendRequest(const QUrl& url) {
+    m_requestUrl = url;
+    QNetworkRequest request(url);
+    // Redirects are followed here, one request at a time, so that an answer never mixes
+    // with the body of another and a redirect from https to http is refused.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
+                         QNetworkRequest::ManualRedirectPolicy);
     m_received = 0;
     m_abortReason.clear();
-    RemoveFile(m_tempPath);
 
     QNetworkReply* reply = m_manager->get(request);
     m_reply = reply;
@@ -181,10 +242,9 @@ void TileFetcher::startAttempt() {
     reply->setReadBufferSize(kReplyBufferBytes);
     connect(reply, &QNetworkReply::metaDataChanged, this, &TileFetcher::onMetaData);
     connect(reply, &QNetworkReply::readyRead, this, &TileFetcher::onReadyRead);
-    connect(reply, &QNetworkReply::redirected, this, [this] { m_stall.start(); });
     connect(reply, &QNetworkReply::downloadProgress, this, [this] { m_stall.start(); });
     connect(reply, &QNetworkReply::finished, this, &TileFetcher::onReplyFinished);
-    m_stall.start(m_transferTimeoutMs);
+    m_stall.start(m_limits.transferTimeoutMs);
 }
 
 bool TileFetcher::answerIsAccepted() const {
@@ -199,69 +259,57 @@ void TileFetcher::onMetaData() {
         return;
     }
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() > m_maxAnswerBytes) {
-        cut(SizeReason(m_maxAnswerBytes));
+    if (length.isValid() && length.toLongLong() > m_limits.maxAnswerBytes) {
+        cut(SizeReason(m_limits.maxAnswerBytes));
     }
 }
 
 void TileFetcher::onReadyRead() {
     m_stall.start();
-    if (!m_reply) {
-        return;
-    }
-    const QString reason = consume(m_reply->readAll());
-    if (!reason.isEmpty()) {
-        cut(reason);
+    if (m_reply && !consume(m_reply->readAll())) {
+        cut(m_abortReason);
     }
 }
 
-QString TileFetcher::consume(const QByteArray& data) {
+bool TileFetcher::consume(const QByteArray& data) {
     if (data.isEmpty() || !answerIsAccepted()) {
-        return {}; // the body of an error answer is not kept
+        return true; // the body of an error answer or a redirect is not kept
     }
     m_received += data.size();
-    if (m_received > m_maxAnswerBytes) {
-        return SizeReason(m_maxAnswerBytes);
+    if (m_received > m_limits.maxAnswerBytes) {
+        m_abortReason = SizeReason(m_limits.maxAnswerBytes);
+        return false;
     }
-    if (!m_temp.isOpen()) {
-        m_temp.setFileName(m_tempPath);
-        if (!m_temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            return TempWriteReason();
-        }
+    LocalWriteError error;
+    if ((!m_answer.isOpen() && !m_answer.create(&error)) || !m_answer.write(data, &error)) {
+        // Our side failed: asking the server again would not help.
+        m_localError = error;
+        m_abortReason = error.reason;
+        return false;
     }
-    if (m_temp.write(data) != data.size()) {
-        return TempWriteReason();
-    }
-    return {};
+    return true;
 }
 
 void TileFetcher::cut(const QString& reason) {
-    m_abortReason = reason;
+    if (m_abortReason.isEmpty()) {
+        m_abortReason = reason;
+    }
     if (m_reply) {
         m_reply->abort(); // finished follows, and with it onReplyFinished
+        return;
     }
-}
-
-void TileFetcher::onStalled() {
-    if (m_reply) {
-        cut(TimeoutReason(m_transferTimeoutMs));
-    } else {
-        // The reply went away without finishing (its manager was deleted).
-        attemptFailed(TimeoutReason(m_transferTimeoutMs));
-    }
+    // The reply went away without finishing (its manager was deleted).
+    m_stall.stop();
+    m_overall.stop();
+    attemptFailed(m_abortReason, 0);
 }
 
 QString TileFetcher::attemptOutcome(QNetworkReply* reply) const {
-    const QNetworkReply::NetworkError error = reply->error();
-    if (error == QNetworkReply::TooManyRedirectsError ||
-        error == QNetworkReply::InsecureRedirectError) {
-        return NetworkReason(reply);
-    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
         return QStringLiteral("HTTP %1").arg(status.toInt());
     }
-    if (error != QNetworkReply::NoError) {
+    if (reply->error() != QNetworkReply::NoError) {
         return NetworkReason(reply);
     }
     if (!status.isValid()) {
@@ -270,99 +318,140 @@ QString TileFetcher::attemptOutcome(QNetworkReply* reply) const {
     return {};
 }
 
+bool TileFetcher::followRedirect(QString* reason) {
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray location = m_reply->rawHeader("Location");
+    if (!IsRedirect(status) || location.isEmpty() || !m_abortReason.isEmpty()) {
+        return false;
+    }
+    const QUrl target = m_requestUrl.resolved(QUrl::fromEncoded(location));
+    if (++m_redirects > m_limits.maxRedirects) {
+        *reason = QStringLiteral("demasiadas redirecciones");
+        return false;
+    }
+    const QString scheme = target.scheme().toLower();
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        (m_requestUrl.scheme().toLower() == QLatin1String("https") &&
+         scheme == QLatin1String("http"))) {
+        *reason = QStringLiteral("redirección insegura");
+        return false;
+    }
+    dropReply();
+    m_answer.discard();
+    sendRequest(target);
+    return true;
+}
+
 void TileFetcher::onReplyFinished() {
     if (!m_reply) {
         return;
     }
     m_stall.stop();
-    QString reason = m_abortReason;
-    if (reason.isEmpty() && m_reply->error() == QNetworkReply::NoError) {
-        reason = consume(m_reply->readAll());
+    if (m_abortReason.isEmpty() && m_reply->error() == QNetworkReply::NoError &&
+        !consume(m_reply->readAll())) {
+        // m_abortReason now says why.
     }
-    if (m_temp.isOpen()) {
-        if (!m_temp.flush() && reason.isEmpty()) {
-            reason = TempWriteReason();
-        }
-        m_temp.close();
+    m_answer.close();
+    if (m_localError) {
+        dropReply();
+        m_overall.stop();
+        m_answer.discard();
+        TileFetchResult r;
+        r.reason = m_localError->reason;
+        r.localWriteFailed = true;
+        r.folderUnwritable = m_localError->folderUnwritable;
+        r.attempts = m_attempt;
+        complete(r);
+        return;
+    }
+    QString reason = m_abortReason;
+    if (reason.isEmpty() && followRedirect(&reason)) {
+        return;
     }
     if (reason.isEmpty()) {
         reason = attemptOutcome(m_reply);
     }
-    if (reason.isEmpty() && !QFile::exists(m_tempPath)) {
-        // An empty answer is still a downloaded file, and decoding it tells what it is.
-        QFile empty(m_tempPath);
-        if (!empty.open(QIODevice::WriteOnly)) {
-            reason = TempWriteReason();
-        }
+    int serverSeconds = 0;
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (IsBusy(status)) {
+        serverSeconds =
+            RetryAfterSeconds(m_reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc())
+                .value_or(0);
     }
     dropReply();
-    if (reason.isEmpty()) {
-        yieldThen(Step::Decode);
+    m_overall.stop();
+    if (!reason.isEmpty()) {
+        attemptFailed(reason, serverSeconds);
+    } else if (m_received == 0) {
+        // The download worked; an empty answer is what the server has for this tile.
+        TileFetchResult r;
+        r.reason = JpegErrorReason(JpegError::Empty);
+        r.attempts = m_attempt;
+        complete(r);
     } else {
-        attemptFailed(reason);
+        startImageWork();
     }
 }
 
-void TileFetcher::attemptFailed(const QString& reason) {
-    if (m_attempt < kMaxAttempts) {
-        yieldThen(Step::Attempt); // no pause: the next attempt follows at once
+void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
+    m_answer.discard();
+    if (m_attempt >= FetchLimits::kAttempts) {
+        TileFetchResult r;
+        r.reason = reason;
+        r.attempts = m_attempt;
+        complete(r);
         return;
     }
-    RemoveFile(m_tempPath);
-    complete(false, reason);
+    int wait = BackoffMs(m_attempt + 1, m_limits);
+    const int granted = std::min(serverSeconds, m_limits.retryAfterCapSeconds);
+    if (granted > 0) {
+        wait = std::max<int>(wait, granted * m_limits.msPerRetryAfterSecond);
+    }
+    emit waitingToRetry(wait, granted);
+    if (m_busy) { // a receiver may have aborted
+        m_start.start(wait);
+    }
 }
 
-void TileFetcher::decodeAndWrite() {
-    QFile downloaded(m_tempPath);
-    if (!downloaded.open(QIODevice::ReadOnly)) {
-        complete(false, QStringLiteral("no se pudo leer el fichero descargado"));
-        return;
-    }
-    const QByteArray data = downloaded.readAll();
-    downloaded.close();
-
-    QElapsedTimer clock;
-    clock.start();
-    QImage picture;
-    QString detail;
-    JpegError kind = JpegError::None;
-    const bool decoded = DecodeJpeg(data, &picture, &detail, &kind);
-    m_timings.decodeNs = clock.nsecsElapsed();
-    // An answer that is no JPEG at all stays on disk, where the user can look at it.
-    if (kind != JpegError::NotJpeg) {
-        RemoveFile(m_tempPath);
-    }
-    if (!decoded) {
-        complete(false, JpegErrorReason(kind));
-        return;
-    }
-
-    clock.restart();
-    QByteArray encoded;
-    if (!m_encoder->encode(picture, kTileQuality, &encoded, &detail)) {
-        complete(false, QStringLiteral("no se pudo codificar la imagen"));
-        return;
-    }
-    m_timings.encodeNs = clock.nsecsElapsed();
-
-    clock.restart();
-    QSaveFile tile(m_tilePath);
-    if (!tile.open(QIODevice::WriteOnly) || tile.write(encoded) != encoded.size() ||
-        !tile.commit()) {
-        complete(false, QStringLiteral("no se pudo escribir el fichero"));
-        return;
-    }
-    m_timings.writeNs = clock.nsecsElapsed();
-    complete(true, QString());
+void TileFetcher::startImageWork() {
+    m_cancel = std::make_shared<std::atomic<bool>>(false);
+    const quint64 generation = m_generation;
+    m_work = QtConcurrent::run([answer = m_answer.path(), tile = m_tilePath, cancel = m_cancel] {
+        return ProcessTileAnswer(answer, tile, cancel.get());
+    });
+    WhenFinished(this, m_work, [this, generation](const TileImageResult& result) {
+        if (generation == m_generation && m_busy) {
+            imageWorkDone(result);
+        }
+    });
 }
 
-void TileFetcher::complete(bool ok, const QString& reason) {
-    m_yield.stop();
+void TileFetcher::imageWorkDone(const TileImageResult& result) {
+    m_cancel.reset();
+    if (result.failure == TileImageFailure::WrongSize) {
+        attemptFailed(result.reason, 0);
+        return;
+    }
+    TileFetchResult r;
+    r.ok = result.ok();
+    r.reason = result.reason;
+    r.image = result.image;
+    r.localWriteFailed = result.failure == TileImageFailure::LocalWrite;
+    r.folderUnwritable = result.folderUnwritable;
+    r.attempts = m_attempt;
+    r.decodeNs = result.decodeNs;
+    r.encodeNs = result.encodeNs;
+    r.writeNs = result.writeNs;
+    complete(r);
+}
+
+void TileFetcher::complete(TileFetchResult result) {
+    m_start.stop();
     m_stall.stop();
+    m_overall.stop();
     m_busy = false;
-    m_encoder = nullptr;
     // Last statement: the receiver may start the next fetch, or delete this fetcher.
-    emit finished(ok, reason);
+    emit finished(result);
 }
 
 void TileFetcher::dropReply() {

@@ -1,18 +1,27 @@
 #pragma once
 
 // The tile fetcher: one request URL in, one tile file out. Each attempt is an asynchronous
-// GET on the caller's QNetworkAccessManager; the outcome arrives through `finished`.
+// GET on the caller's QNetworkAccessManager; the answer goes into a temporary file beside
+// the tile, and the image work (decode, re-encode, write, decode for the preview) runs on
+// a worker thread. The outcome arrives through `finished`.
 
-#include <QElapsedTimer>
-#include <QFile>
+#include "download/TileFiles.h"
+#include "download/TileImage.h"
+
+#include <QDateTime>
+#include <QFuture>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
-class JpegEncoder;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -23,82 +32,112 @@ int32_t CurrentRequestCounter();
 // "guid=n&npetic=n&" (in front of the whole URL when it has no "&").
 QString NumberedRequestUrl(const QString& url, int32_t number);
 
-// Where the time of the latest successful fetch went after its download, in nanoseconds.
-struct FetchTimings {
+// The time limits of a fetch. Tests shorten them.
+struct FetchLimits {
+    static constexpr int kAttempts = 10;
+    int transferTimeoutMs = 30000;  // an attempt without progress for this long fails
+    int attemptLimitMs = 120000;    // and so does one that takes longer than this in all
+    int firstBackoffMs = 200;       // the wait before the second attempt, doubled after
+    int backoffCapMs = 5000;        // each further one up to this
+    int retryAfterCapSeconds = 120; // longest wait a server's Retry-After is granted
+    int msPerRetryAfterSecond = 1000;
+    qint64 maxAnswerBytes = 16 * 1024 * 1024; // a tile is tens of kilobytes
+    int maxRedirects = 5;
+};
+
+// The wait before attempt `attempt` (2 and more): 200 ms, 400 ms, ... up to 5 s.
+int BackoffMs(int attempt, const FetchLimits& limits = {});
+
+// The seconds a Retry-After value asks to wait: a number of seconds, or an HTTP date
+// (of the three forms HTTP allows) counted from `now`; nothing when it is neither.
+std::optional<int> RetryAfterSeconds(const QByteArray& value, const QDateTime& now);
+
+// How one fetch ended.
+struct TileFetchResult {
+    bool ok = false;
+    QString reason; // why it failed, in a few Spanish words
+    QImage image;   // the tile as written, decoded
+    // Failed on our side: the answer or the tile could not be written. Not retried.
+    bool localWriteFailed = false;
+    // With it: the folder takes no file at all (no permission, disk full).
+    bool folderUnwritable = false;
+    int attempts = 0;
     qint64 decodeNs = 0;
     qint64 encodeNs = 0;
     qint64 writeNs = 0;
 };
+Q_DECLARE_METATYPE(TileFetchResult)
 
 class TileFetcher : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kTransferTimeoutMs = 30000; // 30 s without progress
-    static constexpr int kMaxAttempts = 10;
-    static constexpr int kMaxRedirects = 5;
-    // A tile is tens of kilobytes; anything past this is not a tile and is not kept.
-    static constexpr qint64 kMaxAnswerBytes = 16 * 1024 * 1024;
-    static constexpr int kTileQuality = 70;
-
     explicit TileFetcher(QNetworkAccessManager* manager, QObject* parent = nullptr);
     ~TileFetcher() override;
 
+    void setLimits(const FetchLimits& limits) { m_limits = limits; }
+    const FetchLimits& limits() const { return m_limits; }
     void setTransferTimeout(int ms); // tests shorten it
     void setMaxAnswerBytes(qint64 bytes);
 
     // Starts one fetch; emits finished() exactly once per call unless abort() is called.
-    void FetchTile(const QString& url, const QString& tilePath, JpegEncoder& encoder);
-    void abort(); // aborts the attempt in flight, removes its temporary file, no signal
-    bool isBusy() const;
-
-    FetchTimings lastTimings() const { return m_timings; }
+    void FetchTile(const QString& url, const QString& tilePath);
+    // Aborts the attempt in flight or the wait for the next one, waits for the image work
+    // of the answer if it is under way, and leaves no temporary file; no signal follows.
+    void abort();
+    bool isBusy() const { return m_busy; }
 
     // The reason given when an attempt saw no progress for `ms` milliseconds.
     static QString TimeoutReason(int ms);
+    // The reason given when an attempt took longer than `ms` milliseconds in all.
+    static QString AttemptLimitReason(int ms);
 
 signals:
-    void finished(bool ok, const QString& reason); // reason empty on success
+    void finished(const TileFetchResult& result);
+    // The next attempt follows after `waitMs`; `serverSeconds` is what the server asked
+    // for with Retry-After (0 when it did not).
+    void waitingToRetry(int waitMs, int serverSeconds);
+    void attemptStarted(int attempt);
 
 private:
-    enum class Step { Attempt, Decode };
-
-    void yieldThen(Step step);
-    void runStep();
     void startAttempt();
+    void sendRequest(const QUrl& url);
     void onMetaData();
     void onReadyRead();
     void onReplyFinished();
-    void onStalled();
-    // Keeps a piece of the answer; returns why the attempt must stop, or nothing.
-    QString consume(const QByteArray& data);
+    // Keeps a piece of the answer; false when it must stop (reason set).
+    bool consume(const QByteArray& data);
     void cut(const QString& reason);
     QString attemptOutcome(QNetworkReply* reply) const;
     bool answerIsAccepted() const;
-    void attemptFailed(const QString& reason);
-    void decodeAndWrite();
-    void complete(bool ok, const QString& reason);
+    bool followRedirect(QString* reason);
+    void attemptFailed(const QString& reason, int serverSeconds);
+    void startImageWork();
+    void imageWorkDone(const TileImageResult& result);
+    void complete(TileFetchResult result);
     void dropReply();
 
     QPointer<QNetworkAccessManager> m_manager;
-    int m_transferTimeoutMs = kTransferTimeoutMs;
-    qint64 m_maxAnswerBytes = kMaxAnswerBytes;
+    FetchLimits m_limits;
 
     // The fetch in progress.
     bool m_busy = false;
+    quint64 m_generation = 0; // tells a late answer of an abandoned fetch from the current one
     QString m_url;
     QString m_tilePath;
-    QString m_tempPath;
-    JpegEncoder* m_encoder = nullptr;
     int m_attempt = 0;
 
     // The attempt in progress.
     QPointer<QNetworkReply> m_reply;
-    QFile m_temp;
+    QUrl m_requestUrl;
+    int m_redirects = 0;
+    AnswerFile m_answer;
     qint64 m_received = 0;
     QString m_abortReason; // set when the fetcher itself cut the attempt short
+    std::optional<LocalWriteError> m_localError;
 
-    QTimer m_yield;
-    Step m_next = Step::Attempt;
-    QTimer m_stall;
-    FetchTimings m_timings;
+    QTimer m_start;   // the next attempt: at once from the event loop, or after a wait
+    QTimer m_stall;   // no progress
+    QTimer m_overall; // the whole attempt
+    QFuture<TileImageResult> m_work;
+    std::shared_ptr<std::atomic<bool>> m_cancel;
 };

@@ -1,15 +1,19 @@
 #include "run/DownloadRun.h"
 
-#include "download/JpegCodec.h"
-#include "download/UGatorade.h"
+#include "download/TileImage.h"
+#include "download/WhenFinished.h"
 #include "job/MapKinds.h"
 #include "mosaic/BmpFile.h"
 #include "mosaic/MosaicBitmap.h"
 #include "mosaic/TileCleanup.h"
+#include "run/CalibrationRun.h"
 #include "run/RunQuestions.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,35 +22,62 @@ const QString kFolderText =
     QStringLiteral("La carpeta destino no existe. Los ficheros se grabarán en la carpeta actual");
 const QString kBmpCaption = QStringLiteral("Grabar fichero BMP");
 const QString kBmpText = QStringLiteral("El fichero ya existe. ¿ Sobreescribir ?");
+const QString kResumeCaption = QStringLiteral("Continuar la descarga");
+const QString kNoBmp = QStringLiteral("no se grabó el fichero BMP");
+
+// How long the record may lag behind the tiles while they arrive.
+constexpr int kRecordIntervalMs = 250;
 
 } // namespace
 
 DownloadRun::DownloadRun(const DownloadJob& job, QNetworkAccessManager* manager,
                          RunQuestions& questions, QObject* parent)
-    : QObject(parent), m_job(job), m_questions(questions) {
-    m_fetcher = new TileFetcher(manager, this);
-    connect(m_fetcher, &TileFetcher::finished, this, &DownloadRun::onFetchFinished);
-    m_step.setSingleShot(true);
-    m_step.setInterval(0);
-    connect(&m_step, &QTimer::timeout, this, [this] {
-        if (m_phase == Phase::Fetching) {
-            nextTile();
-        } else if (m_phase == Phase::Saving) {
-            saveBmpSlice();
-        }
-    });
+    : QObject(parent), m_job(job), m_manager(manager), m_questions(questions) {
+    qRegisterMetaType<RunOutcome>();
+    m_recordTimer.setSingleShot(true);
+    m_recordTimer.setInterval(kRecordIntervalMs);
+    connect(&m_recordTimer, &QTimer::timeout, this, &DownloadRun::saveRecord);
 }
 
 DownloadRun::~DownloadRun() {
     abort();
 }
 
+void DownloadRun::setConnections(int connections) {
+    m_connections = std::clamp(connections, 1, kMaxConnections);
+}
+
+void DownloadRun::setFetchLimits(const FetchLimits& limits) {
+    m_limits = limits;
+}
+
 void DownloadRun::setTransferTimeout(int ms) {
-    m_fetcher->setTransferTimeout(ms);
+    m_limits.transferTimeoutMs = qMax(1, ms);
+}
+
+void DownloadRun::takeTiles(const QSet<QPoint>& tiles) {
+    m_given = tiles;
+    m_resumePolicy = ResumePolicy::Never; // the tiles to take are known; nothing to ask
 }
 
 QString DownloadRun::bmpPath() const {
     return m_prefix + m_job.bmpName + QStringLiteral(".bmp");
+}
+
+QString DownloadRun::recordPath() const {
+    return JobRecordPath(m_prefix, m_job.bmpName);
+}
+
+QSet<QPoint> DownloadRun::fetchedTiles() const {
+    QSet<QPoint> out;
+    for (int row = 1; row <= m_job.tilesDown; ++row) {
+        for (int column = 1; column <= m_job.tilesAcross; ++column) {
+            if (m_job.tile(column, row).fetched) {
+                out.insert(QPoint(column, row));
+            }
+        }
+    }
+    return out;
 }
 
 DownloadRun::StartResult DownloadRun::start() {
@@ -54,9 +85,10 @@ DownloadRun::StartResult DownloadRun::start() {
         m_job.tilesDown < 1 || m_job.tilesDown > kMaxTiles) {
         return StartResult::NoTiles;
     }
+    m_phase = Phase::Fetching;
     if (!FolderExists(m_job.folder)) {
         m_questions.notice(kFolderCaption, kFolderText);
-        if (m_phase == Phase::Done) {
+        if (!alive()) {
             return StartResult::Aborted; // closed while the box was open
         }
         m_job.folder = QDir::toNativeSeparators(QDir::currentPath());
@@ -72,113 +104,302 @@ DownloadRun::StartResult DownloadRun::start() {
     if (m_job.saveBmp) {
         const bool replace =
             !QFileInfo::exists(bmpPath()) || m_questions.confirmOverwrite(kBmpCaption, kBmpText);
-        if (m_phase == Phase::Done) {
-            return StartResult::Aborted; // closed while the box was open
+        if (!alive()) {
+            return StartResult::Aborted;
         }
         if (!replace) {
             m_phase = Phase::Done;
             emit cancelled();
             return StartResult::Cancelled;
         }
+    }
+    const std::optional<JobRecord> earlier = resumeFrom();
+    if (!alive()) {
+        return StartResult::Aborted;
+    }
+    if (m_job.saveBmp) {
         // A mosaic that cannot be made makes every tile fail at its drawing step.
         m_mosaic = std::make_unique<MosaicBitmap>();
         m_mosaic->create(m_job.widthPixels, m_job.heightPixels);
     }
 
+    m_cells.assign(static_cast<size_t>(tileCount()), Cell{});
+    m_record = JobRecord::ForJob(m_job);
+    for (int index = 0; index < tileCount(); ++index) {
+        const int column = columnOf(index);
+        const int row = rowOf(index);
+        TileRequest& tile = m_job.tile(column, row);
+        tile.url = BuildTileUrl(m_job, column, row);
+        tile.fileName = TileFileName(m_job, column, row);
+        tile.fetched = false;
+        Cell& cell = m_cells[static_cast<size_t>(index)];
+        cell.takeFromBefore = m_given.contains(QPoint(column, row)) ||
+                              (earlier && earlier->state(column, row) == TileState::Fetched);
+        if (cell.takeFromBefore) {
+            m_record.setState(column, row, TileState::Fetched);
+        }
+    }
     for (int row = 1; row <= m_job.tilesDown; ++row) {
         for (int column = 1; column <= m_job.tilesAcross; ++column) {
             emit tileWaiting(column, row, TileLabel(m_job, column, row));
         }
     }
     emit statusText(QStringLiteral("Iniciando descarga de mosaicos."));
-    m_encoder = std::make_unique<JpegEncoder>();
-    m_phase = Phase::Fetching;
-    m_index = 0;
-    nextTile();
+    if (!alive()) {
+        return StartResult::Aborted;
+    }
+    // The record is there before the first request leaves.
+    m_recordActive = true;
+    saveRecord();
+
+    for (int i = 0; i < m_connections; ++i) {
+        auto fetcher = std::make_unique<TileFetcher>(m_manager);
+        fetcher->setLimits(m_limits);
+        TileFetcher* f = fetcher.get();
+        const int slot = i;
+        connect(f, &TileFetcher::finished, this, [this, slot](const TileFetchResult& result) {
+            const int index = m_fetching[static_cast<size_t>(slot)];
+            m_fetching[static_cast<size_t>(slot)] = -1;
+            if (index >= 0) {
+                onResult(index, result);
+            }
+        });
+        connect(f, &TileFetcher::waitingToRetry, this,
+                [this, f](int, int serverSeconds) { onWaitingToRetry(f, serverSeconds); });
+        connect(f, &TileFetcher::attemptStarted, this, [this] {
+            if (m_busyShown) {
+                m_busyShown = false;
+                const int head = m_head;
+                if (head < tileCount() && m_cells[static_cast<size_t>(head)].announced) {
+                    emit statusText(QStringLiteral("Descargando mosaico ") +
+                                    m_job.tile(columnOf(head), rowOf(head)).fileName);
+                }
+            }
+        });
+        m_fetchers.push_back(std::move(fetcher));
+    }
+    m_fetching.assign(m_fetchers.size(), -1);
+    schedule();
     return StartResult::Started;
 }
 
-void DownloadRun::abort() {
-    if (m_phase == Phase::Done) {
-        return;
+std::optional<JobRecord> DownloadRun::resumeFrom() {
+    if (m_resumePolicy == ResumePolicy::Never) {
+        return std::nullopt;
     }
-    m_phase = Phase::Done;
-    m_step.stop();
-    if (m_fetcher->isBusy()) {
-        m_fetcher->abort();
+    std::optional<JobRecord> earlier = LoadJobRecord(recordPath());
+    if (!earlier || !earlier->sameJob(JobRecord::ForJob(m_job))) {
+        return std::nullopt; // another job's record, or a damaged one: it is replaced
     }
-    m_saver.reset(); // discards the temporary BMP file
-    m_mosaic.reset();
-    m_encoder.reset();
+    const int fetched = earlier->count(TileState::Fetched);
+    if (fetched == 0) {
+        return std::nullopt;
+    }
+    if (m_resumePolicy == ResumePolicy::Ask &&
+        !m_questions.confirmResume(
+            kResumeCaption,
+            QStringLiteral("Hay una descarga sin terminar de este mismo mosaico, con %1 de %2 "
+                           "mosaicos descargados. ¿ Continuar con los mosaicos ya descargados ?")
+                .arg(fetched)
+                .arg(tileCount()))) {
+        return std::nullopt;
+    }
+    return earlier;
 }
 
-void DownloadRun::nextTile() {
-    if (m_index >= tileCount()) {
+void DownloadRun::schedule() {
+    if (!alive()) {
+        return;
+    }
+    // After a folder that takes no file, only what comes before that tile goes on.
+    const int end = std::min(
+        {tileCount(), m_head + kLookahead, m_folderStopAt >= 0 ? m_folderStopAt : tileCount()});
+    for (int index = m_head; index < end; ++index) {
+        Cell& cell = m_cells[static_cast<size_t>(index)];
+        if (cell.stage != Cell::Stage::Waiting) {
+            continue;
+        }
+        if (cell.takeFromBefore) {
+            startCheck(index);
+            continue;
+        }
+        // Requests leave in grid order: a tile waits while an earlier one waits for a slot.
+        const auto free = std::find(m_fetching.begin(), m_fetching.end(), -1);
+        if (free == m_fetching.end()) {
+            break;
+        }
+        startFetch(index, m_fetchers[static_cast<size_t>(free - m_fetching.begin())].get());
+        if (!alive()) {
+            return;
+        }
+    }
+    announceHead();
+}
+
+void DownloadRun::startCheck(int index) {
+    Cell& cell = m_cells[static_cast<size_t>(index)];
+    cell.stage = Cell::Stage::Checking;
+    const QString path = m_prefix + m_job.tile(columnOf(index), rowOf(index)).fileName;
+    const quint64 generation = m_generation;
+    WhenFinished(this, QtConcurrent::run([path] { return ReadStoredTile(path); }),
+                 [this, index, generation](const TileImageResult& stored) {
+                     if (generation != m_generation || !alive()) {
+                         return;
+                     }
+                     Cell& c = m_cells[static_cast<size_t>(index)];
+                     c.takeFromBefore = false;
+                     if (!stored.ok()) {
+                         // Changed or gone since: asked for again like any other tile.
+                         c.stage = Cell::Stage::Waiting;
+                         m_record.setState(columnOf(index), rowOf(index), TileState::Pending);
+                         recordChanged();
+                         schedule();
+                         return;
+                     }
+                     c.taken = true;
+                     TileFetchResult result;
+                     result.ok = true;
+                     result.image = stored.image;
+                     onResult(index, result);
+                 });
+}
+
+void DownloadRun::startFetch(int index, TileFetcher* fetcher) {
+    const auto slot =
+        static_cast<size_t>(std::find_if(m_fetchers.begin(), m_fetchers.end(),
+                                         [fetcher](const auto& f) { return f.get() == fetcher; }) -
+                            m_fetchers.begin());
+    m_cells[static_cast<size_t>(index)].stage = Cell::Stage::Fetching;
+    m_fetching[slot] = index;
+    const TileRequest& tile = m_job.tile(columnOf(index), rowOf(index));
+    fetcher->FetchTile(tile.url, m_prefix + tile.fileName);
+}
+
+void DownloadRun::onResult(int index, const TileFetchResult& result) {
+    if (!alive()) {
+        return;
+    }
+    Cell& cell = m_cells[static_cast<size_t>(index)];
+    cell.stage = Cell::Stage::Ready;
+    cell.result = result;
+    m_record.setState(columnOf(index), rowOf(index),
+                      result.ok ? TileState::Fetched : TileState::Failed, result.reason);
+    recordChanged();
+    if (!result.ok && result.folderUnwritable && (m_folderStopAt < 0 || index < m_folderStopAt)) {
+        // Nothing more is asked for; what is in flight after this tile is abandoned, and
+        // the run stops when this tile's turn comes.
+        m_folderStopAt = index;
+        for (size_t slot = 0; slot < m_fetchers.size(); ++slot) {
+            const int other = m_fetching[slot];
+            if (other > index) {
+                m_fetchers[slot]->abort();
+                m_fetching[slot] = -1;
+                m_cells[static_cast<size_t>(other)].stage = Cell::Stage::Waiting;
+                m_record.setState(columnOf(other), rowOf(other), TileState::Pending);
+            }
+        }
+    }
+    drain();
+    if (alive()) {
+        schedule();
+    }
+}
+
+void DownloadRun::onWaitingToRetry(TileFetcher* fetcher, int serverSeconds) {
+    if (serverSeconds <= 0 || !alive()) {
+        return;
+    }
+    const auto at = std::find_if(m_fetchers.begin(), m_fetchers.end(),
+                                 [fetcher](const auto& f) { return f.get() == fetcher; });
+    const int index = m_fetching[static_cast<size_t>(at - m_fetchers.begin())];
+    if (index < 0) {
+        return;
+    }
+    m_busyShown = true;
+    emit statusText(QStringLiteral("Servidor ocupado: reintento del mosaico %1 en %2 s")
+                        .arg(TileLabel(m_job, columnOf(index), rowOf(index)))
+                        .arg(serverSeconds));
+}
+
+void DownloadRun::announceHead() {
+    if (!alive() || m_head >= tileCount()) {
+        return;
+    }
+    Cell& cell = m_cells[static_cast<size_t>(m_head)];
+    if (cell.announced || cell.stage == Cell::Stage::Checking || cell.takeFromBefore) {
+        return;
+    }
+    cell.announced = true;
+    const int column = columnOf(m_head);
+    const int row = rowOf(m_head);
+    const TileRequest& tile = m_job.tile(column, row);
+    emit tileRecorded(column, row, tile);
+    emit statusText(QStringLiteral("Descargando mosaico ") + tile.fileName);
+}
+
+void DownloadRun::drain() {
+    while (alive() && m_head < tileCount() &&
+           m_cells[static_cast<size_t>(m_head)].stage == Cell::Stage::Ready) {
+        const int index = m_head;
+        announceHead();
+        if (!alive()) {
+            return;
+        }
+        report(index);
+        if (!alive()) {
+            return;
+        }
+        if (index == m_folderStopAt) {
+            stopForFolder(m_cells[static_cast<size_t>(index)].result.reason);
+            return;
+        }
+        ++m_head;
+    }
+    if (!alive()) {
+        return;
+    }
+    if (m_head >= tileCount()) {
         endOfGrid();
         return;
     }
-    const int row = m_index / m_job.tilesAcross + 1;
-    const int column = m_index % m_job.tilesAcross + 1;
-    TileRequest& tile = m_job.tile(column, row);
-    tile.url = BuildTileUrl(m_job, column, row);
-    tile.fileName = TileFileName(m_job, column, row);
-    emit tileRecorded(column, row, tile);
-    emit statusText(QStringLiteral("Descargando mosaico ") + tile.fileName);
-    if (m_phase != Phase::Fetching) {
-        return;
-    }
-    m_fetcher->FetchTile(tile.url, m_prefix + tile.fileName, *m_encoder);
+    announceHead();
 }
 
-void DownloadRun::onFetchFinished(bool ok, const QString& reason) {
-    if (m_phase != Phase::Fetching) {
-        return;
-    }
-    const int row = m_index / m_job.tilesAcross + 1;
-    const int column = m_index % m_job.tilesAcross + 1;
-    if (ok) {
-        completeTile(column, row);
-    } else {
-        failTile(column, row, reason, false);
-    }
-    if (m_phase == Phase::Fetching) {
-        ++m_index;
-        // Back to the event loop before the next request.
-        m_step.start();
-    }
-}
-
-void DownloadRun::completeTile(int column, int row) {
+void DownloadRun::report(int index) {
+    Cell& cell = m_cells[static_cast<size_t>(index)];
+    cell.stage = Cell::Stage::Reported;
+    const int column = columnOf(index);
+    const int row = rowOf(index);
     TileRequest& tile = m_job.tile(column, row);
     const QString name = tile.fileName;
+    const TileFetchResult result = std::move(cell.result);
+    cell.result = TileFetchResult{};
+    if (!result.ok) {
+        failTile(column, row, result.reason, false);
+        return;
+    }
     emit progress(++m_counter);
     emit tileDownloaded(column, row);
-    if (m_phase != Phase::Fetching) {
+    if (!alive()) {
         return;
     }
-
-    // Decoded once: the same image serves the preview, the thumbnail and the mosaic.
-    QImage image;
+    emit tileShown(column, row, result.image, name);
+    if (!alive()) {
+        return;
+    }
+    // A tile of the earlier run says so in the log; a fetched one only once it is joined.
+    const QString done = cell.taken ? QStringLiteral("Reutilizado mosaico ")
+                                    : QStringLiteral("Fin de descarga del mosaico ");
+    const QString logged = cell.taken ? QStringLiteral(". Reutilizado mosaico ")
+                                      : QStringLiteral(". Descargado mosaico ");
     QString error;
-    if (!DecodeJpegFile(m_prefix + name, &image, &error)) {
-        emit previewCleared();
-        failTile(column, row, error, true);
-        return;
-    }
-    emit tileShown(column, row, image, name);
-    if (m_phase != Phase::Fetching) {
-        return;
-    }
-    if (!m_mosaic) {
+    if (!m_mosaic || m_mosaic->drawTile(result.image, column, row, &error)) {
         tile.fetched = true;
         emit tileRecorded(column, row, tile);
-        return;
-    }
-    if (m_mosaic->drawTile(image, column, row, &error)) {
-        tile.fetched = true;
-        emit tileRecorded(column, row, tile);
-        emit statusText(QStringLiteral("Fin de descarga del mosaico ") + name);
-        emit logEvent(QStringLiteral(". Descargado mosaico ") + name);
+        if (m_mosaic || cell.taken) {
+            emit statusText(done + name);
+            emit logEvent(logged + name);
+        }
         return;
     }
     // Not in the mosaic: the tile fails, but its file, thumbnail and count stay.
@@ -202,8 +423,74 @@ void DownloadRun::failTile(int column, int row, const QString& reason, bool coun
     emit logEvent(QStringLiteral(". Fallo en la descarga del mosaico ") + tile.fileName);
 }
 
+void DownloadRun::stopForFolder(const QString& reason) {
+    haltWork();
+    m_outcome.stopped = true;
+    m_outcome.writeFailed = true;
+    m_questions.error(
+        QStringLiteral("No se pueden grabar los mosaicos en la carpeta %1: %2. Se ha detenido la "
+                       "descarga; los mosaicos ya descargados se conservan")
+            .arg(QDir::toNativeSeparators(m_job.folder), reason));
+    if (!alive()) {
+        return;
+    }
+    emit statusText(QStringLiteral("Descarga detenida."));
+    emit logEvent(QStringLiteral(". Descarga detenida: ") + reason);
+    finish();
+}
+
+void DownloadRun::stop() {
+    if (!isRunning()) {
+        return;
+    }
+    haltWork();
+    cancelBmp();
+    m_phase = Phase::Fetching;
+    m_outcome.stopped = true;
+    emit statusText(QStringLiteral("Descarga detenida."));
+    emit logEvent(QStringLiteral(". Descarga detenida por el usuario"));
+    finish();
+}
+
+void DownloadRun::haltWork() {
+    ++m_generation;
+    for (auto& fetcher : m_fetchers) {
+        fetcher->abort();
+    }
+    std::fill(m_fetching.begin(), m_fetching.end(), -1);
+    for (int index = 0; index < static_cast<int>(m_cells.size()); ++index) {
+        Cell& cell = m_cells[static_cast<size_t>(index)];
+        if (cell.stage == Cell::Stage::Fetching) {
+            m_record.setState(columnOf(index), rowOf(index), TileState::Pending);
+        }
+    }
+}
+
+void DownloadRun::abort() {
+    if (m_phase == Phase::Done || m_phase == Phase::Idle) {
+        m_phase = Phase::Done;
+        return;
+    }
+    m_phase = Phase::Done;
+    haltWork();
+    cancelBmp();
+    m_recordTimer.stop();
+    if (m_recordActive) {
+        saveRecord();
+    }
+}
+
+void DownloadRun::cancelBmp() {
+    if (m_bmpCancel) {
+        // The worker discards its temporary file; the old BMP, if any, stays.
+        m_bmpCancel->store(true);
+        m_bmpWork.waitForFinished();
+        m_bmpCancel.reset();
+    }
+    m_mosaic.reset();
+}
+
 void DownloadRun::endOfGrid() {
-    m_encoder.reset();
     emit statusText(QStringLiteral("Fin de descarga de los mosaicos."));
     emit logEvent(QStringLiteral(". Fin de la descarga"));
     for (int row = 1; row <= m_job.tilesDown; ++row) {
@@ -214,83 +501,157 @@ void DownloadRun::endOfGrid() {
             }
         }
     }
-    if (m_phase != Phase::Fetching) {
+    if (!alive()) {
         return;
     }
-
     if (m_outcome.anyFailed) {
-        if (!m_outcome.anyFetched) {
-            emit logEvent(QStringLiteral(". No se descargó ningún mosaico"));
-        } else {
-            emit logEvent(QStringLiteral(". No se descargó algún mosaico"));
-            if (m_job.deleteTiles) {
-                deleteTiles();
-            }
+        emit logEvent(m_outcome.anyFetched ? QStringLiteral(". No se descargó algún mosaico")
+                                           : QStringLiteral(". No se descargó ningún mosaico"));
+        // The tiles are the only copy of what was fetched: no BMP holds them.
+        if (m_job.deleteTiles && m_outcome.anyFetched) {
+            emit logEvent(QStringLiteral(". Mosaicos conservados: ") + kNoBmp);
         }
         m_mosaic.reset();
-        if (m_phase == Phase::Fetching) {
+        if (alive()) {
             finish();
         }
         return;
     }
-    if (m_job.deleteTiles) {
-        deleteTiles();
+    if (m_mosaic) {
+        saveBmp();
+    } else {
+        closingSteps();
     }
-    if (m_phase != Phase::Fetching) {
-        return;
-    }
-    if (!m_mosaic) {
-        finish();
-        return;
-    }
+}
+
+void DownloadRun::saveBmp() {
     emit statusText(QStringLiteral("Grabando el mosaico a .BMP."));
-    if (m_phase != Phase::Fetching) {
+    if (!alive()) {
         return;
     }
-    m_saver = std::make_unique<BmpFileSaver>();
-    QString error;
-    if (!m_saver->begin(m_mosaic->image(), bmpPath(), &error)) {
-        m_outcome.error = QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
-                              .arg(QDir::toNativeSeparators(bmpPath()), error);
-        m_saver.reset();
-        m_mosaic.reset();
-        finish();
-        return;
-    }
-    // The rows go out in slices, with the event loop running between them.
     m_phase = Phase::Saving;
-    m_step.start();
+    m_bmpCancel = std::make_shared<std::atomic<bool>>(false);
+    const quint64 generation = m_generation;
+    // Written and synced on a worker thread; the image is shared, not copied, and nothing
+    // draws into it any more.
+    m_bmpWork =
+        QtConcurrent::run([image = m_mosaic->image(), path = bmpPath(), cancel = m_bmpCancel] {
+            BmpSaveResult r;
+            BmpFileSaver saver;
+            if (!saver.begin(image, path, &r.error)) {
+                return r;
+            }
+            while (!saver.rowsDone()) {
+                if (cancel->load()) {
+                    saver.cancel();
+                    return r;
+                }
+                if (!saver.step(kBmpRowsPerSlice, &r.error)) {
+                    return r;
+                }
+            }
+            r.ok = saver.commit(&r.error);
+            return r;
+        });
+    WhenFinished(this, m_bmpWork, [this, generation](const BmpSaveResult& result) {
+        if (generation == m_generation && m_phase == Phase::Saving) {
+            bmpSaved(result);
+        }
+    });
 }
 
-void DownloadRun::deleteTiles() {
-    emit statusText(QStringLiteral("Borrando archivos del mosaico."));
-    DeleteTileFiles(m_job, m_prefix);
-    emit statusText(QStringLiteral("Archivos del mosaico borrados."));
-    emit logEvent(QStringLiteral(". Archivos del mosaico borrados"));
-}
-
-void DownloadRun::saveBmpSlice() {
-    QString error;
-    bool ok = m_saver->step(kBmpRowsPerTurn, &error);
-    if (ok && !m_saver->rowsDone()) {
-        m_step.start();
-        return;
-    }
-    ok = ok && m_saver->commit(&error);
-    m_saver.reset();
+void DownloadRun::bmpSaved(const BmpSaveResult& result) {
+    m_bmpCancel.reset();
     m_mosaic.reset();
-    if (ok) {
+    m_phase = Phase::Fetching;
+    if (result.ok) {
         m_outcome.bmpSaved = true;
         emit statusText(QStringLiteral("Fichero BMP grabado."));
         emit logEvent(QStringLiteral(". Fichero BMP grabado"));
     } else {
-        m_outcome.error = QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
-                              .arg(QDir::toNativeSeparators(bmpPath()), error);
+        m_outcome.writeFailed = true;
+        m_questions.error(QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
+                              .arg(QDir::toNativeSeparators(bmpPath()), result.error));
     }
-    finish();
+    if (alive()) {
+        closingSteps();
+    }
+}
+
+void DownloadRun::closingSteps() {
+    // The tiles go only once a BMP of this run holds them.
+    if (m_job.deleteTiles) {
+        if (m_outcome.bmpSaved) {
+            emit statusText(QStringLiteral("Borrando archivos del mosaico."));
+            DeleteTileFiles(m_job, m_prefix);
+            emit statusText(QStringLiteral("Archivos del mosaico borrados."));
+            emit logEvent(QStringLiteral(". Archivos del mosaico borrados"));
+        } else {
+            emit logEvent(QStringLiteral(". Mosaicos conservados: ") + kNoBmp);
+        }
+        if (!alive()) {
+            return;
+        }
+    }
+    // Calibration files describe an image this run saved, or none at all.
+    if (m_outcome.bmpSaved) {
+        writeCalibrationFiles();
+    } else if (m_job.saveOzi || m_job.saveCompe) {
+        emit logEvent(QStringLiteral(". Calibración no generada: ") + kNoBmp);
+    }
+    if (alive()) {
+        finish();
+    }
+}
+
+void DownloadRun::writeCalibrationFiles() {
+    for (const CalibrationFormat format :
+         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps}) {
+        if (!CalibrationWanted(format, m_job)) {
+            continue;
+        }
+        const CalibrationOutcome outcome = WriteCalibrationFile(format, m_job, m_questions);
+        if (!alive()) {
+            return; // closed while the overwrite question was open
+        }
+        emit statusText(outcome.statusText);
+        emit logEvent(outcome.logMessage);
+        if (!outcome.written) {
+            m_outcome.writeFailed = m_outcome.writeFailed || !outcome.refused;
+            m_questions.message(outcome.failureMessage);
+            if (!alive()) {
+                return;
+            }
+        }
+    }
 }
 
 void DownloadRun::finish() {
     m_phase = Phase::Done;
+    m_recordTimer.stop();
+    m_outcome.anyFetched = !fetchedTiles().isEmpty();
+    // Everything done: the record has served its purpose. Otherwise it stays for a later
+    // run to resume from.
+    const bool complete = !m_outcome.stopped && !m_outcome.anyFailed && !m_outcome.writeFailed &&
+                          (!m_job.saveBmp || m_outcome.bmpSaved);
+    if (complete) {
+        RemoveFile(recordPath());
+    } else {
+        saveRecord();
+    }
+    m_recordActive = false;
+    m_outcome.recordKept = !complete;
     emit finished(m_outcome);
+}
+
+void DownloadRun::recordChanged() {
+    if (!m_recordTimer.isActive()) {
+        m_recordTimer.start();
+    }
+}
+
+void DownloadRun::saveRecord() {
+    if (m_recordActive) {
+        SaveJobRecord(recordPath(), m_record);
+    }
 }

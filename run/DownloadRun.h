@@ -1,40 +1,55 @@
 #pragma once
 
+#include "download/UGatorade.h"
 #include "job/DownloadJob.h"
+#include "run/JobRecord.h"
 
+#include <QFuture>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <optional>
+#include <vector>
 
-class BmpFileSaver;
-class JpegEncoder;
 class MosaicBitmap;
 class QNetworkAccessManager;
 class RunQuestions;
-class TileFetcher;
 
 // How a run ended.
 struct RunOutcome {
     bool anyFailed = false;  // some tile of the grid failed
-    bool anyFetched = false; // some tile of the grid was fetched
+    bool anyFetched = false; // some tile of the grid was fetched (or taken from before)
     bool bmpSaved = false;
-    // Set when a closing step failed outside the per-tile guards (saving the BMP); the
-    // reason is then to be shown to the user.
-    QString error;
-    // No tile failed and nothing went wrong: the calibration files are due.
-    bool calibrationDue() const { return !anyFailed && error.isEmpty(); }
+    // Ended before its grid was walked: stopped by the user, or by a folder that takes
+    // no file. Its record stays for a later run to resume.
+    bool stopped = false;
+    // A tile, the BMP or a calibration file could not be written.
+    bool writeFailed = false;
+    // The record is left in the folder: something is still to be done.
+    bool recordKept = false;
 };
 Q_DECLARE_METATYPE(RunOutcome)
 
-// One download run over the grid of a job: fetches the tiles one after the other in grid
-// order (rows from the top, columns from the left), joins them into the BMP when asked,
-// and ends with the summary and the closing steps (tile clean-up, BMP). It works on a
-// copy of the job taken when it is made, so nothing the user changes meanwhile reaches
-// it, and reports every step through its signals. Between tiles, and while a tile is
-// being fetched, control is back in the event loop.
+// What a run does with the record of an unfinished run of the same job in its folder.
+enum class ResumePolicy {
+    Ask,    // asks the user (the window)
+    Always, // goes on with it (the window-less entry)
+    Never,  // starts afresh
+};
+
+// One download run over the grid of a job: requests the tiles in grid order (rows from the
+// top, columns from the left), several at once when allowed, and reports each tile in grid
+// order whatever order the answers come in, exactly as a plain loop would. It joins them
+// into the BMP when asked and ends with the summary and the closing steps: the BMP saved
+// first, then the tile clean-up, then the calibration files. It works on a copy of the job
+// taken when it is made, so nothing the user changes meanwhile reaches it, and keeps the
+// job's record in the folder up to date. Control is back in the event loop between all
+// steps; the image work and the BMP's writing run on worker threads.
 class DownloadRun : public QObject {
     Q_OBJECT
 public:
@@ -45,22 +60,39 @@ public:
         Aborted,   // abort() came while a question was open
     };
 
-    // Rows of the BMP written per turn of the event loop while it is saved.
-    static constexpr int kBmpRowsPerTurn = 500;
+    // Transfers in flight at once: the default and the range of the setting.
+    static constexpr int kDefaultConnections = 2;
+    static constexpr int kMaxConnections = 6;
+    // Tiles requested ahead of the first one not yet reported; bounds what waits, decoded,
+    // for its turn.
+    static constexpr int kLookahead = 16;
+    // Rows of the BMP the worker writes between looks at a cancel.
+    static constexpr int kBmpRowsPerSlice = 500;
 
     DownloadRun(const DownloadJob& job, QNetworkAccessManager* manager, RunQuestions& questions,
                 QObject* parent = nullptr);
     ~DownloadRun() override;
 
+    // Before start(): transfers in flight at once (1 to kMaxConnections).
+    void setConnections(int connections);
+    void setFetchLimits(const FetchLimits& limits);
     // Time limit of every attempt without progress; tests shorten it.
     void setTransferTimeout(int ms);
+    void setResumePolicy(ResumePolicy policy) { m_resumePolicy = policy; }
+    // Tiles (column, row) fetched by an earlier run of this job, to take as they are when
+    // their files still decode; the others are requested. No question is asked.
+    void takeTiles(const QSet<QPoint>& tiles);
 
     // The run's steps up to the first tile's request. The grid must have been
     // recomputed; the folder is checked (and replaced by the current directory when it
-    // is missing), the log emptied, the grid marked, the BMP question asked.
+    // is missing), the log emptied, the BMP question and the resume question asked, the
+    // grid marked.
     StartResult start();
-    // Stops for good: the attempt in flight is aborted and its temporary file removed,
-    // a BMP being written is discarded; nothing is half-written and no signal follows.
+    // Stops at the user's request: the transfers in flight are aborted, nothing
+    // half-written is left, the record stays, and the run finishes at once.
+    void stop();
+    // Stops for good without a word: the transfers in flight are aborted, a BMP being
+    // written is discarded, the record stays; nothing is half-written and no signal follows.
     void abort();
     bool isRunning() const { return m_phase != Phase::Idle && m_phase != Phase::Done; }
 
@@ -68,6 +100,9 @@ public:
     const DownloadJob& job() const { return m_job; }
     QString pathPrefix() const { return m_prefix; }
     QString bmpPath() const;
+    QString recordPath() const;
+    // The tiles of the grid that were fetched or taken, as (column, row).
+    QSet<QPoint> fetchedTiles() const;
 
 signals:
     // The destination folder was missing; the current directory is used instead.
@@ -90,8 +125,6 @@ signals:
     void tileDownloaded(int column, int row);
     // The decoded tile, for the preview and the cell's thumbnail.
     void tileShown(int column, int row, const QImage& image, const QString& fileName);
-    // The tile's file was written but does not decode: the preview shows nothing.
-    void previewCleared();
     // The tile failed: red marker again; the reason is for the marker's hint.
     void tileFailed(int column, int row, const QString& reason);
     // End of the grid: the marker of a fetched tile is hidden.
@@ -100,27 +133,75 @@ signals:
 
 private:
     enum class Phase { Idle, Fetching, Saving, Done };
+    // Where each cell of the grid stands, by its index in grid order.
+    struct Cell {
+        enum class Stage { Waiting, Checking, Fetching, Ready, Reported };
+        Stage stage = Stage::Waiting;
+        bool takeFromBefore = false; // a tile of an earlier run, to check before fetching
+        bool taken = false;          // its result came from the earlier run's file
+        bool announced = false;
+        TileFetchResult result;
+    };
+    struct BmpSaveResult {
+        bool ok = false;
+        QString error;
+    };
 
-    void nextTile();
-    void onFetchFinished(bool ok, const QString& reason);
-    void completeTile(int column, int row);
-    void failTile(int column, int row, const QString& reason, bool counted);
-    void endOfGrid();
-    void deleteTiles();
-    void saveBmpSlice();
-    void finish();
     int tileCount() const { return m_job.tilesAcross * m_job.tilesDown; }
+    int columnOf(int index) const { return index % m_job.tilesAcross + 1; }
+    int rowOf(int index) const { return index / m_job.tilesAcross + 1; }
+    bool alive() const { return m_phase == Phase::Fetching; }
+
+    // The record of an unfinished run of this job to go on with, if there is one and the
+    // policy (or the user) says so.
+    std::optional<JobRecord> resumeFrom();
+    void schedule();
+    void startCheck(int index);
+    void startFetch(int index, TileFetcher* fetcher);
+    void onResult(int index, const TileFetchResult& result);
+    void onWaitingToRetry(TileFetcher* fetcher, int serverSeconds);
+    void announceHead();
+    void drain();
+    void report(int index);
+    void failTile(int column, int row, const QString& reason, bool counted);
+    void stopForFolder(const QString& reason);
+    void endOfGrid();
+    void saveBmp();
+    void bmpSaved(const BmpSaveResult& result);
+    void cancelBmp();
+    void closingSteps();
+    void writeCalibrationFiles();
+    void finish();
+    void haltWork();
+    void recordChanged();
+    void saveRecord();
 
     DownloadJob m_job;
+    QNetworkAccessManager* m_manager;
     RunQuestions& m_questions;
-    TileFetcher* m_fetcher = nullptr;
-    std::unique_ptr<JpegEncoder> m_encoder;
+    int m_connections = kDefaultConnections;
+    FetchLimits m_limits;
+    ResumePolicy m_resumePolicy = ResumePolicy::Ask;
+    QSet<QPoint> m_given; // takeTiles()
+
+    std::vector<std::unique_ptr<TileFetcher>> m_fetchers;
+    std::vector<int> m_fetching; // per fetcher, the index of its tile, -1 when free
+    std::vector<Cell> m_cells;
+    int m_head = 0;          // the first tile not yet reported
+    int m_counter = 0;       // tiles that advanced the progress bar
+    int m_folderStopAt = -1; // the tile whose local failure stops the run
+    bool m_busyShown = false;
+    quint64 m_generation = 0; // tells late worker answers of an abandoned run apart
+
     std::unique_ptr<MosaicBitmap> m_mosaic;
-    std::unique_ptr<BmpFileSaver> m_saver;
-    QTimer m_step; // the next step after a return to the event loop
+    QFuture<BmpSaveResult> m_bmpWork;
+    std::shared_ptr<std::atomic<bool>> m_bmpCancel;
+
+    JobRecord m_record;
+    bool m_recordActive = false;
+    QTimer m_recordTimer; // the record is rewritten at most this often while tiles arrive
+
     Phase m_phase = Phase::Idle;
     QString m_prefix;
-    int m_index = 0;   // position in grid order of the tile in hand
-    int m_counter = 0; // tiles that advanced the progress bar
     RunOutcome m_outcome;
 };

@@ -22,17 +22,11 @@ bool LeavesControl(Qt::FocusReason reason) {
            reason != Qt::MenuBarFocusReason;
 }
 
-} // namespace
-
-CornerEdit::CornerEdit(QWidget* parent) : QLineEdit(parent) {
-    setInputMask(QLatin1String(kMask));
-    setMaxLength(7);
-}
-
-QString CornerEdit::value() const {
-    const QString shown = displayText();
+// The digits of a shown text without the point: empty places at the start left out, any
+// other empty place read as a blank.
+QString ValueOfShown(const QString& shown) {
     QString out;
-    for (int place = 0; place < kDigitPlaces; ++place) {
+    for (int place = 0; place < CornerEdit::kDigitPlaces; ++place) {
         const int i = ShownIndex(place);
         const QChar c = i < shown.size() ? shown.at(i) : kBlank;
         if (c == kBlank) {
@@ -44,6 +38,63 @@ QString CornerEdit::value() const {
         }
     }
     return out;
+}
+
+// Eats the rest of the click under way (its press, then its release) for every widget
+// but the field, then goes. A second press means that click's release was never seen
+// (a box opened meanwhile): that press already belongs to a new click and passes.
+class ClickSwallower : public QObject {
+public:
+    explicit ClickSwallower(QWidget* keeper) : QObject(keeper), m_keeper(keeper) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (m_done || watched == m_keeper ||
+            (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
+             type != QEvent::MouseButtonDblClick)) {
+            return false;
+        }
+        if (type == QEvent::MouseButtonPress && m_sawPress) {
+            finish();
+            return false;
+        }
+        m_sawPress = true;
+        if (type == QEvent::MouseButtonRelease) {
+            finish();
+        }
+        return true;
+    }
+
+private:
+    void finish() {
+        m_done = true;
+        deleteLater();
+    }
+
+    QWidget* m_keeper;
+    bool m_sawPress = false;
+    bool m_done = false;
+};
+
+} // namespace
+
+CornerEdit::CornerEdit(QWidget* parent) : QLineEdit(parent) {
+    setInputMask(QLatin1String(kMask));
+    setMaxLength(7);
+}
+
+QString CornerEdit::value() const {
+    return ValueOfShown(displayText());
+}
+
+QString CornerEdit::storedValue() const {
+    return isModified() && hasEmptyPlace() ? ValueOfShown(shownAtEntry_) : value();
+}
+
+void CornerEdit::swallowPendingClick() {
+    auto* swallower = new ClickSwallower(this);
+    qApp->installEventFilter(swallower);
 }
 
 void CornerEdit::setValue(const QString& text) {
@@ -95,6 +146,10 @@ void CornerEdit::focusOutEvent(QFocusEvent* event) {
     }
     if (isModified() && hasEmptyPlace()) {
         QApplication::beep();
+        // The click that tried to take the focus must not act either (a button, a box).
+        if (event->reason() == Qt::MouseFocusReason) {
+            swallowPendingClick();
+        }
         // Taken back at once, so the control the focus was going to never enters.
         refocusing_ = true;
         setFocus(Qt::OtherFocusReason);

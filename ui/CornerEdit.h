@@ -15,6 +15,9 @@ public:
     // The digits without the point: empty places at the start are left out, any other
     // empty place reads as a blank (which no number accepts).
     QString value() const;
+    // What the field stands for when the window closes: its value, or while a changed
+    // entry is still incomplete, the value it had when the focus came in.
+    QString storedValue() const;
     // Puts a stored text through the mask: its n-th character goes to the n-th digit
     // place, where anything but a digit leaves the place empty; a point standing where
     // the shown point stands is taken as that point; characters beyond the places are
@@ -36,6 +39,8 @@ protected:
 
 private:
     void placeDigits(const QString& places);
+    // Swallows the click that tried to take the focus away while the entry was refused.
+    void swallowPendingClick();
 
     QString shownAtEntry_;
     // The control holds the window's focus; a focus-out it never entered (the focus

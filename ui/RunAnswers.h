@@ -1,17 +1,19 @@
 #pragma once
 
-#include "geo/OverwriteQuestion.h"
 #include "run/RunQuestions.h"
 
 class Dialogs;
 
 // Answers the questions of a run and of the calibration writers with the window's
 // message boxes.
-class RunAnswers : public RunQuestions, public OverwriteQuestion {
+class RunAnswers : public RunQuestions {
 public:
     explicit RunAnswers(Dialogs& dialogs) : m_dialogs(dialogs) {}
     void notice(const QString& caption, const QString& text) override;
     bool confirmOverwrite(const QString& caption, const QString& text) override;
+    void message(const QString& text) override;
+    void error(const QString& text) override;
+    bool confirmResume(const QString& caption, const QString& text) override;
 
 private:
     Dialogs& m_dialogs;

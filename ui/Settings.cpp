@@ -40,7 +40,15 @@ StoredSettings ReadSettings(const IniFile& ini) {
     s.saveOzi = ini.readFlag(kCalibracion, "OziExplorer", false);
     s.saveCompe = ini.readFlag(kCalibracion, "CompeGPS", false);
     s.server = ini.value(kAplicacion, "Servidor");
+    if (ini.value(kAplicacion, "Conexiones")) {
+        const int64_t n = ini.readInteger(kAplicacion, "Conexiones", kDefaultConnections);
+        s.connections = n >= 1 && n <= kMaxConnections ? static_cast<int>(n) : kDefaultConnections;
+    }
     return s;
+}
+
+int StoredSettings::connectionsOrDefault() const {
+    return connections.value_or(kDefaultConnections);
 }
 
 void WriteSettings(IniFile& ini, const StoredSettings& s) {
@@ -58,5 +66,8 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
     ini.writeFlag(kCalibracion, "CompeGPS", s.saveCompe);
     if (s.server) {
         ini.writeString(kAplicacion, "Servidor", *s.server);
+    }
+    if (s.connections) {
+        ini.writeInteger(kAplicacion, "Conexiones", *s.connections);
     }
 }

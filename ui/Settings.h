@@ -28,10 +28,18 @@ struct StoredSettings {
     // "Servidor": another map server than the built-in one; written back only when the
     // file had it.
     std::optional<QString> server;
+    // "Conexiones": transfers in flight to the server at once, 1 to 6; a value out of
+    // range counts as the default. Written back only when the file had it.
+    std::optional<int> connections;
+
+    int connectionsOrDefault() const;
 };
+
+constexpr int kDefaultConnections = 2;
+constexpr int kMaxConnections = 6;
 
 // Reads every key with its default; a missing "Carpeta" gives the current directory.
 StoredSettings ReadSettings(const IniFile& ini);
 
-// Writes the twelve keys in their order, then "Servidor" when there is one.
+// Writes the twelve keys in their order, then "Servidor" and "Conexiones" when there are.
 void WriteSettings(IniFile& ini, const StoredSettings& settings);

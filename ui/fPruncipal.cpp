@@ -50,17 +50,20 @@ constexpr char kGroupStyle[] =
 // Which controls each state enables.
 enum class Enable : uint8_t { Off, On, Keep };
 struct StateRow {
-    Enable descargar, lists, salir, mosaico, sucesos, nueva, ver;
+    Enable descargar, lists, salir, mosaico, sucesos, nueva, ver, detener;
 };
 constexpr std::array<StateRow, 4> kStateTable{{
     /* Ready */ {Enable::On, Enable::On, Enable::On, Enable::Off, Enable::Off, Enable::Off,
-                 Enable::Off},
+                 Enable::Off, Enable::Off},
     /* Running */
-    {Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Keep},
+    {Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Off, Enable::Keep,
+     Enable::On},
     /* Finished */
-    {Enable::Off, Enable::Off, Enable::On, Enable::On, Enable::On, Enable::On, Enable::On},
+    {Enable::Off, Enable::Off, Enable::On, Enable::On, Enable::On, Enable::On, Enable::On,
+     Enable::Off},
     /* ReadyAgain */
-    {Enable::On, Enable::On, Enable::On, Enable::Off, Enable::Off, Enable::Off, Enable::On},
+    {Enable::On, Enable::On, Enable::On, Enable::Off, Enable::Off, Enable::Off, Enable::On,
+     Enable::Off},
 }};
 
 template <typename Control> void Apply(Control* control, Enable enable) {
@@ -153,6 +156,8 @@ void TfPrincipal::connectHandlers() {
     connect(btnSalir, &QPushButton::clicked, this, &QWidget::close);
     connect(Salir1, &QAction::triggered, this, &QWidget::close);
     connect(Ver1, &QAction::triggered, this, &TfPrincipal::Ver1Click);
+    connect(Detener1, &QAction::triggered, this, &TfPrincipal::Detener1Click);
+    connect(Reintentar1, &QAction::triggered, this, &TfPrincipal::Reintentar1Click);
     connect(Ayuda1, &QAction::triggered, this, &TfPrincipal::Ayuda1Click);
 }
 
@@ -199,6 +204,9 @@ void TfPrincipal::ApplyState(WindowState state) {
     Apply(btnSucesos, row.sucesos);
     Apply(btnNueva, row.nueva);
     Apply(Ver1, row.ver);
+    Apply(Detener1, row.detener);
+    // Only a finished run with failed tiles has something to try again.
+    Reintentar1->setEnabled(state == WindowState::Finished && retryable_);
 }
 
 void TfPrincipal::setFolder(const QString& folder) {
@@ -216,7 +224,7 @@ QString TfPrincipal::statusText() const {
 
 // --- The area, the map kind and the coverage -------------------------------------------
 
-void TfPrincipal::RecalcArea() {
+bool TfPrincipal::RecalcArea() {
     AreaInputs in;
     in.eastingText = meUTMx->value();
     in.northingText = meUTMy->value();
@@ -228,7 +236,7 @@ void TfPrincipal::RecalcArea() {
     job_ = std::move(result.job);
     if (!result.complete()) {
         dialogs_->message(AreaMessageText(result.message));
-        return;
+        return false;
     }
     stX->setText(GroupedNumber(job_.cornerEasting));
     stY->setText(GroupedNumber(int64_t{job_.cornerNorthingField} + kNorthingOffset));
@@ -236,6 +244,7 @@ void TfPrincipal::RecalcArea() {
     stMAlto->setText(GroupedNumber(job_.heightMetres));
     stPAncho->setText(GroupedNumber(job_.widthPixels));
     stPAlto->setText(GroupedNumber(job_.heightPixels));
+    return true;
 }
 
 void TfPrincipal::SelectMapKind() {
@@ -388,6 +397,9 @@ void TfPrincipal::btnNuevaClick() {
     IJPG->clear();
     FreeTileCells();
     BuildTileCells();
+    if (viewerWindow_) {
+        viewerWindow_->resetView();
+    }
     RecalcArea();
 }
 
@@ -397,6 +409,8 @@ void TfPrincipal::FormCreate() {
     const IniFile ini(SettingsPath());
     const StoredSettings s = ReadSettings(ini);
     server_ = s.server;
+    storedConnections_ = s.connections;
+    connections_ = s.connectionsOrDefault();
 
     ApplyState(WindowState::Ready);
     job_.coveragePosition = s.coveragePosition;
@@ -472,8 +486,9 @@ void TfPrincipal::FormCloseQuery() {
     s.coveragePosition = job_.coveragePosition;
     s.tilesDownPosition = job_.tilesDown - 1;
     s.tilesAcrossPosition = job_.tilesAcross - 1;
-    s.eastingText = meUTMx->value();
-    s.northingText = meUTMy->value();
+    // A changed entry still incomplete is not what the user had: its last value is kept.
+    s.eastingText = meUTMx->storedValue();
+    s.northingText = meUTMy->storedValue();
     s.folder = job_.folder;
     s.bmpName = job_.bmpName;
     s.deleteTiles = job_.deleteTiles;
@@ -482,6 +497,7 @@ void TfPrincipal::FormCloseQuery() {
     s.saveOzi = job_.saveOzi;
     s.saveCompe = job_.saveCompe;
     s.server = server_;
+    s.connections = storedConnections_;
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "download/UGatorade.h"
 #include "job/DownloadJob.h"
 #include "ui/TileBoard.h"
 #include "ui/WindowState.h"
 #include "ui/ufMosaico.h"
 
 #include <QMainWindow>
+#include <QPoint>
 #include <QPointer>
+#include <QSet>
 
 #include <memory>
 #include <optional>
@@ -72,8 +75,10 @@ public:
     bool deleteTilesOption() const override;
     const TileBoard& tileBoard() const { return board_; }
 
-    // The calibration files of the run's job, each when its option is on.
-    void WriteCalibrationFiles(const DownloadJob& job);
+    // Transfers in flight to the map server at once during a run ("Conexiones").
+    int connections() const { return connections_; }
+    // The time limits and waits of the runs' fetches; tests shorten them.
+    void setFetchLimits(const FetchLimits& limits) { fetchLimits_ = limits; }
     // The latest run, while the window keeps it (until the next one starts).
     DownloadRun* run() const;
     bool isRunning() const;
@@ -81,7 +86,8 @@ public:
     void abortRun();
 
 public slots:
-    void RecalcArea();
+    // False when it stopped on a message (which it showed).
+    bool RecalcArea();
     void SelectMapKind();
     void LookupCoverage();
 
@@ -112,6 +118,8 @@ public slots:
     void btnSucesosClick();
     void Ayuda1Click();
     void btnNuevaClick();
+    void Detener1Click();
+    void Reintentar1Click();
 
     // Runs once, when the window is first shown.
     void FormShow();
@@ -132,6 +140,8 @@ private:
     void applySaveBmp();
     // Programmatic changes of the lists do not count as the user's changes.
     void fillCoverageList();
+    // A run of `job`; with `retry`, the tiles of the earlier run are taken as they are.
+    void startRun(const DownloadJob& job, bool retry, const QSet<QPoint>& taken = {});
     void connectRun(DownloadRun* run);
     void runFinished(const RunOutcome& outcome);
 
@@ -139,6 +149,10 @@ private:
     Dialogs* dialogs_;
     DownloadJob job_;
     std::optional<QString> server_;
+    std::optional<int> storedConnections_; // written back only when the file had it
+    int connections_ = 2;
+    bool retryable_ = false; // the latest run ended with failed tiles
+    FetchLimits fetchLimits_;
     WindowState state_ = WindowState::Ready;
     bool shown_ = false;
     bool settingsWritten_ = false;
@@ -189,6 +203,8 @@ private:
     QAction* Salir1;
     QAction* BorraFicheros;
     QAction* Ver1;
+    QAction* Detener1;
+    QAction* Reintentar1;
     QAction* OziExplorer1;
     QAction* CompeGPS1;
     QAction* Ayuda1;

@@ -243,6 +243,11 @@ void TfPrincipal::buildMenu() {
     Mosaico1->addSeparator()->setObjectName(QStringLiteral("N2"));
     Ver1 = Mosaico1->addAction(QStringLiteral("&Ver"));
     Ver1->setObjectName(QStringLiteral("Ver1"));
+    Mosaico1->addSeparator()->setObjectName(QStringLiteral("N4"));
+    Detener1 = Mosaico1->addAction(QStringLiteral("&Detener la descarga"));
+    Detener1->setObjectName(QStringLiteral("Detener1"));
+    Reintentar1 = Mosaico1->addAction(QStringLiteral("&Reintentar los fallidos"));
+    Reintentar1->setObjectName(QStringLiteral("Reintentar1"));
 
     Calibracin1 = bar->addMenu(QStringLiteral("&Calibración"));
     Calibracin1->setObjectName(QStringLiteral("Calibracin1"));

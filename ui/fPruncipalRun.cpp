@@ -3,7 +3,7 @@
 // files at the end.
 #include "ui/fPruncipal.h"
 
-#include "run/CalibrationRun.h"
+#include "job/FileNames.h"
 #include "run/DownloadRun.h"
 #include "ui/Dialogs.h"
 #include "ui/RunAnswers.h"
@@ -22,7 +22,12 @@ constexpr char kNoTiles[] = "Seleccione el número de mosaicos";
 } // namespace
 
 void TfPrincipal::btnDescargarClick() {
-    if (run_ && run_->isRunning()) {
+    if (isRunning()) {
+        return;
+    }
+    // The fields as they stand now: a run never starts on sizes that an earlier recompute,
+    // stopped by a message, left behind for another corner or grid.
+    if (!RecalcArea()) {
         return;
     }
     // A grid without a tile would make an empty image and a calibration without scale.
@@ -31,6 +36,34 @@ void TfPrincipal::btnDescargarClick() {
         dialogs_->message(QString::fromUtf8(kNoTiles));
         return;
     }
+    if (const std::optional<QString> problem = BmpNameProblem(job_.bmpName)) {
+        dialogs_->message(*problem);
+        return;
+    }
+    startRun(job_, false);
+}
+
+void TfPrincipal::Reintentar1Click() {
+    if (!run_ || isRunning() || state_ != WindowState::Finished || !retryable_) {
+        return;
+    }
+    // The earlier run's own job, so that the tiles join the grid they belong to.
+    const DownloadJob job = run_->job();
+    const QSet<QPoint> taken = run_->fetchedTiles();
+    pbMosaico->setValue(pbMosaico->minimum());
+    IJPG->clear();
+    FreeTileCells();
+    BuildTileCells();
+    startRun(job, true, taken);
+}
+
+void TfPrincipal::Detener1Click() {
+    if (run_) {
+        run_->stop();
+    }
+}
+
+void TfPrincipal::startRun(const DownloadJob& job, bool retry, const QSet<QPoint>& taken) {
     if (run_) {
         run_->deleteLater();
     }
@@ -40,7 +73,12 @@ void TfPrincipal::btnDescargarClick() {
     if (!runAnswers_) {
         runAnswers_ = std::make_unique<RunAnswers>(*dialogs_);
     }
-    auto* run = new DownloadRun(job_, network_, *runAnswers_, this);
+    auto* run = new DownloadRun(job, network_, *runAnswers_, this);
+    run->setConnections(connections_);
+    run->setFetchLimits(fetchLimits_);
+    if (retry) {
+        run->takeTiles(taken);
+    }
     run_ = run;
     connectRun(run);
     run->start();
@@ -82,7 +120,6 @@ void TfPrincipal::connectRun(DownloadRun* run) {
                     image.scaled(IJPG->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
                 board_.placeThumbnail(column, row, image, fileName);
             });
-    connect(run, &DownloadRun::previewCleared, IJPG, &QLabel::clear);
     connect(run, &DownloadRun::tileFailed, this,
             [this](int column, int row, const QString& reason) {
                 board_.markFailed(column, row, reason);
@@ -93,34 +130,8 @@ void TfPrincipal::connectRun(DownloadRun* run) {
 }
 
 void TfPrincipal::runFinished(const RunOutcome& outcome) {
-    if (!outcome.error.isEmpty()) {
-        dialogs_->error(outcome.error);
-    }
-    if (outcome.calibrationDue() && run_) {
-        // The run's own copy: the files describe the image this run made.
-        WriteCalibrationFiles(run_->job());
-    }
+    retryable_ = outcome.anyFailed && !outcome.stopped;
     ApplyState(WindowState::Finished);
-}
-
-void TfPrincipal::WriteCalibrationFiles(const DownloadJob& job) {
-    if (!runAnswers_) {
-        runAnswers_ = std::make_unique<RunAnswers>(*dialogs_);
-    }
-    for (const CalibrationFormat format :
-         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps}) {
-        if (!CalibrationWanted(format, job)) {
-            continue;
-        }
-        const CalibrationOutcome outcome = WriteCalibrationFile(format, job, *runAnswers_);
-        setStatusText(outcome.statusText);
-        if (logWindow_) {
-            logWindow_->AddEvent(outcome.logMessage);
-        }
-        if (!outcome.written) {
-            dialogs_->message(outcome.failureMessage);
-        }
-    }
 }
 
 bool TfPrincipal::isRunning() const {

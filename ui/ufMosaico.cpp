@@ -55,9 +55,13 @@ void TfMosaico::showEvent(QShowEvent* event) {
 }
 
 void TfMosaico::FormShow() {
-    if (m_host && m_host->deleteTilesOption()) {
-        m_toggle->setEnabled(false);
-    }
+    // Follows the option as it stands now: turning it off makes the toggle usable again.
+    m_toggle->setEnabled(!m_host || !m_host->deleteTilesOption());
+}
+
+void TfMosaico::resetView() {
+    m_markersShown = false;
+    m_toggle->setText(QStringLiteral("Mosaico"));
 }
 
 void TfMosaico::btnMosaicosClick() {

@@ -27,6 +27,8 @@ public:
     QFrame* pMosaico() const { return m_panel; }
     // True when the last press of the toggle chose the markers.
     bool markersShown() const { return m_markersShown; }
+    // A new board shows thumbnails: the toggle offers the markers again.
+    void resetView();
 
 public slots:
     void btnMosaicosClick();
@@ -36,7 +38,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // While the tile files may be deleted, the toggle is switched off for good.
+    // While the tile files may be deleted, the toggle is switched off.
     void FormShow();
 
     QFrame* m_panel = nullptr;

@@ -21,11 +21,20 @@
 
 #include <numeric>
 
-struct FetchResult {
-    bool ok = false;
-    QString reason;
+struct FetchResult : TileFetchResult {
     int signalCount = 0;
 };
+
+// Limits of the fetch tests: the real no-progress limit shortened, and the waits between
+// attempts down to a few milliseconds so that ten attempts take no time.
+inline FetchLimits QuickLimits() {
+    FetchLimits limits;
+    limits.transferTimeoutMs = 5000;
+    limits.firstBackoffMs = 1;
+    limits.backoffCapMs = 4;
+    limits.msPerRetryAfterSecond = 10;
+    return limits;
+}
 
 class FetchFixture : public ::testing::Test {
 protected:
@@ -34,7 +43,7 @@ protected:
         manager.setProxy(QNetworkProxy::NoProxy);
         ASSERT_TRUE(server.listen());
         ASSERT_TRUE(dir.isValid());
-        fetcher.setTransferTimeout(5000);
+        fetcher.setLimits(QuickLimits());
     }
 
     // Tile (column, row) of the 2000 m grid whose upper-left corner is 585000 / 730000.
@@ -52,15 +61,14 @@ protected:
 
     FetchResult fetch(const QString& url, const QString& tilePath) {
         QSignalSpy spy(&fetcher, &TileFetcher::finished);
-        fetcher.FetchTile(url, tilePath, encoder);
+        fetcher.FetchTile(url, tilePath);
         FetchResult result;
         if (!spy.wait(20000)) {
             ADD_FAILURE() << "no answer from the fetcher";
             return result;
         }
         QCoreApplication::processEvents(); // lets a second signal for the same call show up
-        result.ok = spy.at(0).at(0).toBool();
-        result.reason = spy.at(0).at(1).toString();
+        static_cast<TileFetchResult&>(result) = spy.at(0).at(0).value<TileFetchResult>();
         result.signalCount = static_cast<int>(spy.count());
         return result;
     }

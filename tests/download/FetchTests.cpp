@@ -2,8 +2,19 @@
 // file, the tile written, and every way an answer can be bad.
 #include "tests/download/FetchTestSupport.h"
 
+#include "tests/support/TestFiles.h"
+
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QSemaphore>
 #include <QTest>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -13,9 +24,46 @@ using Fault = TestMapServer::Fault;
 constexpr int kX1 = 585000;
 constexpr int kY1 = 728000;
 
-TEST(TileFetcherReasons, TheDefaultTimeoutIsThirtySeconds) {
-    EXPECT_EQ(TileFetcher::TimeoutReason(TileFetcher::kTransferTimeoutMs),
+TEST(FetchLimitsDefaults, ThirtySecondsWithoutProgressAndTwoMinutesInAll) {
+    const FetchLimits limits;
+    EXPECT_EQ(TileFetcher::TimeoutReason(limits.transferTimeoutMs),
               QStringLiteral("sin respuesta en 30 s"));
+    EXPECT_EQ(TileFetcher::AttemptLimitReason(limits.attemptLimitMs),
+              QStringLiteral("respuesta sin terminar en 120 s"));
+    EXPECT_EQ(FetchLimits::kAttempts, 10);
+}
+
+// Attempt k (k >= 2) waits min(200 ms x 2^(k-2), 5 s).
+TEST(FetchLimitsDefaults, BackoffDoublesFrom200MsUpToFiveSeconds) {
+    std::vector<int> waits;
+    for (int attempt = 1; attempt <= 10; ++attempt) {
+        waits.push_back(BackoffMs(attempt));
+    }
+    EXPECT_EQ(waits, (std::vector<int>{0, 200, 400, 800, 1600, 3200, 5000, 5000, 5000, 5000}));
+}
+
+// Retry-After is seconds or an HTTP date in any of its three forms (RFC 9110, 5.6.7).
+TEST(RetryAfter, SecondsOrADate) {
+    const QDateTime now(QDate(2015, 10, 21), QTime(7, 27, 50), Qt::UTC);
+    const struct {
+        const char* value;
+        std::optional<int> seconds;
+    } table[] = {
+        {"120", 120},
+        {" 7 ", 7},
+        {"0", 0},
+        {"Wed, 21 Oct 2015 07:28:00 GMT", 10},
+        {"Wednesday, 21-Oct-15 07:28:00 GMT", 10},
+        {"Wed Oct 21 07:28:00 2015", 10},
+        {"Wed Oct  1 07:28:00 2015", 0}, // in the past: at once
+        {"Wed, 21 Oct 2015 07:27:00 GMT", 0},
+        {"soon", std::nullopt},
+        {"-5", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(RetryAfterSeconds(row.value, now), row.seconds) << row.value;
+    }
 }
 
 TEST(TestMapServerColours, NeighbouringTilesAreFarApart) {
@@ -47,8 +95,7 @@ struct Answer {
     int faulty;
     const char* reason;
     int attempts;
-    bool temporaryFileStays = false; // only an answer that is no JPEG at all stays on disk
-    int slowPieces = 2;              // Fault::Slow: half a tile, then silence
+    int slowPieces = 2; // Fault::Slow: half a tile, then silence
     int slowDelayMs = 10000;
 };
 
@@ -60,8 +107,11 @@ class FetchOutcome : public FetchFixture, public ::testing::WithParamInterface<A
 
 TEST_P(FetchOutcome, NumbersAttemptsCleansUpAndWritesOnlyAGoodTile) {
     const Answer& a = GetParam();
-    fetcher.setTransferTimeout(200);
-    fetcher.setMaxAnswerBytes(1024 * 1024);
+    FetchLimits limits = QuickLimits();
+    limits.transferTimeoutMs = 200;
+    limits.attemptLimitMs = 600;
+    limits.maxAnswerBytes = 1024 * 1024;
+    fetcher.setLimits(limits);
     server.setOversizedBytes(3 * 1024 * 1024);
     server.setSlowPace(a.slowPieces, a.slowDelayMs);
     server.setFault(kX1, kY1, a.fault, a.faulty);
@@ -91,8 +141,10 @@ TEST_P(FetchOutcome, NumbersAttemptsCleansUpAndWritesOnlyAGoodTile) {
     EXPECT_EQ(numbers, Consecutive(base + 1, a.attempts));
     EXPECT_EQ(CurrentRequestCounter(), base + a.attempts);
     EXPECT_FALSE(temporaryFileAtRequest.contains(true));
-    EXPECT_EQ(QFile::exists(temp), a.temporaryFileStays);
+    // Nothing of an answer stays behind, whatever it was.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"A01.jpg"});
     EXPECT_FALSE(fetcher.isBusy());
+    EXPECT_FALSE(r.localWriteFailed);
     if (r.ok) {
         const QColor colour = TestMapServer::TileColour(kX1, kY1);
         const int grey = qGray(colour.rgb());
@@ -110,7 +162,18 @@ INSTANTIATE_TEST_SUITE_P(
         Answer{"NineFailures", Fault::Http500, 9, "", 10},
         Answer{"HalfThenSilenceOnce", Fault::Slow, 1, "", 2},
         // Six pieces 80 ms apart outlast the 200 ms limit, which counts from the last progress.
-        Answer{"SlowButSteady", Fault::Slow, -1, "", 1, false, 6, 80},
+        Answer{"SlowButSteady", Fault::Slow, -1, "", 1, 6, 80},
+        // A byte every 20 ms keeps the no-progress limit away; the limit in all ends it.
+        Answer{"TrickleOnce", Fault::Slow, 1, "", 2, 4000, 20},
+        Answer{"Trickle", Fault::Slow, -1, "respuesta sin terminar en 600 ms", 10, 4000, 20},
+        // A tile of another size is a failed attempt: the server may do better next time.
+        Answer{"SmallOnce", Fault::SmallJpeg, 1, "", 2},
+        Answer{"Small", Fault::SmallJpeg, -1, "tamaño 100 × 100, se esperaba 400 × 400", 10},
+        Answer{"Large", Fault::LargeJpeg, -1, "tamaño 4000 × 4000, se esperaba 400 × 400", 10},
+        Answer{"HugeHeader", Fault::HugeHeaderJpeg, -1,
+               "tamaño 60000 × 60000, se esperaba 400 × 400", 10},
+        Answer{"BusyOnce", Fault::Busy429, 1, "", 2},
+        Answer{"Busy", Fault::Busy503, -1, "HTTP 503", 10},
         Answer{"RedirectOnce", Fault::Redirect, 1, "", 1},
         Answer{"GreyAnswer", Fault::GreyJpeg, -1, "", 1},
         Answer{"Http500", Fault::Http500, -1, "HTTP 500", 10},
@@ -121,30 +184,165 @@ INSTANTIATE_TEST_SUITE_P(
         Answer{"RedirectLoop", Fault::Redirect, -1, "demasiadas redirecciones", 10},
         Answer{"Oversized", Fault::Oversized, -1, "respuesta de más de 1 MiB", 10},
         // The download itself worked, so there is no second attempt.
-        Answer{"HtmlPage", Fault::HtmlPage, -1, "no es una imagen JPEG", 1, true},
+        Answer{"HtmlPage", Fault::HtmlPage, -1, "no es una imagen JPEG", 1},
         Answer{"Truncated", Fault::TruncatedJpeg, -1, "JPEG dañado", 1},
-        Answer{"HugeHeader", Fault::HugeHeaderJpeg, -1, "imagen JPEG demasiado grande", 1},
+        Answer{"ManyScans", Fault::ManyScans, -1, "JPEG con demasiadas pasadas", 1},
         Answer{"Empty", Fault::EmptyBody, -1, "respuesta vacía", 1}),
     [](const ::testing::TestParamInfo<Answer>& info) { return info.param.name; });
 
 using TileFetcherTest = FetchFixture;
 
-TEST_F(TileFetcherTest, AnUnwritableTileFails) {
+// Failures on our side are not the server's: the tile fails at once, without another
+// request, and says whether the whole folder refuses files.
+TEST_F(TileFetcherTest, LocalWriteFailuresAreNotRetried) {
     const QString tile = path(QStringLiteral("A01.jpg"));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("A01.jpg"))); // a folder in its place
     const FetchResult r = fetch(tileUrl(1, 1), tile);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.reason, QStringLiteral("no se pudo escribir el fichero"));
+    EXPECT_EQ(r.reason, QStringLiteral("hay una carpeta con el nombre del fichero"));
+    EXPECT_TRUE(r.localWriteFailed);
+    EXPECT_FALSE(r.folderUnwritable);
     EXPECT_EQ(server.requests().size(), 1);
-    EXPECT_FALSE(QFile::exists(tile + "1"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{});
     EXPECT_TRUE(QFileInfo(tile).isDir());
+
+    ReadOnlyFolder readOnly(dir.path());
+    if (!readOnly.active()) {
+        GTEST_SKIP() << "this file system lets every user write into a read-only folder";
+    }
+    const FetchResult denied = fetch(tileUrl(2, 1), path(QStringLiteral("A02.jpg")));
+    EXPECT_FALSE(denied.ok);
+    EXPECT_TRUE(denied.localWriteFailed);
+    EXPECT_TRUE(denied.folderUnwritable);
+    EXPECT_FALSE(denied.reason.contains(QStringLiteral("Unknown"))) << denied.reason.toStdString();
+    EXPECT_EQ(server.requests().size(), 2);
+}
+
+// A link planted under the temporary name, or under the tile's own name, while the answer
+// is on its way, is replaced: the file it points to is never written.
+TEST_F(TileFetcherTest, PlantedLinksAreNeverFollowed) {
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath(QStringLiteral("victim.txt"));
+    WriteFile(victim, "precious");
+    const QString tile = path(QStringLiteral("A01.jpg"));
+    server.setSlowPace(4, 50);
+    server.setFault(kX1, kY1, Fault::Slow);
+    QObject::connect(&server, &TestMapServer::requestArrived, &server, [&] {
+        QFile::link(victim, tile + "1");
+        QFile::link(victim, tile);
+    });
+    const FetchResult r = fetch(tileUrl(1, 1), tile);
+    ASSERT_TRUE(r.ok) << r.reason.toStdString();
+    EXPECT_EQ(ReadAll(victim), QByteArray("precious"));
+    EXPECT_FALSE(QFileInfo(tile).isSymLink());
+    ExpectTileFile(tile, TestMapServer::TileColour(kX1, kY1));
+    EXPECT_FALSE(QFileInfo::exists(tile + "1"));
+    EXPECT_FALSE(QFileInfo(tile + "1").isSymLink());
+}
+
+// 429 and 503 say when to come back, in seconds or as a date; the next attempt waits that
+// long (here one second of the server's counts 100 ms).
+TEST_F(TileFetcherTest, RetryAfterIsHonoured) {
+    FetchLimits limits = QuickLimits();
+    limits.msPerRetryAfterSecond = 100;
+    fetcher.setLimits(limits);
+    const QString date = QLocale::c().toString(QDateTime::currentDateTimeUtc().addSecs(3),
+                                               "ddd, dd MMM yyyy HH:mm:ss 'GMT'");
+    const struct {
+        Fault fault;
+        QByteArray retryAfter;
+        int atLeastMs;
+        int announced;
+    } table[] = {
+        {Fault::Busy429, "3", 300, 3},
+        {Fault::Busy503, "2", 200, 2},
+        {Fault::Busy429, date.toLatin1(), 100, -1}, // two or three seconds by the clock
+        {Fault::Busy503, "", 0, 0},                 // no header: the ordinary backoff
+        {Fault::Busy429, "9000", 12000, 120},       // granted up to two minutes
+    };
+    for (const auto& row : table) {
+        if (row.atLeastMs > 1000) {
+            limits.msPerRetryAfterSecond = 1;
+            fetcher.setLimits(limits);
+        }
+        server.clearFaults();
+        server.setRetryAfter(row.retryAfter);
+        server.setFault(kX1, kY1, row.fault, 1);
+        QElapsedTimer clock;
+        QList<qint64> arrivals;
+        auto c = QObject::connect(&server, &TestMapServer::requestArrived, &server,
+                                  [&] { arrivals << clock.elapsed(); });
+        QSignalSpy waits(&fetcher, &TileFetcher::waitingToRetry);
+        clock.start();
+        const FetchResult r = fetch(tileUrl(1, 1), path(QStringLiteral("A01.jpg")));
+        QObject::disconnect(c);
+        ASSERT_TRUE(r.ok) << r.reason.toStdString();
+        ASSERT_EQ(arrivals.size(), 2) << row.retryAfter.constData();
+        const qint64 waited = arrivals[1] - arrivals[0];
+        EXPECT_GE(waited, std::min(row.atLeastMs, 120 * limits.msPerRetryAfterSecond))
+            << row.retryAfter.constData();
+        ASSERT_EQ(waits.size(), 1);
+        const int announced = waits.at(0).at(1).toInt();
+        if (row.announced >= 0) {
+            EXPECT_EQ(announced, row.announced) << row.retryAfter.constData();
+        } else {
+            EXPECT_TRUE(announced == 2 || announced == 3) << announced;
+        }
+    }
+}
+
+// Attempts wait for one another as the backoff says, from the second on.
+TEST_F(TileFetcherTest, AttemptsBackOff) {
+    FetchLimits limits = QuickLimits();
+    limits.firstBackoffMs = 60;
+    limits.backoffCapMs = 120;
+    fetcher.setLimits(limits);
+    server.setFault(kX1, kY1, Fault::Http500, 3);
+    QElapsedTimer clock;
+    QList<qint64> arrivals;
+    QObject::connect(&server, &TestMapServer::requestArrived, &server,
+                     [&] { arrivals << clock.elapsed(); });
+    clock.start();
+    const FetchResult r = fetch(tileUrl(1, 1), path(QStringLiteral("A01.jpg")));
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(arrivals.size(), 4);
+    EXPECT_GE(arrivals[1] - arrivals[0], 60);
+    EXPECT_GE(arrivals[2] - arrivals[1], 120);
+    EXPECT_GE(arrivals[3] - arrivals[2], 120);
+}
+
+// The image work runs on a worker thread: with every worker held up, the answer is in but
+// the fetch waits, and the event loop goes on meanwhile.
+TEST_F(TileFetcherTest, ImageWorkIsOffTheEventLoopThread) {
+    QThreadPool* pool = QThreadPool::globalInstance();
+    QSemaphore hold;
+    std::atomic<int> held{0};
+    for (int i = 0; i < pool->maxThreadCount(); ++i) {
+        pool->start([&] {
+            ++held;
+            hold.acquire();
+        });
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(held.load(), pool->maxThreadCount(), 5000);
+    QSignalSpy spy(&fetcher, &TileFetcher::finished);
+    fetcher.FetchTile(tileUrl(1, 1), path(QStringLiteral("A01.jpg")));
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 5000);
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(1);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 20, 5000);
+    EXPECT_EQ(spy.count(), 0);
+    hold.release(pool->maxThreadCount());
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_TRUE(spy.at(0).at(0).value<TileFetchResult>().ok);
 }
 
 TEST_F(TileFetcherTest, AbortStopsSilentlyAndABusyFetcherAnswersASecondCall) {
     server.setFault(kX1, kY1, Fault::Stall);
     const QString first = path(QStringLiteral("A01.jpg"));
     QSignalSpy spy(&fetcher, &TileFetcher::finished);
-    fetcher.FetchTile(tileUrl(1, 1), first, encoder);
+    fetcher.FetchTile(tileUrl(1, 1), first);
     EXPECT_TRUE(fetcher.isBusy());
     QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 5000);
     fetcher.abort();
@@ -156,13 +354,15 @@ TEST_F(TileFetcherTest, AbortStopsSilentlyAndABusyFetcherAnswersASecondCall) {
 
     // The fetcher goes on, and a call while it is busy does not disturb the fetch.
     server.clearFaults();
-    fetcher.FetchTile(tileUrl(1, 1), first, encoder);
-    fetcher.FetchTile(tileUrl(2, 1), path(QStringLiteral("A02.jpg")), encoder);
+    fetcher.FetchTile(tileUrl(1, 1), first);
+    fetcher.FetchTile(tileUrl(2, 1), path(QStringLiteral("A02.jpg")));
     QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 10000);
     QTest::qWait(50);
     ASSERT_EQ(spy.count(), 2);
-    EXPECT_EQ(spy.at(0), QList<QVariant>({false, QStringLiteral("ya hay una descarga en curso")}));
-    EXPECT_EQ(spy.at(1), QList<QVariant>({true, QString()}));
+    const auto busy = spy.at(0).at(0).value<TileFetchResult>();
+    EXPECT_FALSE(busy.ok);
+    EXPECT_EQ(busy.reason, QStringLiteral("ya hay una descarga en curso"));
+    EXPECT_TRUE(spy.at(1).at(0).value<TileFetchResult>().ok);
     ExpectTileFile(first, TestMapServer::TileColour(kX1, kY1));
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("A02.jpg"))));
 }
@@ -173,14 +373,14 @@ TEST_F(TileFetcherTest, TheNextFetchMayStartFromTheFinishedSignal) {
     server.setFault(kX1 + 2000, kY1, Fault::Http500, 1);
     int next = 1;
     QList<bool> outcomes;
-    QObject::connect(&fetcher, &TileFetcher::finished, &fetcher, [&](bool ok, const QString&) {
-        outcomes.append(ok);
-        if (++next <= 3) {
-            fetcher.FetchTile(tileUrl(next, 1), path(QStringLiteral("A0%1.jpg").arg(next)),
-                              encoder);
-        }
-    });
-    fetcher.FetchTile(tileUrl(1, 1), path(QStringLiteral("A01.jpg")), encoder);
+    QObject::connect(
+        &fetcher, &TileFetcher::finished, &fetcher, [&](const TileFetchResult& result) {
+            outcomes.append(result.ok);
+            if (++next <= 3) {
+                fetcher.FetchTile(tileUrl(next, 1), path(QStringLiteral("A0%1.jpg").arg(next)));
+            }
+        });
+    fetcher.FetchTile(tileUrl(1, 1), path(QStringLiteral("A01.jpg")));
     QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 3, 10000);
     EXPECT_EQ(outcomes, QList<bool>({true, true, true}));
     EXPECT_EQ(requestNumbers(), Consecutive(base + 1, 4));
@@ -196,17 +396,19 @@ TEST_F(TileFetcherTest, LosingTheManagerOrTheFetcherMidAttemptIsSafe) {
     auto* ownManager = new QNetworkAccessManager;
     ownManager->setProxy(QNetworkProxy::NoProxy);
     TileFetcher orphan(ownManager);
-    orphan.setTransferTimeout(100);
+    FetchLimits limits = QuickLimits();
+    limits.transferTimeoutMs = 100;
+    orphan.setLimits(limits);
     QSignalSpy spy(&orphan, &TileFetcher::finished);
-    orphan.FetchTile(tileUrl(1, 1), tile, encoder);
+    orphan.FetchTile(tileUrl(1, 1), tile);
     QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 5000);
     delete ownManager;
     ASSERT_TRUE(spy.wait(5000)); // the fetch ends instead of waiting for ever
-    EXPECT_FALSE(spy.at(0).at(0).toBool());
+    EXPECT_FALSE(spy.at(0).at(0).value<TileFetchResult>().ok);
     EXPECT_FALSE(orphan.isBusy());
 
     auto* ownFetcher = new TileFetcher(&manager);
-    ownFetcher->FetchTile(tileUrl(1, 1), tile, encoder);
+    ownFetcher->FetchTile(tileUrl(1, 1), tile);
     QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 2, 5000);
     delete ownFetcher;
     QTest::qWait(100); // the reply's late signals must find nobody

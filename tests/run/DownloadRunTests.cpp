@@ -1,18 +1,12 @@
-// The run object against a map server on 127.0.0.1, for what the window tests cannot see:
-// the sequence of status texts and a tile that has no place in the mosaic.
-#include "job/AreaRecalc.h"
-#include "run/DownloadRun.h"
-#include "run/RunQuestions.h"
-#include "tests/support/TestMapServer.h"
+// The run object against a map server on 127.0.0.1: what it reports and in which order,
+// several transfers at once, the closing steps, and the faults that must not lose tiles.
+#include "tests/run/RunTestSupport.h"
 
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QSignalSpy>
-#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
-#include <gtest/gtest.h>
-
-#include <vector>
+#include <set>
 
 // Readable values in the test's failure messages.
 void PrintTo(const QString& text, std::ostream* out) {
@@ -21,82 +15,37 @@ void PrintTo(const QString& text, std::ostream* out) {
 
 namespace {
 
-class NoQuestions : public RunQuestions {
-public:
-    void notice(const QString&, const QString&) override { ADD_FAILURE() << "notice"; }
-    bool confirmOverwrite(const QString&, const QString&) override {
-        ADD_FAILURE() << "question";
-        return false;
+using Fault = TestMapServer::Fault;
+
+// A temporary download or a half-written file left in a folder.
+bool HasLeftovers(const QStringList& names) {
+    for (const QString& name : names) {
+        if (name.endsWith(QStringLiteral(".jpg1")) || name.contains(QStringLiteral(".jpg.")) ||
+            name.contains(QStringLiteral(".bmp."))) {
+            return true;
+        }
     }
-};
+    return false;
+}
 
-// A run over `across` x 1 orthophoto tiles of 5000 m from 585000 / 4730000, and what it
-// reports.
-class RunOf : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_server.listen());
-        ASSERT_TRUE(m_dir.isValid());
-    }
+using RunOf = RunTest;
 
-    DownloadJob Job(int across) {
-        DownloadJob job;
-        job.kind = MapKind::Orto;
-        AreaInputs in;
-        in.eastingText = QStringLiteral("585000");
-        in.northingText = QStringLiteral("730000");
-        in.acrossPosition = across - 1;
-        in.downPosition = 0;
-        in.coveragePosition = 0;
-        in.serverBase = m_server.baseUrl();
-        AreaResult r = RecalcArea(job, in);
-        EXPECT_TRUE(r.complete());
-        r.job.folder = m_dir.path();
-        r.job.saveBmp = true;
-        return r.job;
-    }
-
-    void Run(const DownloadJob& job) {
-        DownloadRun run(job, &m_manager, m_questions);
-        run.setTransferTimeout(5000);
-        QObject::connect(&run, &DownloadRun::logEvent, [this](const QString& m) { log << m; });
-        QObject::connect(&run, &DownloadRun::statusText,
-                         [this](const QString& t) { statuses << t; });
-        QObject::connect(&run, &DownloadRun::progress, [this](int v) { progress.push_back(v); });
-        QObject::connect(&run, &DownloadRun::tileShown,
-                         [this](int, int, const QImage&, const QString& name) { shown << name; });
-        QObject::connect(&run, &DownloadRun::tileFailed,
-                         [this](int c, int r) { failed << QPoint(c, r); });
-        QObject::connect(&run, &DownloadRun::markerHidden,
-                         [this](int c, int r) { hidden << QPoint(c, r); });
-        QSignalSpy done(&run, &DownloadRun::finished);
-        ASSERT_EQ(run.start(), DownloadRun::StartResult::Started);
-        ASSERT_TRUE(done.count() == 1 || done.wait(60000));
-    }
-
-    TestMapServer m_server;
-    QNetworkAccessManager m_manager;
-    QTemporaryDir m_dir;
-    NoQuestions m_questions;
-    QStringList log;
-    QStringList statuses;
-    QStringList shown;
-    std::vector<int> progress;
-    QList<QPoint> failed;
-    QList<QPoint> hidden;
-};
-
-TEST_F(RunOf, StatusTextsOfACleanUpAndBmp) {
+TEST_F(RunOf, StatusTextsOfTheClosingSteps) {
     DownloadJob job = Job(2);
     job.deleteTiles = true;
-    Run(job);
+    const RunReport r = Run(job);
+    // The BMP is saved before the tiles it holds are deleted.
     EXPECT_EQ(
-        statuses,
+        r.statuses,
         (QStringList{"Iniciando descarga de mosaicos.", "Descargando mosaico A01.jpg",
                      "Fin de descarga del mosaico A01.jpg", "Descargando mosaico A02.jpg",
                      "Fin de descarga del mosaico A02.jpg", "Fin de descarga de los mosaicos.",
-                     "Borrando archivos del mosaico.", "Archivos del mosaico borrados.",
-                     "Grabando el mosaico a .BMP.", "Fichero BMP grabado."}));
+                     "Grabando el mosaico a .BMP.", "Fichero BMP grabado.",
+                     "Borrando archivos del mosaico.", "Archivos del mosaico borrados."}));
+    EXPECT_EQ(r.log.mid(3), (QStringList{". Fin de la descarga", ". Fichero BMP grabado",
+                                         ". Archivos del mosaico borrados"}));
+    EXPECT_EQ(files(), QStringList{"Prueba.bmp"});
+    EXPECT_FALSE(r.outcome.recordKept);
 }
 
 // A02's fetch fails. The pixel width was left at two tiles, so A03 has no place in the
@@ -104,24 +53,228 @@ TEST_F(RunOf, StatusTextsOfACleanUpAndBmp) {
 TEST_F(RunOf, FetchAndDrawingFailures) {
     DownloadJob job = Job(3);
     job.widthPixels = 800;
-    const TileRect b = TileBounds(job, 2, 1);
-    m_server.setFault(b.xmin, b.ymin, TestMapServer::Fault::Http500);
-    Run(job);
-    EXPECT_EQ(statuses,
+    setFault(job, 2, 1, Fault::Http500);
+    const RunReport r = Run(job);
+    EXPECT_EQ(r.statuses,
               (QStringList{
                   "Iniciando descarga de mosaicos.", "Descargando mosaico A01.jpg",
                   "Fin de descarga del mosaico A01.jpg", "Descargando mosaico A02.jpg",
                   "Fallo en la descarga del mosaico A02.jpg", "Descargando mosaico A03.jpg",
                   "Fallo en la descarga del mosaico A03.jpg", "Fin de descarga de los mosaicos."}));
-    EXPECT_EQ(log, (QStringList{". Comienzo de la descarga", ". Descargado mosaico A01.jpg",
-                                ". Fallo en la descarga del mosaico A02.jpg",
-                                ". Fallo en la descarga del mosaico A03.jpg",
-                                ". Fin de la descarga", ". No se descargó algún mosaico"}));
-    EXPECT_EQ(failed, QList<QPoint>{QPoint(2, 1)});
-    EXPECT_EQ(shown, (QStringList{"A01.jpg", "A03.jpg"}));
-    EXPECT_EQ(progress, (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(hidden, QList<QPoint>{QPoint(1, 1)});
-    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath("Prueba.bmp")));
+    EXPECT_EQ(r.log, (QStringList{". Comienzo de la descarga", ". Descargado mosaico A01.jpg",
+                                  ". Fallo en la descarga del mosaico A02.jpg",
+                                  ". Fallo en la descarga del mosaico A03.jpg",
+                                  ". Fin de la descarga", ". No se descargó algún mosaico"}));
+    EXPECT_EQ(r.failed, QList<QPoint>{QPoint(2, 1)});
+    EXPECT_EQ(r.shown, (QStringList{"A01.jpg", "A03.jpg"}));
+    EXPECT_EQ(r.progress, (std::vector<int>{1, 2, 3}));
+    EXPECT_FALSE(QFileInfo::exists(path("Prueba.bmp")));
+}
+
+// With 2 and 4 transfers at once, everything the run reports and every file it writes is
+// what one at a time gives, while the server sees that many requests at once and never
+// more. A02 fails twice first, B01 for good while later tiles are already in, C03 is slow.
+TEST_F(RunOf, SeveralConnectionsChangeOnlyTheLoadOnTheServer) {
+    server.setLatency(30);
+    RunReport first;
+    QByteArray firstBmp;
+    for (const int connections : {1, 2, 4}) {
+        QTemporaryDir folder;
+        DownloadJob job = Job(3, 3, folder.path());
+        job.saveOzi = true;
+        server.clearFaults();
+        setFault(job, 2, 1, Fault::Http500, 2);
+        setFault(job, 1, 2, Fault::Http404);
+        server.setSlowPace(4, 40);
+        setFault(job, 3, 3, Fault::Slow);
+        server.resetMaxInFlight();
+        const int before = static_cast<int>(server.requests().size());
+        const RunReport r = Run(job, connections);
+
+        EXPECT_LE(server.maxInFlight(), connections);
+        if (connections > 1) {
+            EXPECT_EQ(server.maxInFlight(), connections);
+        }
+        // Every request has a number of its own, with none skipped.
+        const QStringList sent = server.requests().mid(before);
+        std::set<int> numbers;
+        for (const QString& target : sent) {
+            const MapTileQuery q = ParseMapTileQuery(target.toLatin1());
+            EXPECT_TRUE(numbers.insert(q.guid).second) << "number " << q.guid << " twice";
+        }
+        EXPECT_EQ(static_cast<int>(numbers.size()), static_cast<int>(sent.size()));
+        EXPECT_EQ(*numbers.rbegin() - *numbers.begin() + 1, static_cast<int>(numbers.size()));
+
+        const QByteArray bmp = ReadAll(folder.filePath("Prueba.bmp"));
+        if (connections == 1) {
+            first = r;
+            firstBmp = bmp;
+            EXPECT_TRUE(r.log.contains(". Fallo en la descarga del mosaico B01.jpg"));
+            EXPECT_EQ(r.failed, QList<QPoint>{QPoint(1, 2)});
+            continue;
+        }
+        EXPECT_EQ(r.log, first.log) << connections;
+        EXPECT_EQ(r.statuses, first.statuses) << connections;
+        EXPECT_EQ(r.shown, first.shown) << connections;
+        EXPECT_EQ(r.progress, first.progress) << connections;
+        EXPECT_EQ(r.failed, first.failed) << connections;
+        EXPECT_EQ(bmp, firstBmp);
+        EXPECT_FALSE(HasLeftovers(files(folder.path())))
+            << files(folder.path()).join(' ').toStdString();
+    }
+}
+
+// Requests go out in grid order as slots free up: the first request of every tile comes
+// after the first request of every tile before it.
+TEST_F(RunOf, RequestsLeaveInGridOrder) {
+    server.setLatency(20);
+    const DownloadJob job = Job(4, 2);
+    Run(job, 3);
+    std::vector<int> order;
+    for (const QString& target : server.requests()) {
+        const MapTileQuery q = ParseMapTileQuery(target.toLatin1());
+        const int column = (q.xminKey - job.easting) / job.tileSize + 1;
+        const int row = (job.northingField - q.yminKey) / job.tileSize;
+        const int index = (row - 1) * job.tilesAcross + column - 1;
+        if (std::find(order.begin(), order.end(), index) == order.end()) {
+            order.push_back(index);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
+// While a tile waits for the server's Retry-After, the status bar says so, and the others
+// go on meanwhile.
+TEST_F(RunOf, RetryAfterIsShownWhileTheOthersGoOn) {
+    const DownloadJob job = Job(3);
+    server.setRetryAfter("4");
+    setFault(job, 1, 1, Fault::Busy429, 1);
+    const RunReport r = Run(job, 2);
+    EXPECT_TRUE(r.statuses.contains("Servidor ocupado: reintento del mosaico A01 en 4 s"))
+        << r.statuses.join('|').toStdString();
+    EXPECT_FALSE(r.outcome.anyFailed);
+    // A02 and A03 were asked for while A01 waited: A01's second request came last.
+    ASSERT_EQ(server.requests().size(), 4);
+    EXPECT_EQ(requestsFor(job, 1, 1), 2);
+    EXPECT_TRUE(server.requests().last().contains(
+        QStringLiteral("Xmin=%1.").arg(TileBounds(job, 1, 1).xmin)));
+    EXPECT_EQ(r.log.mid(1, 3),
+              (QStringList{". Descargado mosaico A01.jpg", ". Descargado mosaico A02.jpg",
+                           ". Descargado mosaico A03.jpg"}));
+}
+
+// The tiles are deleted only once a BMP of this run that holds them is saved; otherwise
+// the log says they are kept. Calibration files are written only for that BMP.
+TEST_F(RunOf, TilesAndCalibrationOnlyForASavedBmp) {
+    const struct {
+        const char* name;
+        const char* bmpName;
+        bool saveBmp;
+        bool failA02;
+        QStringList closing; // the log after ". Fin de la descarga"
+        QStringList left;    // the files left
+    } table[] = {
+        {"Saved",
+         "Prueba",
+         true,
+         false,
+         {". Fichero BMP grabado", ". Archivos del mosaico borrados",
+          ". Generada calibración para OZiExplorer"},
+         {"Prueba.bmp", "Prueba.map"}},
+        {"BmpCannotBeSaved",
+         "no/such/Prueba",
+         true,
+         false,
+         {". Mosaicos conservados: no se grabó el fichero BMP",
+          ". Calibración no generada: no se grabó el fichero BMP"},
+         {"A01.jpg", "A02.jpg"}},
+        {"ATileFailed",
+         "Prueba",
+         true,
+         true,
+         {". No se descargó algún mosaico", ". Mosaicos conservados: no se grabó el fichero BMP"},
+         {"A01.jpg", "Prueba.morvel"}},
+        {"NoBmpAsked",
+         "Prueba",
+         false,
+         false,
+         {". Mosaicos conservados: no se grabó el fichero BMP",
+          ". Calibración no generada: no se grabó el fichero BMP"},
+         {"A01.jpg", "A02.jpg"}},
+    };
+    for (const auto& row : table) {
+        QTemporaryDir folder;
+        DownloadJob job = Job(2, 1, folder.path());
+        job.bmpName = QString::fromUtf8(row.bmpName);
+        job.saveBmp = row.saveBmp;
+        job.deleteTiles = true;
+        job.saveOzi = true;
+        server.clearFaults();
+        if (row.failA02) {
+            setFault(job, 2, 1, Fault::Http500);
+        }
+        questions.errors.clear();
+        const RunReport r = Run(job);
+        const qsizetype end = r.log.indexOf(". Fin de la descarga");
+        ASSERT_GE(end, 0) << row.name;
+        EXPECT_EQ(r.log.mid(end + 1), row.closing) << row.name;
+        EXPECT_EQ(files(folder.path()), row.left) << row.name;
+        EXPECT_EQ(questions.errors.size(), QString(row.bmpName).contains('/') ? 1 : 0) << row.name;
+    }
+}
+
+// A folder that takes no file: the first tile fails at once with the reason, no tile is
+// asked for ten times, and the run stops after it with a message, keeping what it has.
+TEST_F(RunOf, AFolderThatTakesNoFileStopsTheRun) {
+    QTemporaryDir folder;
+    const DownloadJob job = Job(3, 3, folder.path());
+    ReadOnlyFolder readOnly(folder.path());
+    if (!readOnly.active()) {
+        GTEST_SKIP() << "this file system lets every user write into a read-only folder";
+    }
+    const RunReport r = Run(job, 2);
+    EXPECT_LE(server.requests().size(), 2);
+    EXPECT_TRUE(r.outcome.stopped);
+    EXPECT_TRUE(r.outcome.writeFailed);
+    ASSERT_EQ(questions.errors.size(), 1);
+    EXPECT_TRUE(questions.errors[0].startsWith("No se pueden grabar los mosaicos en la carpeta"))
+        << questions.errors[0].toStdString();
+    EXPECT_FALSE(questions.errors[0].contains("Unknown"));
+    ASSERT_GE(r.log.size(), 3);
+    EXPECT_EQ(r.log[1], ". Fallo en la descarga del mosaico A01.jpg");
+    EXPECT_TRUE(r.log.last().startsWith(". Descarga detenida: ")) << r.log.last().toStdString();
+    EXPECT_EQ(r.failed, QList<QPoint>{QPoint(1, 1)});
+}
+
+// Stopped, or destroyed as when the window closes, with four transfers in flight: they are
+// all abandoned, no further request leaves and no temporary file is left.
+TEST_F(RunOf, StoppingWithTransfersInFlightLeavesNothingHalfDone) {
+    for (const bool destroy : {false, true}) {
+        QTemporaryDir folder;
+        const DownloadJob job = Job(4, 2, folder.path());
+        server.clearFaults();
+        server.setSlowPace(8, 100);
+        server.setFaultForAll(Fault::Slow);
+        const int before = static_cast<int>(server.requests().size());
+        auto run = std::make_unique<DownloadRun>(job, &manager, questions);
+        run->setFetchLimits(Limits());
+        run->setConnections(4);
+        QSignalSpy done(run.get(), &DownloadRun::finished);
+        ASSERT_EQ(run->start(), DownloadRun::StartResult::Started);
+        QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(server.requests().size()) - before, 4, 5000);
+        QTest::qWait(150); // some bytes of each answer are in their temporary files
+        if (destroy) {
+            run.reset();
+            EXPECT_EQ(done.count(), 0);
+        } else {
+            run->stop();
+            EXPECT_EQ(done.count(), 1);
+            EXPECT_TRUE(done.at(0).at(0).value<RunOutcome>().stopped);
+        }
+        QTest::qWait(300);
+        EXPECT_EQ(static_cast<int>(server.requests().size()) - before, 4);
+        EXPECT_EQ(files(folder.path()), QStringList{"Prueba.morvel"}) << destroy;
+    }
 }
 
 } // namespace

@@ -1,3 +1,6 @@
+morvel_add_test(JobRecordTests LIBS morvel_run SOURCES run/JobRecordTests.cpp)
 morvel_add_test(DownloadRunTests LIBS morvel_run morvel_test_server Qt6::Test
-    SOURCES run/DownloadRunTests.cpp)
+    SOURCES run/DownloadRunTests.cpp run/RunTestSupport.h)
+morvel_add_test(ResumeTests LIBS morvel_run morvel_test_server Qt6::Test
+    SOURCES run/ResumeTests.cpp run/RunTestSupport.h)
 morvel_add_test(CalibrationRunTests LIBS morvel_run SOURCES run/CalibrationRunTests.cpp)

@@ -154,7 +154,9 @@ TEST_F(Viewer, ToggleSwitchesBetweenThumbnailsAndMarkers) {
 }
 
 // Pressed with the delete option on, the toggle only disables itself, for good.
-TEST_F(Viewer, DeleteOptionDisablesTheToggleForGood) {
+// The toggle follows the delete option as it stands whenever the viewer is shown: off
+// while the option is on, usable again once it is off.
+TEST_F(Viewer, DeleteOptionDisablesTheToggleWhileItIsOn) {
     RunThreeByTwo();
     m_host.deleteTiles = true;
     QTest::mouseClick(m_toggle, Qt::LeftButton);
@@ -165,20 +167,25 @@ TEST_F(Viewer, DeleteOptionDisablesTheToggleForGood) {
     m_viewer.hide();
     m_host.deleteTiles = false;
     m_viewer.show();
-    EXPECT_FALSE(m_toggle->isEnabled());
+    EXPECT_TRUE(m_toggle->isEnabled());
     EXPECT_TRUE(m_host.board.thumbnail(3, 2)->isVisible());
+    QTest::mouseClick(m_toggle, Qt::LeftButton);
+    EXPECT_TRUE(m_host.board.marker(1, 1)->isVisible());
 }
 
-TEST_F(Viewer, FreeEmptiesTheBoardAndRebuildKeepsTheToggle) {
+// A new board shows thumbnails, so the toggle offers the markers again.
+TEST_F(Viewer, ANewBoardResetsTheToggle) {
     RunThreeByTwo();
     QTest::mouseClick(m_toggle, Qt::LeftButton);
+    EXPECT_EQ(m_toggle->text(), QStringLiteral("Imagen"));
     m_host.board.free();
     EXPECT_TRUE(m_viewer.pMosaico()->findChildren<QLabel*>().isEmpty());
     EXPECT_EQ(m_host.board.marker(1, 1), nullptr);
     m_host.board.build();
+    m_viewer.resetView();
     EXPECT_EQ(m_viewer.pMosaico()->findChildren<QLabel*>().size(), 100);
-    EXPECT_EQ(m_toggle->text(), QStringLiteral("Imagen"));
-    EXPECT_TRUE(m_viewer.markersShown());
+    EXPECT_EQ(m_toggle->text(), QStringLiteral("Mosaico"));
+    EXPECT_FALSE(m_viewer.markersShown());
 }
 
 // Without a panel (no viewer) the run's steps do nothing; a panel destroyed first leaves

@@ -1,213 +1,8 @@
 // Pressing "Descargar" in the real windows, offscreen, against a map server on 127.0.0.1:
 // the controls, the log, the viewer's cells, the files in the destination folder.
-#include "job/MapKinds.h"
-#include "run/DownloadRun.h"
-#include "tests/support/TestMapServer.h"
-#include "ui/AcercaDe.h"
-#include "ui/IniFile.h"
-#include "ui/fPruncipal.h"
-#include "ui/ufElegirCarpeta.h"
-#include "ui/ufMosaico.h"
-
-#include "UiTestSupport.h"
-
-#include <QApplication>
-#include <QCloseEvent>
-#include <QComboBox>
-#include <QDir>
-#include <QEventLoop>
-#include <QImage>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPixmap>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
-
-#include <array>
-#include <cstdlib>
-#include <memory>
-#include <vector>
-
-// Readable values in the test's failure messages.
-void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
+#include "tests/ui/RunWindowFixture.h"
 
 namespace {
-
-using Fault = TestMapServer::Fault;
-
-// Every line of these tests carries this stamp.
-const QString kStamp = QStringLiteral("07/12/2026 13:05:09");
-const QStringList kThreeByTwo{"A01.jpg", "A02.jpg", "A03.jpg", "B01.jpg", "B02.jpg", "B03.jpg"};
-const QString kStart = QStringLiteral(". Comienzo de la descarga");
-const QString kEnd = QStringLiteral(". Fin de la descarga");
-
-// The start line and one line per tile of the 3 x 2 grid, those of `failed` failed.
-QStringList TileLines(const QStringList& failed = {}) {
-    QStringList lines{kStart};
-    for (const QString& name : kThreeByTwo) {
-        lines << (failed.contains(name) ? ". Fallo en la descarga del mosaico "
-                                        : ". Descargado mosaico ") +
-                     name;
-    }
-    return lines << kEnd;
-}
-
-bool Near(const QColor& a, const QColor& b, int tolerance = 6) {
-    return std::abs(a.red() - b.red()) <= tolerance &&
-           std::abs(a.green() - b.green()) <= tolerance &&
-           std::abs(a.blue() - b.blue()) <= tolerance;
-}
-
-class RunWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        QApplication::setQuitOnLastWindowClosed(false);
-        ASSERT_TRUE(server.listen());
-        folder = cwd.file(QStringLiteral("mapas"));
-        ASSERT_TRUE(QDir().mkpath(folder));
-    }
-
-    // Orthophoto of 5000 m tiles from 585000 / 4730000, 3 across and 2 down, every
-    // option on but the clean-up; the {section, key, value} of `changes` come first.
-    void writeSettings(std::vector<std::array<const char*, 3>> changes = {}) {
-        IniFile ini(cwd.file(QStringLiteral("Morvel.ini")));
-        ini.writeString("Aplicacion", "Servidor", server.baseUrl());
-        ini.writeString("Aplicacion", "Carpeta", folder);
-        changes.insert(changes.end(), {{"Aplicacion", "GrabarBMP", "SI"},
-                                       {"Mosaicos", "MosaicosAncho", "2"},
-                                       {"Mosaicos", "MosaicosAlto", "1"},
-                                       {"Mosaicos", "TipoMosaico", "1"},
-                                       {"Mosaicos", "Cobertura", "0"},
-                                       {"Mosaicos", "UTMSupIzqX", "585000"},
-                                       {"Mosaicos", "UTMSupIzqY", "730000"},
-                                       {"Calibracion", "OziExplorer", "SI"},
-                                       {"Calibracion", "CompeGPS", "SI"}});
-        for (const auto& [section, key, value] : changes) {
-            if (!ini.value(section, key)) {
-                ini.writeString(section, key, QString::fromUtf8(value));
-            }
-        }
-        ASSERT_TRUE(ini.save());
-    }
-
-    // The four windows as the program makes them.
-    void open() {
-        window = std::make_unique<TfPrincipal>(&dialogs);
-        log = std::make_unique<TfElegirCarpeta>();
-        viewer = std::make_unique<TfMosaico>();
-        about = std::make_unique<TAboutBox>();
-        log->setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(13, 5, 9)); });
-        window->attachWindows(log.get(), viewer.get(), about.get());
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
-
-    void press(const char* name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
-
-    // Presses "Descargar" and waits for the run to end.
-    void download() {
-        press("btnDescargar");
-        DownloadRun* run = window->run();
-        if (run && run->isRunning()) {
-            QSignalSpy done(run, &DownloadRun::finished);
-            ASSERT_TRUE(done.wait(60000));
-        }
-    }
-
-    // Closes the window from the event loop once `trigger` fires with `ready()` true, and
-    // waits for that.
-    template <typename Sender, typename Signal, typename Ready>
-    void closeWhen(Sender* sender, Signal trigger, Ready ready) {
-        QEventLoop loop;
-        QObject::connect(sender, trigger, window.get(), [this, &loop, ready](auto&&...) {
-            if (ready()) {
-                QTimer::singleShot(0, window.get(), [this, &loop] {
-                    window->close();
-                    loop.quit();
-                });
-            }
-        });
-        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
-        loop.exec();
-        EXPECT_FALSE(window->isVisible());
-        EXPECT_FALSE(window->isRunning());
-        QTest::qWait(100);
-    }
-
-    template <typename T> T* find(const char* name) const {
-        T* found = window->findChild<T*>(QLatin1String(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    QProgressBar* progress() const { return find<QProgressBar>("pbMosaico"); }
-
-    // The log's messages, each checked to carry the stamp.
-    QStringList messages() const {
-        QStringList out;
-        for (const QString& line : log->lines()) {
-            EXPECT_TRUE(line.startsWith(kStamp)) << line.toStdString();
-            out << line.mid(kStamp.size());
-        }
-        return out;
-    }
-
-    QStringList files() const { return QDir(folder).entryList(QDir::Files, QDir::Name); }
-    QString path(const QString& name) const { return QDir(folder).filePath(name); }
-
-    QColor colourOf(int column, int row) const {
-        const TileRect b = TileBounds(window->job(), column, row);
-        return TestMapServer::TileColour(b.xmin, b.ymin);
-    }
-
-    // Every tile of the grid at its 400-pixel place: its corners and its centre.
-    void expectTilesInBmp(int across, int down) const {
-        const QImage bmp(path("Prueba.bmp"), "BMP");
-        ASSERT_EQ(bmp.size(), QSize(400 * across, 400 * down));
-        for (int row = 1; row <= down; ++row) {
-            for (int column = 1; column <= across; ++column) {
-                const int x = (column - 1) * 400;
-                const int y = (row - 1) * 400;
-                for (const QPoint p : {QPoint(x, y), QPoint(x + 399, y), QPoint(x, y + 399),
-                                       QPoint(x + 399, y + 399), QPoint(x + 200, y + 200)}) {
-                    EXPECT_TRUE(Near(bmp.pixelColor(p), colourOf(column, row)))
-                        << column << "," << row << " at " << p.x() << "," << p.y();
-                }
-            }
-        }
-    }
-
-    // The board as the user would see it: a marker or a thumbnail shown in the cell.
-    bool markerShown(int column, int row) const {
-        const QLabel* m = window->tileBoard().marker(column, row);
-        return m && !m->isHidden();
-    }
-    bool thumbnailShown(int column, int row) const {
-        const QLabel* t = window->tileBoard().thumbnail(column, row);
-        return t && !t->isHidden();
-    }
-
-    // The controls of each state are checked by the main window's own tests.
-    void expectFinished() const {
-        EXPECT_EQ(window->state(), WindowState::Finished);
-        EXPECT_TRUE(find<QPushButton>("btnNueva")->isEnabled());
-    }
-
-    CurrentDirScope cwd;
-    TestMapServer server;
-    FakeDialogs dialogs;
-    QString folder;
-    std::unique_ptr<TfPrincipal> window;
-    std::unique_ptr<TfElegirCarpeta> log;
-    std::unique_ptr<TfMosaico> viewer;
-    std::unique_ptr<TAboutBox> about;
-};
 
 TEST_F(RunWindowTest, ThreeByTwoAllFetched) {
     writeSettings();
@@ -264,7 +59,7 @@ TEST_F(RunWindowTest, ThreeByTwoAllFetched) {
 }
 
 // Into the current directory, without BMP and with CompeGPS only: no per-tile line, no
-// overwrite question, and the calibration where the tiles went.
+// overwrite question, and no calibration for an image this run did not make.
 TEST_F(RunWindowTest, BmpOptionOffAndMissingFolder) {
     folder = cwd.file(QStringLiteral("gone"));
     writeSettings({{"Aplicacion", "GrabarBMP", "NO"}, {"Calibracion", "OziExplorer", "NO"}});
@@ -278,12 +73,13 @@ TEST_F(RunWindowTest, BmpOptionOffAndMissingFolder) {
                                                     "se grabarán en la carpeta actual"));
     const QString current = QDir::toNativeSeparators(QDir::currentPath());
     EXPECT_EQ(find<QLineEdit>("eCarpeta")->text(), current);
-    EXPECT_EQ(messages(), (QStringList{kStart, kEnd, ". Generada calibración para CompeGPS"}));
+    // No BMP of this run: no calibration either, and the old image keeps its own.
+    EXPECT_EQ(messages(),
+              (QStringList{kStart, kEnd, ". Calibración no generada: no se grabó el fichero BMP"}));
     EXPECT_EQ(ReadAll(cwd.file("Prueba.bmp")), QByteArray("old"));
     EXPECT_EQ(QDir(cwd.path()).entryList(QDir::Files, QDir::Name), QStringList(kThreeByTwo)
                                                                        << "Morvel.ini"
-                                                                       << "Prueba.bmp"
-                                                                       << "Prueba.imp");
+                                                                       << "Prueba.bmp");
     EXPECT_TRUE(thumbnailShown(3, 2));
     expectFinished();
     window->close();
@@ -308,10 +104,11 @@ TEST_F(RunWindowTest, CancelAtTheOverwriteQuestion) {
     EXPECT_EQ(files(), QStringList{"Prueba.bmp"});
 }
 
-// B02's fetch fails; A02 is fetched but spoilt before it is read back for the preview.
-// Each advances the progress bar once and ends with its red marker.
+// B02's fetch fails while later tiles are already in: it advances the progress bar once
+// in its place and ends with its red marker; the preview keeps the tile before it. With
+// no BMP saved, the tiles stay although the delete option is on, and the log says so.
 TEST_F(RunWindowTest, SomeTilesFailWithTheDeleteOption) {
-    writeSettings({{"Mosaicos", "BorrarMosaico", "SI"}});
+    writeSettings({{"Mosaicos", "BorrarMosaico", "SI"}, {"Aplicacion", "Conexiones", "4"}});
     open();
     const TileRect b = TileBounds(window->job(), 2, 2);
     server.setFault(b.xmin, b.ymin, Fault::Http500);
@@ -320,12 +117,6 @@ TEST_F(RunWindowTest, SomeTilesFailWithTheDeleteOption) {
     ASSERT_NE(run, nullptr);
     QList<int> values; // what the bar is set to; it would ignore a count past its maximum
     QObject::connect(run, &DownloadRun::progress, [&values](int v) { values << v; });
-    QObject::connect(run, &DownloadRun::tileDownloaded, [this](int column, int row) {
-        if (column == 2 && row == 1) {
-            WriteAll(path("A02.jpg"), "not a picture");
-        }
-    });
-    // Empty after the spoilt file, the previous tile's after a failed fetch.
     QStringList previewAtFailure;
     QObject::connect(run, &DownloadRun::tileFailed, [this, &previewAtFailure] {
         previewAtFailure << (find<QLabel>("IJPG")->pixmap().isNull() ? "empty" : "tile");
@@ -334,22 +125,23 @@ TEST_F(RunWindowTest, SomeTilesFailWithTheDeleteOption) {
     ASSERT_TRUE(done.wait(60000));
     EXPECT_EQ(values, (QList<int>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(progress()->value(), 6);
-    EXPECT_EQ(previewAtFailure, (QStringList{"empty", "tile"}));
-    EXPECT_EQ(messages(), TileLines({"A02.jpg", "B02.jpg"}) << ". No se descargó algún mosaico"
-                                                            << ". Archivos del mosaico borrados");
-    EXPECT_TRUE(files().isEmpty()); // tiles deleted, no BMP, no calibration
+    EXPECT_EQ(previewAtFailure, QStringList{"tile"});
+    EXPECT_EQ(messages(), TileLines({"B02.jpg"})
+                              << ". No se descargó algún mosaico"
+                              << ". Mosaicos conservados: no se grabó el fichero BMP");
+    QStringList kept = kThreeByTwo;
+    kept.removeAll("B02.jpg");
+    EXPECT_EQ(files(), kept << "Prueba.morvel"); // no BMP, no calibration
     EXPECT_TRUE(dialogs.shown.empty());
-    // The red markers with their labels, and the fetch's reason as hint.
-    for (const QPoint cell : {QPoint(2, 1), QPoint(2, 2)}) {
-        ASSERT_TRUE(markerShown(cell.x(), cell.y()));
-        const QLabel* marker = window->tileBoard().marker(cell.x(), cell.y());
-        EXPECT_EQ(marker->text(), TileLabel(window->job(), cell.x(), cell.y()));
-        EXPECT_EQ(marker->palette().color(QPalette::Window), QColor(255, 0, 0));
-        EXPECT_FALSE(marker->toolTip().isEmpty());
-        EXPECT_FALSE(thumbnailShown(cell.x(), cell.y()));
-    }
-    EXPECT_TRUE(thumbnailShown(3, 2)); // its copy of the picture outlives the file
-    EXPECT_EQ(window->statusText(), QStringLiteral("Archivos del mosaico borrados."));
+    // The red marker with its label, and the fetch's reason as hint.
+    ASSERT_TRUE(markerShown(2, 2));
+    const QLabel* marker = window->tileBoard().marker(2, 2);
+    EXPECT_EQ(marker->text(), QStringLiteral("B02"));
+    EXPECT_EQ(marker->palette().color(QPalette::Window), QColor(255, 0, 0));
+    EXPECT_EQ(marker->toolTip(), QStringLiteral("HTTP 500"));
+    EXPECT_FALSE(thumbnailShown(2, 2));
+    EXPECT_TRUE(thumbnailShown(3, 2));
+    EXPECT_EQ(window->statusText(), QStringLiteral("Fin de descarga de los mosaicos."));
     expectFinished();
 }
 
@@ -362,7 +154,7 @@ TEST_F(RunWindowTest, EveryTileFailsAndNothingIsDeleted) {
     EXPECT_EQ(messages(), TileLines(kThreeByTwo) << ". No se descargó ningún mosaico");
     EXPECT_EQ(progress()->maximum(), 6);
     EXPECT_EQ(progress()->value(), 6);
-    EXPECT_EQ(files(), QStringList{"A01.jpg"});
+    EXPECT_EQ(files(), (QStringList{"A01.jpg", "Prueba.morvel"}));
     for (int row = 1; row <= 2; ++row) {
         for (int column = 1; column <= 3; ++column) {
             EXPECT_TRUE(markerShown(column, row));
@@ -372,13 +164,13 @@ TEST_F(RunWindowTest, EveryTileFailsAndNothingIsDeleted) {
     expectFinished();
 }
 
-// The tiles are gone before the BMP is written, which still holds every one.
+// The BMP is saved first, then the tiles it holds are deleted.
 TEST_F(RunWindowTest, DeleteAndBmpOptionsBothOn) {
     writeSettings({{"Mosaicos", "BorrarMosaico", "SI"}});
     open();
     download();
     EXPECT_EQ(messages().mid(7),
-              (QStringList{kEnd, ". Archivos del mosaico borrados", ". Fichero BMP grabado",
+              (QStringList{kEnd, ". Fichero BMP grabado", ". Archivos del mosaico borrados",
                            ". Generada calibración para OZiExplorer",
                            ". Generada calibración para CompeGPS"}));
     EXPECT_EQ(files(), (QStringList{"Prueba.bmp", "Prueba.imp", "Prueba.map"}));
@@ -403,21 +195,27 @@ TEST_F(RunWindowTest, GridWithoutTilesDoesNotStart) {
     EXPECT_EQ(window->state(), WindowState::Ready);
 }
 
+// A folder stands where the BMP goes: the save fails, the tiles stay although the delete
+// option is on, no calibration describes the missing image, and the run finishes.
 TEST_F(RunWindowTest, BmpThatCannotBeWrittenIsShownAndTheRunFinishes) {
-    writeSettings({{"Aplicacion", "Fichero", "no/such/Prueba"}});
+    writeSettings({{"Mosaicos", "BorrarMosaico", "SI"}});
+    ASSERT_TRUE(QDir(folder).mkdir("Prueba.bmp"));
     open();
     download();
     const QStringList errors = dialogs.texts("error");
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].startsWith("No se ha podido grabar el fichero BMP "))
         << errors[0].toStdString();
-    EXPECT_EQ(messages().last(), kEnd);
-    EXPECT_EQ(files(), kThreeByTwo); // no calibration for an image that is not there
+    EXPECT_EQ(messages().mid(7),
+              (QStringList{kEnd, ". Mosaicos conservados: no se grabó el fichero BMP",
+                           ". Calibración no generada: no se grabó el fichero "
+                           "BMP"}));
+    EXPECT_EQ(files(), QStringList(kThreeByTwo) << "Prueba.morvel");
     expectFinished();
 }
 
 TEST_F(RunWindowTest, RefusedCalibrationOverwriteIsReportedAndTheOtherFileWritten) {
-    writeSettings({{"Aplicacion", "GrabarBMP", "NO"}});
+    writeSettings();
     WriteAll(path("Prueba.map"), "old");
     open();
     dialogs.okAnswer = false;
@@ -425,7 +223,7 @@ TEST_F(RunWindowTest, RefusedCalibrationOverwriteIsReportedAndTheOtherFileWritte
     EXPECT_EQ(dialogs.texts("okCancel").size(), 1);
     EXPECT_EQ(dialogs.texts("message"),
               QStringList{"No se ha generado el fichero de calibración de OziExplorer"});
-    EXPECT_EQ(messages().mid(2), (QStringList{". No se ha generado calibración para OZiExplorer",
+    EXPECT_EQ(messages().mid(9), (QStringList{". No se ha generado calibración para OZiExplorer",
                                               ". Generada calibración para CompeGPS"}));
     EXPECT_EQ(ReadAll(path("Prueba.map")), QByteArray("old"));
     EXPECT_TRUE(QFileInfo::exists(path("Prueba.imp")));
@@ -434,7 +232,7 @@ TEST_F(RunWindowTest, RefusedCalibrationOverwriteIsReportedAndTheOtherFileWritte
 
 // Stopped after the tile in flight: no temporary download, no BMP, no calibration.
 TEST_F(RunWindowTest, ClosingDuringAFetchStopsTheRunAndWritesTheSettingsOnce) {
-    writeSettings();
+    writeSettings({{"Aplicacion", "Conexiones", "1"}});
     open();
     const TileRect b = TileBounds(window->job(), 3, 1);
     server.setFault(b.xmin, b.ymin, Fault::Stall);
@@ -442,7 +240,8 @@ TEST_F(RunWindowTest, ClosingDuringAFetchStopsTheRunAndWritesTheSettingsOnce) {
     closeWhen(&server, &TestMapServer::requestArrived,
               [this] { return server.requests().size() == 3; });
     EXPECT_TRUE(ReadAll(cwd.file("Morvel.ini")).contains("Carpeta=" + folder.toUtf8()));
-    EXPECT_EQ(files(), (QStringList{"A01.jpg", "A02.jpg"}));
+    // The record stays, for a later run to go on from.
+    EXPECT_EQ(files(), (QStringList{"A01.jpg", "A02.jpg", "Prueba.morvel"}));
     EXPECT_EQ(server.requests().size(), 3);
     // A second close request after the run's close leaves the file as the first one wrote it.
     WriteAll(cwd.file("Morvel.ini"), "changed");
@@ -451,9 +250,9 @@ TEST_F(RunWindowTest, ClosingDuringAFetchStopsTheRunAndWritesTheSettingsOnce) {
     EXPECT_EQ(ReadAll(cwd.file("Morvel.ini")), QByteArray("changed"));
 }
 
-// A 4 x 4 mosaic takes several turns of the event loop to write; closed during them, the
-// old BMP stays and no temporary file is left.
-TEST_F(RunWindowTest, ClosingWhileTheBmpIsWrittenKeepsTheOldFile) {
+// Closed while a 4 x 4 mosaic is being written: the BMP is the old one or the whole new
+// one, never a part, and no temporary file is left.
+TEST_F(RunWindowTest, ClosingWhileTheBmpIsWrittenLeavesNoHalfFile) {
     writeSettings({{"Mosaicos", "MosaicosAncho", "3"}, {"Mosaicos", "MosaicosAlto", "3"}});
     WriteAll(path("Prueba.bmp"), "old");
     open();
@@ -462,8 +261,12 @@ TEST_F(RunWindowTest, ClosingWhileTheBmpIsWrittenKeepsTheOldFile) {
     closeWhen(window->run(), &DownloadRun::statusText,
               [this] { return window->statusText() == "Grabando el mosaico a .BMP."; });
     EXPECT_FALSE(messages().contains(". Fichero BMP grabado"));
-    EXPECT_EQ(files().size(), 16 + 1) << files().join(' ').toStdString();
-    EXPECT_EQ(ReadAll(path("Prueba.bmp")), QByteArray("old"));
+    EXPECT_EQ(files().size(), 16 + 2) << files().join(' ').toStdString();
+    EXPECT_TRUE(files().contains("Prueba.morvel"));
+    const QByteArray bmp = ReadAll(path("Prueba.bmp"));
+    if (bmp != QByteArray("old")) {
+        EXPECT_EQ(QImage::fromData(bmp, "BMP").size(), QSize(1600, 1600));
+    }
 }
 
 TEST_F(RunWindowTest, TenByTenLogOrderAndBmp) {

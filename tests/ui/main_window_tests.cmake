@@ -1,5 +1,6 @@
-add_library(morvel_ui_test_support STATIC ui/UiTestSupport.h ui/UiTestSupport.cpp)
-target_link_libraries(morvel_ui_test_support PUBLIC morvel_ui morvel_test_main Qt6::Test)
+add_library(morvel_ui_test_support INTERFACE)
+target_sources(morvel_ui_test_support INTERFACE ui/UiTestSupport.h)
+target_link_libraries(morvel_ui_test_support INTERFACE morvel_ui morvel_test_main Qt6::Test)
 
 morvel_add_test(SettingsFileTests LIBS morvel_ui morvel_ui_test_support
     SOURCES ui/SettingsFileTests.cpp)

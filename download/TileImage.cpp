@@ -1,0 +1,124 @@
+#include "download/TileImage.h"
+
+#include "download/JpegCodec.h"
+#include "download/TileFiles.h"
+#include "job/DownloadJob.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+namespace {
+
+// Largest answer kept: far above any tile, and the fetcher refuses more while it arrives.
+constexpr qint64 kMaxAnswerFileBytes = 64LL * 1024 * 1024;
+
+const QSize kTileSize(kTilePixels, kTilePixels);
+
+TileImageResult Failure(TileImageFailure failure, const QString& reason) {
+    TileImageResult r;
+    r.failure = failure;
+    r.reason = reason;
+    return r;
+}
+
+bool ReadSmallFile(const QString& path, QByteArray* bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxAnswerFileBytes) {
+        return false;
+    }
+    *bytes = file.readAll();
+    return true;
+}
+
+// The size check comes first, so that a huge picture is refused before any pixel of it
+// is decoded.
+TileImageResult DecodeWholeTile(const QByteArray& data, TileImageFailure wrongSize) {
+    QSize size;
+    JpegError kind = JpegError::None;
+    if (!ReadJpegSize(data, &size, &kind)) {
+        return Failure(TileImageFailure::BadAnswer, JpegErrorReason(kind));
+    }
+    if (size != kTileSize) {
+        return Failure(wrongSize, WrongSizeReason(size));
+    }
+    TileImageResult r;
+    QString detail;
+    if (!DecodeJpeg(data, &r.image, &detail, &kind)) {
+        return Failure(TileImageFailure::BadAnswer, JpegErrorReason(kind));
+    }
+    return r;
+}
+
+JpegEncoder& ThreadEncoder() {
+    // One per worker thread, reused for every tile it encodes.
+    thread_local JpegEncoder encoder;
+    return encoder;
+}
+
+} // namespace
+
+QString WrongSizeReason(const QSize& size) {
+    return QStringLiteral("tamaño %1 × %2, se esperaba %3 × %3")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(kTilePixels);
+}
+
+TileImageResult ProcessTileAnswer(const QString& answerPath, const QString& tilePath,
+                                  const std::atomic<bool>* cancelled) {
+    QByteArray answer;
+    const bool read = ReadSmallFile(answerPath, &answer);
+    // The answer has served its purpose, whatever it was: nothing of it stays behind.
+    RemoveFile(answerPath);
+    if (cancelled && cancelled->load()) {
+        return Failure(TileImageFailure::Cancelled, {});
+    }
+    if (!read) {
+        return Failure(TileImageFailure::LocalWrite,
+                       QStringLiteral("no se pudo leer el fichero descargado"));
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    TileImageResult decoded = DecodeWholeTile(answer, TileImageFailure::WrongSize);
+    if (!decoded.ok()) {
+        return decoded;
+    }
+    const qint64 decodeNs = clock.nsecsElapsed();
+
+    clock.restart();
+    QByteArray encoded;
+    QString detail;
+    if (!ThreadEncoder().encode(decoded.image, kTileQuality, &encoded, &detail)) {
+        return Failure(TileImageFailure::BadAnswer,
+                       QStringLiteral("no se pudo codificar la imagen"));
+    }
+    const qint64 encodeNs = clock.nsecsElapsed();
+
+    if (cancelled && cancelled->load()) {
+        return Failure(TileImageFailure::Cancelled, {});
+    }
+    clock.restart();
+    LocalWriteError error;
+    if (!WriteFileAtomically(tilePath, encoded, &error)) {
+        TileImageResult r = Failure(TileImageFailure::LocalWrite, error.reason);
+        r.folderUnwritable = error.folderUnwritable;
+        return r;
+    }
+    const qint64 writeNs = clock.nsecsElapsed();
+
+    // What the preview and the joined image show is the tile as written.
+    TileImageResult r = DecodeWholeTile(encoded, TileImageFailure::BadAnswer);
+    r.decodeNs = decodeNs;
+    r.encodeNs = encodeNs;
+    r.writeNs = writeNs;
+    return r;
+}
+
+TileImageResult ReadStoredTile(const QString& tilePath) {
+    QByteArray bytes;
+    if (!ReadSmallFile(tilePath, &bytes)) {
+        return Failure(TileImageFailure::BadAnswer, QStringLiteral("no se pudo leer el fichero"));
+    }
+    return DecodeWholeTile(bytes, TileImageFailure::BadAnswer);
+}
