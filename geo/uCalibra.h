@@ -6,11 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include <array>
 #include <cstdint>
-
-using CalibrationPointList = std::array<CalibrationPoint, kCalibrationPointCount>;
-using CalibrationCornerList = std::array<CalibrationPoint, kCalibrationCornerCount>;
 
 // The bytes of an OziExplorer .map file (60 lines, CR LF, Windows-1252). The folder and
 // the image file name give line 3, the image's full path in the platform's form; the
