@@ -9,3 +9,5 @@ target_link_libraries(morvel_geo_test_tools PUBLIC morvel_test_main PROJ::proj)
 morvel_add_test(DatumChangeTests LIBS morvel_geo morvel_geo_test_tools
     SOURCES geo/DatumChangeTests.cpp)
 morvel_add_test(CalibraTests LIBS morvel_geo morvel_geo_test_tools SOURCES geo/CalibraTests.cpp)
+morvel_add_test(WorldFileTests LIBS morvel_geo morvel_geo_test_tools
+    SOURCES geo/WorldFileTests.cpp)
