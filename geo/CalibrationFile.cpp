@@ -15,12 +15,8 @@ bool Fail(QString* error, const QString& reason) {
     return false;
 }
 
-} // namespace
-
-bool SaveCalibrationFile(const QString& folder, const QString& fileName,
-                         const OverwritePrompt& prompt, OverwriteQuestion& question,
-                         const std::function<QByteArray()>& makeBytes, QString* error) {
-    // An empty folder would otherwise become the root of the file system.
+// An empty folder would otherwise become the root of the file system.
+bool CheckFolder(const QString& folder, QString* error) {
     if (folder.isEmpty()) {
         return Fail(error, QStringLiteral("No se ha indicado la carpeta"));
     }
@@ -28,14 +24,11 @@ bool SaveCalibrationFile(const QString& folder, const QString& fileName,
         return Fail(
             error, QStringLiteral("No existe la carpeta %1").arg(QDir::toNativeSeparators(folder)));
     }
-    const QString fullName = PathPrefix(folder) + fileName;
-    const QString shownName = QDir::toNativeSeparators(fullName);
-    if (QFileInfo::exists(fullName) && !question.confirmOverwrite(prompt.caption, prompt.text)) {
-        return Fail(error,
-                    QStringLiteral("No se ha confirmado la sobreescritura de %1").arg(shownName));
-    }
+    return true;
+}
 
-    const QByteArray bytes = makeBytes();
+bool WriteWhole(const QString& fullName, const QByteArray& bytes, QString* error) {
+    const QString shownName = QDir::toNativeSeparators(fullName);
     QSaveFile file(fullName);
     if (!file.open(QIODevice::WriteOnly)) {
         return Fail(error,
@@ -53,4 +46,25 @@ bool SaveCalibrationFile(const QString& folder, const QString& fileName,
                     QStringLiteral("Error al escribir %1: %2").arg(shownName, file.errorString()));
     }
     return true;
+}
+
+} // namespace
+
+bool SaveCalibrationFile(const QString& folder, const QString& fileName,
+                         const OverwritePrompt& prompt, OverwriteQuestion& question,
+                         const std::function<QByteArray()>& makeBytes, QString* error) {
+    if (!CheckFolder(folder, error)) {
+        return false;
+    }
+    const QString fullName = PathPrefix(folder) + fileName;
+    if (QFileInfo::exists(fullName) && !question.confirmOverwrite(prompt.caption, prompt.text)) {
+        return Fail(error, QStringLiteral("No se ha confirmado la sobreescritura de %1")
+                               .arg(QDir::toNativeSeparators(fullName)));
+    }
+    return WriteWhole(fullName, makeBytes(), error);
+}
+
+bool ReplaceFile(const QString& folder, const QString& fileName, const QByteArray& bytes,
+                 QString* error) {
+    return CheckFolder(folder, error) && WriteWhole(PathPrefix(folder) + fileName, bytes, error);
 }

@@ -21,3 +21,8 @@ struct OverwritePrompt {
 bool SaveCalibrationFile(const QString& folder, const QString& fileName,
                          const OverwritePrompt& prompt, OverwriteQuestion& question,
                          const std::function<QByteArray()>& makeBytes, QString* error);
+
+// The same without a question: an existing file is simply replaced, as files that only
+// follow the image are.
+bool ReplaceFile(const QString& folder, const QString& fileName, const QByteArray& bytes,
+                 QString* error);

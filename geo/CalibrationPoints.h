@@ -22,12 +22,15 @@ struct CalibrationPoint {
 constexpr int kCalibrationPointCount = 9;
 constexpr int kCalibrationCornerCount = 4;
 
+using CalibrationPointList = std::array<CalibrationPoint, kCalibrationPointCount>;
+using CalibrationCornerList = std::array<CalibrationPoint, kCalibrationCornerCount>;
+
 // The reference points of a run and the outline of its image.
 struct CalibrationLists {
     // Entry 1: upper-left pixel; entry 2: lower-right pixel (W, H); the rest empty.
-    std::array<CalibrationPoint, kCalibrationPointCount> points{};
+    CalibrationPointList points{};
     // Upper-left, upper-right, lower-right, lower-left.
-    std::array<CalibrationPoint, kCalibrationCornerCount> corners{};
+    CalibrationCornerList corners{};
 };
 
 // The lists for the job's values as they stand, even after a stopped area recompute.

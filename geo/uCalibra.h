@@ -6,11 +6,9 @@
 #include <QByteArray>
 #include <QString>
 
-#include <array>
 #include <cstdint>
 
-using CalibrationPointList = std::array<CalibrationPoint, kCalibrationPointCount>;
-using CalibrationCornerList = std::array<CalibrationPoint, kCalibrationCornerCount>;
+class DatumChange;
 
 // The bytes of an OziExplorer .map file (60 lines, CR LF, Windows-1252). The folder and
 // the image file name give line 3, the image's full path in the platform's form; the
@@ -46,3 +44,23 @@ bool WriteCompeGpsImp(const CalibrationPointList& points, const CalibrationCorne
                       const QString& zoneLetter, const QString& folder, const QString& fileName,
                       const QString& imageFileName, int32_t zone, OverwriteQuestion& question,
                       QString* error = nullptr);
+
+// The same two files on WGS 84 for GPS receivers that record it: the datum is named
+// "WGS 84" and every ground coordinate is moved from ED50 by `change` (ETRS89, which
+// matches WGS 84 to about a metre). Corner latitudes and longitudes get 8 decimals; grid
+// values of the point lines are on ETRS89 / UTM zone 30N, with 2 decimals in the .map and
+// 8 in the .imp; pixels, scale and sizes stay as on ED50. The zone is always 30, the only
+// one the change knows. When a coordinate cannot be moved (a point outside the area the
+// change was chosen for) nothing is asked or written and false is returned with a reason;
+// otherwise as the ED50 writers.
+bool WriteOziExplorerMapWgs84(const CalibrationPointList& points,
+                              const CalibrationCornerList& corners, const QString& projectionName,
+                              const QString& title, const QString& folder, const QString& fileName,
+                              const QString& imageFileName, const DatumChange& change,
+                              OverwriteQuestion& question, QString* error = nullptr);
+
+bool WriteCompeGpsImpWgs84(const CalibrationPointList& points, const CalibrationCornerList& corners,
+                           const QString& projectionName, const QString& zoneLetter,
+                           const QString& folder, const QString& fileName,
+                           const QString& imageFileName, const DatumChange& change,
+                           OverwriteQuestion& question, QString* error = nullptr);

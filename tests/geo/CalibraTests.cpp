@@ -1,10 +1,14 @@
 // The OziExplorer and CompeGPS calibration files: their bytes and their writing.
+#include "geo/DatumChange.h"
 #include "geo/uCalibra.h"
 #include "job/AreaRecalc.h"
+#include "tests/geo/GeoTestTools.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -12,6 +16,7 @@
 
 #include <clocale>
 #include <locale>
+#include <memory>
 #include <ostream>
 
 #ifdef Q_OS_UNIX
@@ -379,5 +384,276 @@ INSTANTIATE_TEST_SUITE_P(
             QStringLiteral("El fichero de calibración para CompeGPS ya existe. ¿ Sobreescribir ?"),
             &WriteImp, [](const QString&) { return Golden("Prueba.imp"); }}),
     [](const ::testing::TestParamInfo<Writer>& info) { return std::string(info.param.name); });
+
+// ---- The files on WGS 84 ----
+
+std::unique_ptr<DatumChange> ChangeFor(const CalibrationLists& l) {
+    QString error;
+    auto change = DatumChange::ForArea(l.corners[0].easting, l.corners[2].northing,
+                                       l.corners[2].easting, l.corners[0].northing, &error);
+    EXPECT_TRUE(change) << error.toStdString();
+    return change;
+}
+
+bool WriteMapWgs84(const CalibrationLists& l, const QString& folder, const DatumChange& change,
+                   OverwriteQuestion& question, QString* error) {
+    return WriteOziExplorerMapWgs84(l.points, l.corners,
+                                    QStringLiteral("(UTM) Universal Transverse Mercator"),
+                                    QStringLiteral("Prueba"), folder, QStringLiteral("Prueba.map"),
+                                    QStringLiteral("Prueba.bmp"), change, question, error);
+}
+
+bool WriteImpWgs84(const CalibrationLists& l, const QString& folder, const DatumChange& change,
+                   OverwriteQuestion& question, QString* error) {
+    return WriteCompeGpsImpWgs84(l.points, l.corners, QStringLiteral("UTM"), QStringLiteral("T"),
+                                 folder, QStringLiteral("Prueba.imp"), QStringLiteral("Prueba.bmp"),
+                                 change, question, error);
+}
+
+// PROJ's own transformation over the sample area, and its result for a point of the lists.
+PlainProj SampleProj(const char* target) {
+    return PlainProj(-1.97, 42.48, -1.65, 42.72, target);
+}
+
+PJ_XY Transformed(const PlainProj& proj, const CalibrationPoint& p) {
+    return proj(p.easting, p.northing);
+}
+
+// Both numbers of a text "a,b".
+bool TwoNumbers(const QByteArray& text, double* a, double* b) {
+    const QList<QByteArray> parts = text.split(',');
+    bool okA = false;
+    bool okB = false;
+    if (parts.size() == 2) {
+        *a = parts[0].trimmed().toDouble(&okA);
+        *b = parts[1].trimmed().toDouble(&okB);
+    }
+    return okA && okB;
+}
+
+class Wgs84Files : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(change_);
+        EXPECT_CALL(question_, confirmOverwrite(_, _)).Times(0);
+    }
+
+    const CalibrationLists lists_ = ListsFor();
+    const std::unique_ptr<DatumChange> change_ = ChangeFor(lists_);
+    QTemporaryDir dir_;
+    MockQuestion question_;
+    QString error_;
+};
+
+TEST_F(Wgs84Files, MapKeepsTheLayoutAndCarriesEtrs89Coordinates) {
+    ASSERT_TRUE(WriteMapWgs84(lists_, dir_.path(), *change_, question_, &error_))
+        << error_.toStdString();
+    const QList<QByteArray> lines = Lines(ReadFile(dir_.filePath(QStringLiteral("Prueba.map"))));
+    QList<QByteArray> expected = Lines(MapBytes(lists_, dir_.path()));
+    ASSERT_EQ(lines.size(), 60);
+    ASSERT_EQ(expected.size(), 60);
+
+    EXPECT_EQ(lines[4], "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84");
+    expected[4] = lines[4];
+
+    // Point lines: the ED50 line up to the zone, then each grid value right-aligned in 11
+    // characters with two decimals.
+    const PlainProj grid = SampleProj("EPSG:25830");
+    const QRegularExpression gridValue(QStringLiteral("^ *\\d+\\.\\d\\d$"));
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(testing::Message() << "point " << k + 1);
+        const QByteArray& line = lines[9 + k];
+        const qsizetype prefix = expected[9 + k].indexOf(" grid, 30,") + 10;
+        ASSERT_EQ(line.left(prefix), expected[9 + k].left(prefix));
+        ASSERT_EQ(line.size(), prefix + 11 + 1 + 11 + 2) << line.toStdString();
+        EXPECT_TRUE(line.endsWith(",N"));
+        const QString easting = QString::fromLatin1(line.mid(prefix, 11));
+        const QString northing = QString::fromLatin1(line.mid(prefix + 12, 11));
+        EXPECT_TRUE(gridValue.match(easting).hasMatch()) << easting.toStdString();
+        EXPECT_TRUE(gridValue.match(northing).hasMatch()) << northing.toStdString();
+        const PJ_XY want = Transformed(grid, lists_.points[static_cast<std::size_t>(k)]);
+        EXPECT_NEAR(easting.toDouble(), want.x, 0.005 + 1e-6);
+        EXPECT_NEAR(northing.toDouble(), want.y, 0.005 + 1e-6);
+        expected[9 + k] = line;
+    }
+
+    // Corners: longitude and latitude with eight decimals.
+    const PlainProj geographic = SampleProj("EPSG:4258");
+    const QRegularExpression cornerLine(
+        QStringLiteral("^MMPLL,\\d,-?\\d+\\.\\d{8},-?\\d+\\.\\d{8}$"));
+    for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE(testing::Message() << "corner " << k + 1);
+        const QByteArray& line = lines[49 + k];
+        ASSERT_TRUE(line.startsWith("MMPLL," + QByteArray::number(k + 1) + ','))
+            << line.toStdString();
+        EXPECT_TRUE(cornerLine.match(QString::fromLatin1(line)).hasMatch()) << line.toStdString();
+        double longitude = 0.0;
+        double latitude = 0.0;
+        ASSERT_TRUE(TwoNumbers(line.mid(8), &longitude, &latitude)) << line.toStdString();
+        const PJ_XY want = Transformed(geographic, lists_.corners[static_cast<std::size_t>(k)]);
+        EXPECT_NEAR(longitude, want.x, 5e-9 + 1e-12);
+        EXPECT_NEAR(latitude, want.y, 5e-9 + 1e-12);
+        expected[49 + k] = line;
+    }
+
+    // Everything else stays as on ED50: pixels, scale, image size.
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(Wgs84Files, ImpKeepsTheLayoutAndCarriesEtrs89Coordinates) {
+    ASSERT_TRUE(WriteImpWgs84(lists_, dir_.path(), *change_, question_, &error_))
+        << error_.toStdString();
+    const QList<QByteArray> lines = Lines(ReadFile(dir_.filePath(QStringLiteral("Prueba.imp"))));
+    QList<QByteArray> expected = Lines(ImpBytes(lists_));
+    ASSERT_EQ(lines.size(), 17);
+    ASSERT_EQ(expected.size(), 17);
+
+    EXPECT_EQ(lines[5], "Datum=WGS 84");
+    expected[5] = lines[5];
+
+    const PlainProj grid = SampleProj("EPSG:25830");
+    const QRegularExpression values(QStringLiteral("^\\d+\\.\\d{8},\\d+\\.\\d{8}$"));
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(testing::Message() << "point " << k + 1);
+        const QByteArray& line = lines[14 + k];
+        const qsizetype prefix = expected[14 + k].indexOf("30T,") + 4;
+        ASSERT_EQ(line.left(prefix), expected[14 + k].left(prefix));
+        const QByteArray ground = line.mid(prefix);
+        EXPECT_TRUE(values.match(QString::fromLatin1(ground)).hasMatch()) << line.toStdString();
+        double easting = 0.0;
+        double northing = 0.0;
+        ASSERT_TRUE(TwoNumbers(ground, &easting, &northing)) << line.toStdString();
+        const PJ_XY want = Transformed(grid, lists_.points[static_cast<std::size_t>(k)]);
+        EXPECT_NEAR(easting, want.x, 1e-6);
+        EXPECT_NEAR(northing, want.y, 1e-6);
+        expected[14 + k] = line;
+    }
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(Wgs84Files, GdalReadsTheMapOnTheEtrs89Grid) {
+    // GDAL's OziExplorer reader opens the image that line 3 names and places it by the
+    // .map's points, on the datum the .map names.
+    ASSERT_TRUE(WriteWhiteBmp(dir_.filePath(QStringLiteral("Prueba.bmp")), 2000, 2000));
+    ASSERT_TRUE(WriteMapWgs84(lists_, dir_.path(), *change_, question_, &error_))
+        << error_.toStdString();
+    QJsonObject report;
+    ASSERT_TRUE(GdalInfo(dir_.filePath(QStringLiteral("Prueba.map")), &report));
+    const QString wkt = report.value(QStringLiteral("coordinateSystem"))
+                            .toObject()
+                            .value(QStringLiteral("wkt"))
+                            .toString();
+    EXPECT_TRUE(wkt.contains(QStringLiteral("WGS 84"))) << wkt.toStdString();
+    EXPECT_FALSE(wkt.contains(QStringLiteral("1950"))) << wkt.toStdString();
+
+    // Two points fix no rotation, and the ED50 square is a little turned on the ETRS89
+    // grid: half a metre allows for that.
+    const PlainProj grid = SampleProj("EPSG:25830");
+    const std::array<QPointF, 4> corners = ReportedCorners(report);
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        SCOPED_TRACE(testing::Message() << "corner " << k + 1);
+        const PJ_XY want = Transformed(grid, lists_.corners[k]);
+        EXPECT_NEAR(corners[k].x(), want.x, 0.5);
+        EXPECT_NEAR(corners[k].y(), want.y, 0.5);
+    }
+}
+
+// ---- Writing the WGS 84 files ----
+
+struct Wgs84Writer {
+    const char* name;
+    const char* fileName;
+    QString caption;
+    QString text;
+    bool (*write)(const CalibrationLists&, const QString&, const DatumChange&, OverwriteQuestion&,
+                  QString*);
+};
+
+void PrintTo(const Wgs84Writer& w, std::ostream* os) {
+    *os << w.name;
+}
+
+class Wgs84FileHandling : public ::testing::TestWithParam<Wgs84Writer> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(change_);
+    }
+    bool Write(const CalibrationLists& l) {
+        error_.clear();
+        return GetParam().write(l, dir_.path(), *change_, question_, &error_);
+    }
+    void WriteOld() {
+        QFile file(target_);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(old_), old_.size());
+    }
+    void ExpectOnlyOld() {
+        EXPECT_EQ(ReadFile(target_), old_);
+        EXPECT_EQ(FolderEntries(dir_.path()),
+                  QStringList{QString::fromLatin1(GetParam().fileName)});
+    }
+
+    const CalibrationLists lists_ = ListsFor();
+    const std::unique_ptr<DatumChange> change_ = ChangeFor(lists_);
+    QTemporaryDir dir_;
+    const QString target_ = dir_.filePath(QString::fromLatin1(GetParam().fileName));
+    const QByteArray old_ = QByteArray("old calibration\r\n");
+    MockQuestion question_;
+    QString error_;
+};
+
+TEST_P(Wgs84FileHandling, AsksBeforeReplacingAnExistingFile) {
+    WriteOld();
+    EXPECT_CALL(question_, confirmOverwrite(GetParam().caption, GetParam().text))
+        .WillOnce(Return(false))
+        .WillOnce(Return(true));
+    EXPECT_FALSE(Write(lists_));
+    EXPECT_FALSE(error_.isEmpty());
+    ExpectOnlyOld();
+
+    ASSERT_TRUE(Write(lists_)) << error_.toStdString();
+    EXPECT_TRUE(ReadFile(target_).contains("WGS 84"));
+    EXPECT_EQ(FolderEntries(dir_.path()), QStringList{QString::fromLatin1(GetParam().fileName)});
+}
+
+TEST_P(Wgs84FileHandling, APointTheChangeCannotMoveWritesNothing) {
+    // A point beyond the area the operation was chosen for, or beyond any grid: neither the
+    // question nor the file is touched.
+    WriteOld();
+    EXPECT_CALL(question_, confirmOverwrite(_, _)).Times(0);
+    const CalibrationPoint outside[] = {
+        {10, 10, 610001, 4720000}, {10, 10, 600000, 4704999}, {123456, -7, -1, 2147483647}};
+    for (const CalibrationPoint& p : outside) {
+        SCOPED_TRACE(testing::Message() << p.easting << " E, " << p.northing << " N");
+        CalibrationLists l = lists_;
+        l.points[2] = p;
+        EXPECT_FALSE(Write(l));
+        EXPECT_TRUE(error_.contains(QString::number(p.easting))) << error_.toStdString();
+        ExpectOnlyOld();
+    }
+    // The corners are checked too.
+    CalibrationLists l = lists_;
+    l.corners[1].easting = 620000;
+    EXPECT_FALSE(Write(l));
+    EXPECT_TRUE(error_.contains(QStringLiteral("620000"))) << error_.toStdString();
+    ExpectOnlyOld();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothWriters, Wgs84FileHandling,
+    ::testing::Values(
+        Wgs84Writer{"OziExplorer", "Prueba.map",
+                    QStringLiteral("Generar fichero de calibración para OziExplorer"),
+                    QStringLiteral(
+                        "El fichero de calibración para OziExplorer ya existe. ¿ Sobreescribir ?"),
+                    &WriteMapWgs84},
+        Wgs84Writer{
+            "CompeGPS", "Prueba.imp",
+            QStringLiteral("Generar fichero de calibración para CompeGPS"),
+            QStringLiteral("El fichero de calibración para CompeGPS ya existe. ¿ Sobreescribir ?"),
+            &WriteImpWgs84}),
+    [](const ::testing::TestParamInfo<Wgs84Writer>& info) { return std::string(info.param.name); });
 
 } // namespace

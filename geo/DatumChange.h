@@ -1,0 +1,43 @@
+#pragma once
+
+#include "geo/uClaseElipsoide.h"
+
+#include <QString>
+
+#include <memory>
+
+// The change from the map server's ED50 / UTM zone 30N grid (EPSG:23030) to ETRS89, the
+// European frame that the WGS 84 of GPS receivers matches to about a metre, closer than a
+// hand-held receiver can tell. PROJ picks the operation once for a whole area, so every
+// coordinate of one image moves alike. Not to be used from two threads at once.
+class DatumChange {
+public:
+    // The most accurate operation PROJ can use over the rectangle (ED50 UTM 30 metres):
+    // the IGN grid when it is installed where PROJ finds grids, otherwise EPSG's
+    // parameters for the region. No rough shift is ever taken and nothing is fetched from
+    // the network. Null, with a short reason in `error`, when no operation covers the whole
+    // rectangle or PROJ cannot be used.
+    static std::unique_ptr<DatumChange> ForArea(double west, double south, double east,
+                                                double north, QString* error = nullptr);
+
+    ~DatumChange();
+    DatumChange(const DatumChange&) = delete;
+    DatumChange& operator=(const DatumChange&) = delete;
+
+    // PROJ's name of the operation, e.g. "ED50 to ETRS89 (7)".
+    QString operationName() const;
+    // The operation's accuracy in metres; -1 when unknown.
+    double accuracyMetres() const;
+
+    // ETRS89 latitude and longitude (EPSG:4258), in degrees. False for a point outside the
+    // rectangle the operation was chosen for, or one PROJ cannot transform.
+    bool toGeographic(double easting, double northing, GeoPoint* out) const;
+    // ETRS89 / UTM zone 30N (EPSG:25830), in metres; false as above.
+    bool toGrid(double easting, double northing, double* gridEasting, double* gridNorthing) const;
+
+private:
+    struct Proj;
+    explicit DatumChange(std::unique_ptr<Proj> proj);
+
+    std::unique_ptr<Proj> m_proj;
+};
