@@ -8,6 +8,10 @@
 // The kinds of map the server offers; the values are those stored in the settings file.
 enum class MapKind : int32_t { Carto = 0, Orto = 1, MDT = 2 };
 
+// The datum the GPS calibration files give their coordinates on. The tiles are cut on the
+// ED50 grid; WGS 84 files carry every coordinate moved to ETRS89.
+enum class CalibrationDatum { Ed50, Wgs84 };
+
 // Largest grid: ten tiles across and ten down.
 constexpr int kMaxTiles = 10;
 // Every tile is asked for, and stored, as an image of this many pixels on a side.
@@ -53,6 +57,9 @@ struct DownloadJob {
     bool saveBmp = true;
     QString rowLetters = QStringLiteral("ABCDEFGHIJ");
     bool deleteTiles = false;
+    CalibrationDatum datum = CalibrationDatum::Ed50;
+    // A world file (.bpw) and the image's CRS beside the BMP, for GIS programs.
+    bool saveWorldFile = false;
 
     TileRequest& tile(int column, int row) { return tiles.at(column - 1).at(row - 1); }
     const TileRequest& tile(int column, int row) const { return tiles.at(column - 1).at(row - 1); }

@@ -1,8 +1,12 @@
 #include "run/CalibrationRun.h"
 
 #include "geo/CalibrationPoints.h"
+#include "geo/DatumChange.h"
 #include "geo/OverwriteQuestion.h"
+#include "geo/WorldFile.h"
 #include "geo/uCalibra.h"
+
+#include <QLocale>
 
 namespace {
 
@@ -29,43 +33,104 @@ private:
 } // namespace
 
 bool CalibrationWanted(CalibrationFormat format, const DownloadJob& job) {
-    return format == CalibrationFormat::OziExplorer ? job.saveOzi : job.saveCompe;
+    switch (format) {
+    case CalibrationFormat::OziExplorer:
+        return job.saveOzi;
+    case CalibrationFormat::CompeGps:
+        return job.saveCompe;
+    case CalibrationFormat::WorldFile:
+        return job.saveWorldFile;
+    }
+    return false;
+}
+
+DatumChoice ChooseDatumChange(const DownloadJob& job) {
+    const CalibrationLists lists = BuildCalibrationLists(job);
+    const CalibrationPoint& upperLeft = lists.corners[0];
+    const CalibrationPoint& lowerRight = lists.corners[2];
+    DatumChoice choice;
+    QString reason;
+    choice.change = DatumChange::ForArea(upperLeft.easting, lowerRight.northing, lowerRight.easting,
+                                         upperLeft.northing, &reason);
+    if (!choice.change) {
+        choice.statusText = QStringLiteral("No se ha podido generar la calibración WGS 84.");
+        choice.logMessage = QStringLiteral(". No se ha generado calibración WGS 84: ") + reason;
+        choice.failureMessage =
+            QStringLiteral("No se han generado los ficheros de calibración en WGS 84: ") + reason;
+        return choice;
+    }
+    const double accuracy = choice.change->accuracyMetres();
+    const QString shown =
+        accuracy < 0 ? QStringLiteral("precisión desconocida")
+                     : QLocale(QLocale::Spanish, QLocale::Spain).toString(accuracy, 'g', 3) +
+                           QStringLiteral(" m");
+    choice.logMessage =
+        QStringLiteral(". Calibración WGS 84: %1, %2").arg(choice.change->operationName(), shown);
+    return choice;
 }
 
 CalibrationOutcome WriteCalibrationFile(CalibrationFormat format, const DownloadJob& job,
-                                        OverwriteQuestion& question) {
+                                        OverwriteQuestion& question, const DatumChange* change) {
     const CalibrationLists lists = BuildCalibrationLists(job);
     const QString image = job.bmpName + QStringLiteral(".bmp");
+    const QString map = job.bmpName + QStringLiteral(".map");
+    const QString imp = job.bmpName + QStringLiteral(".imp");
+    const QString oziProjection = QStringLiteral("(UTM) Universal Transverse Mercator");
+    const bool wgs84 = job.datum == CalibrationDatum::Wgs84;
     RecordingQuestion asked(question);
     CalibrationOutcome o;
-    const bool ozi = format == CalibrationFormat::OziExplorer;
-    if (ozi) {
-        o.written = WriteOziExplorerMap(
-            lists.points, lists.corners, QStringLiteral("(UTM) Universal Transverse Mercator"),
-            QStringLiteral("European 1950 (Spain and Portugal)"), job.bmpName, job.folder,
-            job.bmpName + QStringLiteral(".map"), image, kZone, asked, &o.reason);
-    } else {
+    switch (format) {
+    case CalibrationFormat::OziExplorer:
         o.written =
-            WriteCompeGpsImp(lists.points, lists.corners, QStringLiteral("UTM"),
-                             QStringLiteral("European 1950"), QStringLiteral("T"), job.folder,
-                             job.bmpName + QStringLiteral(".imp"), image, kZone, asked, &o.reason);
+            wgs84
+                ? change && WriteOziExplorerMapWgs84(lists.points, lists.corners, oziProjection,
+                                                     job.bmpName, job.folder, map, image, *change,
+                                                     asked, &o.reason)
+                : WriteOziExplorerMap(lists.points, lists.corners, oziProjection,
+                                      QStringLiteral("European 1950 (Spain and Portugal)"),
+                                      job.bmpName, job.folder, map, image, kZone, asked, &o.reason);
+        break;
+    case CalibrationFormat::CompeGps:
+        o.written = wgs84 ? change && WriteCompeGpsImpWgs84(lists.points, lists.corners,
+                                                            QStringLiteral("UTM"),
+                                                            QStringLiteral("T"), job.folder, imp,
+                                                            image, *change, asked, &o.reason)
+                          : WriteCompeGpsImp(lists.points, lists.corners, QStringLiteral("UTM"),
+                                             QStringLiteral("European 1950"), QStringLiteral("T"),
+                                             job.folder, imp, image, kZone, asked, &o.reason);
+        break;
+    case CalibrationFormat::WorldFile:
+        o.written = WriteWorldFiles(lists.corners, job.folder, job.bmpName, &o.reason);
+        break;
     }
     o.refused = !o.written && asked.refused();
 
-    // The log spells the first program "OZiExplorer"; the status bar and the box do not.
-    const QString shown = ozi ? QStringLiteral("OziExplorer") : QStringLiteral("CompeGPS");
-    const QString logged = ozi ? QStringLiteral("OZiExplorer") : QStringLiteral("CompeGPS");
-    if (o.written) {
-        o.reason.clear();
-        o.statusText = QStringLiteral("Fichero de Calibración para %1 generado.").arg(shown);
-        o.logMessage = QStringLiteral(". Generada calibración para %1").arg(logged);
-        return o;
+    if (format == CalibrationFormat::WorldFile) {
+        if (o.written) {
+            o.statusText = QStringLiteral("Fichero de georreferencia generado.");
+            o.logMessage = QStringLiteral(". Generado fichero de georreferencia");
+            return o;
+        }
+        o.statusText = QStringLiteral("No se ha podido generar el fichero de georreferencia.");
+        o.logMessage = QStringLiteral(". No se ha generado fichero de georreferencia");
+        o.failureMessage = QStringLiteral("No se ha generado el fichero de georreferencia");
+    } else {
+        // The log spells the first program "OZiExplorer"; the status bar and the box do not.
+        const bool ozi = format == CalibrationFormat::OziExplorer;
+        const QString shown = ozi ? QStringLiteral("OziExplorer") : QStringLiteral("CompeGPS");
+        const QString logged = ozi ? QStringLiteral("OZiExplorer") : QStringLiteral("CompeGPS");
+        if (o.written) {
+            o.reason.clear();
+            o.statusText = QStringLiteral("Fichero de Calibración para %1 generado.").arg(shown);
+            o.logMessage = QStringLiteral(". Generada calibración para %1").arg(logged);
+            return o;
+        }
+        o.statusText =
+            QStringLiteral("No se ha podido generar el fichero de Calibración para %1.").arg(shown);
+        o.logMessage = QStringLiteral(". No se ha generado calibración para %1").arg(logged);
+        o.failureMessage =
+            QStringLiteral("No se ha generado el fichero de calibración de %1").arg(shown);
     }
-    o.statusText =
-        QStringLiteral("No se ha podido generar el fichero de Calibración para %1.").arg(shown);
-    o.logMessage = QStringLiteral(". No se ha generado calibración para %1").arg(logged);
-    o.failureMessage =
-        QStringLiteral("No se ha generado el fichero de calibración de %1").arg(shown);
     if (!o.refused && !o.reason.isEmpty()) {
         o.failureMessage += u'\n' + o.reason;
     }

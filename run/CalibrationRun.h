@@ -4,10 +4,14 @@
 
 #include <QString>
 
+#include <memory>
+
+class DatumChange;
 class OverwriteQuestion;
 
-// The two calibration files a run can end with, in the order they are written.
-enum class CalibrationFormat { OziExplorer, CompeGps };
+// The files a run can end with beside its BMP, in the order they are written: the two GPS
+// calibration files, then the world file with the image's CRS for GIS programs.
+enum class CalibrationFormat { OziExplorer, CompeGps, WorldFile };
 
 // What writing one calibration file came to, with the texts the window shows for it.
 struct CalibrationOutcome {
@@ -24,8 +28,20 @@ struct CalibrationOutcome {
 // True when the job's option asks for the file.
 bool CalibrationWanted(CalibrationFormat format, const DownloadJob& job);
 
-// Writes one calibration file for the job's image: the base name with ".map" or ".imp"
-// in the job's folder, describing the image base name + ".bmp". Existing files are
+// The change from ED50 to ETRS89 for the GPS files of a job on WGS 84, chosen once for
+// its area, with what the run reports of it.
+struct DatumChoice {
+    std::shared_ptr<const DatumChange> change; // none when no operation covers the area
+    QString statusText;                        // only on failure
+    QString logMessage;
+    QString failureMessage; // for the message box when there is no change
+};
+DatumChoice ChooseDatumChange(const DownloadJob& job);
+
+// Writes one file for the job's image in the job's folder: the base name with ".map" or
+// ".imp", describing the image base name + ".bmp", on the job's datum (a WGS 84 file
+// needs `change`), or the world file and CRS files. Existing calibration files are
 // replaced only when the question says so.
 CalibrationOutcome WriteCalibrationFile(CalibrationFormat format, const DownloadJob& job,
-                                        OverwriteQuestion& question);
+                                        OverwriteQuestion& question,
+                                        const DatumChange* change = nullptr);

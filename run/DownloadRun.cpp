@@ -595,8 +595,8 @@ void DownloadRun::closingSteps() {
     }
     // Calibration files describe an image this run saved, or none at all.
     if (m_outcome.bmpSaved) {
-        writeCalibrationFiles();
-    } else if (m_job.saveOzi || m_job.saveCompe) {
+        WriteCalibrationFiles();
+    } else if (m_job.saveOzi || m_job.saveCompe || m_job.saveWorldFile) {
         emit logEvent(QStringLiteral(". Calibración no generada: ") + kNoBmp);
     }
     if (alive()) {
@@ -604,13 +604,34 @@ void DownloadRun::closingSteps() {
     }
 }
 
-void DownloadRun::writeCalibrationFiles() {
+void DownloadRun::WriteCalibrationFiles() {
+    const bool gps = m_job.saveOzi || m_job.saveCompe;
+    DatumChoice datum;
+    if (gps && m_job.datum == CalibrationDatum::Wgs84) {
+        datum = ChooseDatumChange(m_job);
+        if (!datum.statusText.isEmpty()) {
+            emit statusText(datum.statusText);
+        }
+        emit logEvent(datum.logMessage);
+        if (!datum.change) {
+            // No GPS file rather than one that puts the map in the wrong place.
+            m_outcome.writeFailed = true;
+            m_questions.message(datum.failureMessage);
+            if (!alive()) {
+                return;
+            }
+        }
+    }
     for (const CalibrationFormat format :
-         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps}) {
-        if (!CalibrationWanted(format, m_job)) {
+         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
+          CalibrationFormat::WorldFile}) {
+        const bool needsChange =
+            format != CalibrationFormat::WorldFile && m_job.datum == CalibrationDatum::Wgs84;
+        if (!CalibrationWanted(format, m_job) || (needsChange && !datum.change)) {
             continue;
         }
-        const CalibrationOutcome outcome = WriteCalibrationFile(format, m_job, m_questions);
+        const CalibrationOutcome outcome =
+            WriteCalibrationFile(format, m_job, m_questions, datum.change.get());
         if (!alive()) {
             return; // closed while the overwrite question was open
         }

@@ -170,7 +170,8 @@ private:
     void bmpSaved(const BmpSaveResult& result);
     void cancelBmp();
     void closingSteps();
-    void writeCalibrationFiles();
+    // The calibration files of the BMP this run saved, each when its option is on.
+    void WriteCalibrationFiles();
     void finish();
     void haltWork();
     void recordChanged();

@@ -44,6 +44,11 @@ StoredSettings ReadSettings(const IniFile& ini) {
         const int64_t n = ini.readInteger(kAplicacion, "Conexiones", kDefaultConnections);
         s.connections = n >= 1 && n <= kMaxConnections ? static_cast<int>(n) : kDefaultConnections;
     }
+    const std::optional<QString> datum = ini.value(kCalibracion, "Datum");
+    s.datumStored = datum.has_value();
+    s.datum = datum == QStringLiteral("WGS84") ? CalibrationDatum::Wgs84 : CalibrationDatum::Ed50;
+    s.worldFileStored = ini.value(kCalibracion, "Georreferencia").has_value();
+    s.worldFile = ini.readFlag(kCalibracion, "Georreferencia", false);
     return s;
 }
 
@@ -69,5 +74,13 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
     }
     if (s.connections) {
         ini.writeInteger(kAplicacion, "Conexiones", *s.connections);
+    }
+    if (s.datumStored || s.datum == CalibrationDatum::Wgs84) {
+        ini.writeString(kCalibracion, "Datum",
+                        s.datum == CalibrationDatum::Wgs84 ? QStringLiteral("WGS84")
+                                                           : QStringLiteral("ED50"));
+    }
+    if (s.worldFileStored || s.worldFile) {
+        ini.writeFlag(kCalibracion, "Georreferencia", s.worldFile);
     }
 }

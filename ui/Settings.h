@@ -31,6 +31,13 @@ struct StoredSettings {
     // "Conexiones": transfers in flight to the server at once, 1 to 6; a value out of
     // range counts as the default. Written back only when the file had it.
     std::optional<int> connections;
+    // "Datum" in [Calibracion]: ED50 or WGS84 for the GPS calibration files, and
+    // "Georreferencia": SI writes the world file. Each is written back when the file had
+    // it or the user chose WGS 84, or the world file.
+    CalibrationDatum datum = CalibrationDatum::Ed50;
+    bool datumStored = false;
+    bool worldFile = false;
+    bool worldFileStored = false;
 
     int connectionsOrDefault() const;
 };
@@ -41,5 +48,6 @@ constexpr int kMaxConnections = 6;
 // Reads every key with its default; a missing "Carpeta" gives the current directory.
 StoredSettings ReadSettings(const IniFile& ini);
 
-// Writes the twelve keys in their order, then "Servidor" and "Conexiones" when there are.
+// Writes the twelve keys in their order, then "Servidor" and "Conexiones" when there are,
+// and "Datum" and "Georreferencia" under their rule.
 void WriteSettings(IniFile& ini, const StoredSettings& settings);

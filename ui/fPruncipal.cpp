@@ -147,6 +147,9 @@ void TfPrincipal::connectHandlers() {
     connect(BorraFicheros, &QAction::triggered, this, &TfPrincipal::BorraFicherosClick);
     connect(OziExplorer1, &QAction::triggered, this, &TfPrincipal::OziExplorer1Click);
     connect(CompeGPS1, &QAction::triggered, this, &TfPrincipal::CompeGPS1Click);
+    connect(DatumED501, &QAction::triggered, this, &TfPrincipal::DatumED501Click);
+    connect(DatumWGS841, &QAction::triggered, this, &TfPrincipal::DatumWGS841Click);
+    connect(Georreferencia1, &QAction::triggered, this, &TfPrincipal::Georreferencia1Click);
 
     connect(sbCarpeta, &QToolButton::clicked, this, &TfPrincipal::sbCarpetaClick);
     connect(btnDescargar, &QPushButton::clicked, this, &TfPrincipal::btnDescargarClick);
@@ -314,6 +317,10 @@ void TfPrincipal::applySaveBmp() {
     GrabarBMP1->setChecked(on);
     OziExplorer1->setEnabled(on);
     CompeGPS1->setEnabled(on);
+    // The datum and the world file describe the BMP as much as the calibration files do.
+    DatumED501->setEnabled(on);
+    DatumWGS841->setEnabled(on);
+    Georreferencia1->setEnabled(on);
 }
 
 void TfPrincipal::cbGrabarBMPClick() {
@@ -358,6 +365,20 @@ void TfPrincipal::CompeGPS1Click() {
     job_.saveCompe = !job_.saveCompe;
     cbCompe->setChecked(job_.saveCompe);
     CompeGPS1->setChecked(job_.saveCompe);
+}
+
+void TfPrincipal::DatumED501Click() {
+    job_.datum = CalibrationDatum::Ed50;
+    DatumED501->setChecked(true);
+}
+
+void TfPrincipal::DatumWGS841Click() {
+    job_.datum = CalibrationDatum::Wgs84;
+    DatumWGS841->setChecked(true);
+}
+
+void TfPrincipal::Georreferencia1Click() {
+    job_.saveWorldFile = Georreferencia1->isChecked();
 }
 
 // --- Buttons and menu entries ----------------------------------------------------------
@@ -446,6 +467,12 @@ void TfPrincipal::FormCreate() {
     OziExplorer1->setChecked(s.saveOzi);
     cbCompe->setChecked(s.saveCompe);
     CompeGPS1->setChecked(s.saveCompe);
+    job_.datum = s.datum;
+    datumStored_ = s.datumStored;
+    (s.datum == CalibrationDatum::Wgs84 ? DatumWGS841 : DatumED501)->setChecked(true);
+    job_.saveWorldFile = s.worldFile;
+    worldFileStored_ = s.worldFileStored;
+    Georreferencia1->setChecked(s.worldFile);
 
     SelectMapKind();
     job_.rowLetters = QLatin1String(kRowLetters);
@@ -498,6 +525,10 @@ void TfPrincipal::FormCloseQuery() {
     s.saveCompe = job_.saveCompe;
     s.server = server_;
     s.connections = storedConnections_;
+    s.datum = job_.datum;
+    s.datumStored = datumStored_;
+    s.worldFile = job_.saveWorldFile;
+    s.worldFileStored = worldFileStored_;
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.

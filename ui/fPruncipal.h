@@ -110,6 +110,9 @@ public slots:
     void BorraFicherosClick();
     void OziExplorer1Click();
     void CompeGPS1Click();
+    void DatumED501Click();
+    void DatumWGS841Click();
+    void Georreferencia1Click();
 
     void sbCarpetaClick();
     void btnDescargarClick();
@@ -151,7 +154,9 @@ private:
     std::optional<QString> server_;
     std::optional<int> storedConnections_; // written back only when the file had it
     int connections_ = 2;
-    bool retryable_ = false; // the latest run ended with failed tiles
+    bool datumStored_ = false;     // the settings file had "Datum"
+    bool worldFileStored_ = false; // and "Georreferencia"
+    bool retryable_ = false;       // the latest run ended with failed tiles
     FetchLimits fetchLimits_;
     WindowState state_ = WindowState::Ready;
     bool shown_ = false;
@@ -207,5 +212,8 @@ private:
     QAction* Reintentar1;
     QAction* OziExplorer1;
     QAction* CompeGPS1;
+    QAction* DatumED501;
+    QAction* DatumWGS841;
+    QAction* Georreferencia1;
     QAction* Ayuda1;
 };

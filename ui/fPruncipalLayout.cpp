@@ -6,6 +6,7 @@
 #include "ui/WindowFont.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -253,6 +254,19 @@ void TfPrincipal::buildMenu() {
     Calibracin1->setObjectName(QStringLiteral("Calibracin1"));
     OziExplorer1 = AddCheckEntry(Calibracin1, "OziExplorer1", QStringLiteral("&OziExplorer"));
     CompeGPS1 = AddCheckEntry(Calibracin1, "CompeGPS1", QStringLiteral("Compe&GPS"));
+    Calibracin1->addSeparator()->setObjectName(QStringLiteral("N5"));
+    DatumED501 =
+        AddCheckEntry(Calibracin1, "DatumED501", QStringLiteral("Datum ED50 (European 1950)"));
+    DatumWGS841 =
+        AddCheckEntry(Calibracin1, "DatumWGS841", QStringLiteral("Datum WGS 84 (ETRS89)"));
+    auto* datums = new QActionGroup(Calibracin1);
+    datums->setExclusive(true);
+    datums->addAction(DatumED501);
+    datums->addAction(DatumWGS841);
+    DatumED501->setChecked(true);
+    Calibracin1->addSeparator()->setObjectName(QStringLiteral("N6"));
+    Georreferencia1 = AddCheckEntry(Calibracin1, "Georreferencia1",
+                                    QStringLiteral("Fichero de georreferencia (.bpw)"));
 
     Ayuda1 = bar->addAction(QStringLiteral("Acerca de..."));
     Ayuda1->setObjectName(QStringLiteral("Ayuda1"));

@@ -121,17 +121,62 @@ TEST_P(CalibrationTexts, ForEachFormatAndOutcome) {
 // "OziExplorer"; the texts of a written CompeGPS file are checked by the window tests.
 INSTANTIATE_TEST_SUITE_P(
     Table, CalibrationTexts,
-    ::testing::Values(TextCase{CalibrationFormat::OziExplorer, Situation::Fresh,
-                               "Fichero de Calibración para OziExplorer generado.",
-                               ". Generada calibración para OZiExplorer", ""},
-                      TextCase{
-                          CalibrationFormat::OziExplorer, Situation::Refused,
-                          "No se ha podido generar el fichero de Calibración para OziExplorer.",
-                          ". No se ha generado calibración para OZiExplorer",
-                          "No se ha generado el fichero de calibración de OziExplorer"},
-                      TextCase{CalibrationFormat::CompeGps, Situation::NoFolder,
-                               "No se ha podido generar el fichero de Calibración para CompeGPS.",
-                               ". No se ha generado calibración para CompeGPS",
-                               "No se ha generado el fichero de calibración de CompeGPS"}));
+    ::testing::Values(
+        TextCase{CalibrationFormat::OziExplorer, Situation::Fresh,
+                 "Fichero de Calibración para OziExplorer generado.",
+                 ". Generada calibración para OZiExplorer", ""},
+        TextCase{CalibrationFormat::OziExplorer, Situation::Refused,
+                 "No se ha podido generar el fichero de Calibración para OziExplorer.",
+                 ". No se ha generado calibración para OZiExplorer",
+                 "No se ha generado el fichero de calibración de OziExplorer"},
+        TextCase{CalibrationFormat::CompeGps, Situation::NoFolder,
+                 "No se ha podido generar el fichero de Calibración para CompeGPS.",
+                 ". No se ha generado calibración para CompeGPS",
+                 "No se ha generado el fichero de calibración de CompeGPS"},
+        TextCase{CalibrationFormat::WorldFile, Situation::Fresh,
+                 "Fichero de georreferencia generado.", ". Generado fichero de georreferencia", ""},
+        TextCase{CalibrationFormat::WorldFile, Situation::NoFolder,
+                 "No se ha podido generar el fichero de georreferencia.",
+                 ". No se ha generado fichero de georreferencia",
+                 "No se ha generado el fichero de georreferencia"}));
+
+// On WGS 84 the change is chosen once for the job's area and named with its accuracy in
+// the log; both GPS files then name WGS 84.
+TEST_F(CalibrationRun, Wgs84FilesNameTheOperationTheyWereMovedWith) {
+    m_job.datum = CalibrationDatum::Wgs84;
+    const DatumChoice choice = ChooseDatumChange(m_job);
+    ASSERT_TRUE(choice.change) << choice.logMessage.toStdString();
+    EXPECT_TRUE(choice.statusText.isEmpty());
+    // Without the IGN grid this machine's best is EPSG's seven parameters, good to 1.5 m.
+    EXPECT_TRUE(choice.logMessage == ". Calibración WGS 84: ED50 to ETRS89 (7), 1,5 m" ||
+                choice.logMessage.endsWith(", 0,2 m"))
+        << choice.logMessage.toStdString();
+    for (const CalibrationFormat format :
+         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps}) {
+        const CalibrationOutcome o =
+            WriteCalibrationFile(format, m_job, m_answer, choice.change.get());
+        EXPECT_TRUE(o.written) << o.reason.toStdString();
+    }
+    EXPECT_TRUE(ReadAll(Path("Prueba.map")).contains("\r\nWGS 84,WGS 84,   0.0000"));
+    EXPECT_TRUE(ReadAll(Path("Prueba.imp")).contains("\r\nDatum=WGS 84\r\n"));
+    // Without the change a WGS 84 file is not written at all.
+    QFile::remove(Path("Prueba.map"));
+    EXPECT_FALSE(WriteCalibrationFile(CalibrationFormat::OziExplorer, m_job, m_answer).written);
+    EXPECT_FALSE(QFile::exists(Path("Prueba.map")));
+}
+
+// Where no operation covers the area (here the grid's numbers put it in the Gulf of Guinea)
+// there is no change, and the reason is said.
+TEST_F(CalibrationRun, NoOperationForTheAreaIsSaid) {
+    m_job.datum = CalibrationDatum::Wgs84;
+    m_job.northingField = -3000000;
+    m_job.cornerNorthingField = m_job.northingField - 25000;
+    const DatumChoice choice = ChooseDatumChange(m_job);
+    EXPECT_FALSE(choice.change);
+    EXPECT_EQ(choice.statusText, QStringLiteral("No se ha podido generar la calibración WGS 84."));
+    EXPECT_TRUE(choice.logMessage.startsWith(". No se ha generado calibración WGS 84: "));
+    EXPECT_TRUE(choice.failureMessage.startsWith(
+        "No se han generado los ficheros de calibración en WGS 84: "));
+}
 
 } // namespace

@@ -395,8 +395,49 @@ TEST_F(MainWindowTest, EachStateSetsEveryControlOfItsRow) {
             for (const char* always : {"meUTMx", "rbCarto", "sbCarpeta"}) {
                 EXPECT_TRUE(enabled(always)) << row << always;
             }
+            // A run can be stopped only while it goes on; no run has failed tiles here.
+            EXPECT_EQ(entry("Detener1")->isEnabled(), r.state == WindowState::Running) << row;
+            EXPECT_FALSE(entry("Reintentar1")->isEnabled()) << row;
         }
     }
+}
+
+// The datum entries are exclusive, ED50 by default; the world file is an option of its own.
+// Both follow the BMP option as the calibration entries do, and survive in Morvel.ini.
+TEST_F(MainWindowTest, DatumAndWorldFileEntries) {
+    open();
+    QAction* ed50 = entry("DatumED501");
+    QAction* wgs84 = entry("DatumWGS841");
+    QAction* world = entry("Georreferencia1");
+    EXPECT_EQ(ed50->text(), "Datum ED50 (European 1950)");
+    EXPECT_EQ(wgs84->text(), "Datum WGS 84 (ETRS89)");
+    EXPECT_EQ(world->text(), "Fichero de georreferencia (.bpw)");
+    EXPECT_TRUE(ed50->isChecked());
+    EXPECT_FALSE(wgs84->isChecked());
+    EXPECT_EQ(window->job().datum, CalibrationDatum::Ed50);
+    wgs84->trigger();
+    EXPECT_TRUE(wgs84->isChecked());
+    EXPECT_FALSE(ed50->isChecked());
+    EXPECT_EQ(window->job().datum, CalibrationDatum::Wgs84);
+    world->trigger();
+    EXPECT_TRUE(window->job().saveWorldFile);
+    entry("GrabarBMP1")->trigger();
+    EXPECT_FALSE(wgs84->isEnabled());
+    EXPECT_FALSE(world->isEnabled());
+    entry("GrabarBMP1")->trigger();
+    EXPECT_TRUE(world->isEnabled());
+    window->close();
+    EXPECT_EQ(stored("Calibracion", "Datum"), "WGS84");
+    EXPECT_EQ(stored("Calibracion", "Georreferencia"), "SI");
+
+    open();
+    EXPECT_TRUE(entry("DatumWGS841")->isChecked());
+    EXPECT_TRUE(entry("Georreferencia1")->isChecked());
+    entry("DatumED501")->trigger();
+    entry("Georreferencia1")->trigger();
+    window->close();
+    EXPECT_EQ(stored("Calibracion", "Datum"), "ED50");
+    EXPECT_EQ(stored("Calibracion", "Georreferencia"), "NO");
 }
 
 TEST_F(MainWindowTest, ButtonsAndEntriesShowTheOtherWindowsModally) {

@@ -269,6 +269,30 @@ TEST_F(RunWindowTest, ClosingWhileTheBmpIsWrittenLeavesNoHalfFile) {
     }
 }
 
+// Chosen in the menu: the GPS files on WGS 84, named with the operation that moved them,
+// and the world file with the image's CRS for GIS programs.
+TEST_F(RunWindowTest, Wgs84FilesAndAWorldFile) {
+    writeSettings({{"Calibracion", "Datum", "WGS84"}, {"Calibracion", "Georreferencia", "SI"}});
+    open();
+    download();
+    const QStringList m = messages();
+    ASSERT_EQ(m.size(), 8 + 5);
+    EXPECT_TRUE(m[9].startsWith(". Calibración WGS 84: ED50 to ETRS89 ")) << m[9].toStdString();
+    EXPECT_EQ(m.mid(10), (QStringList{". Generada calibración para OZiExplorer",
+                                      ". Generada calibración para CompeGPS",
+                                      ". Generado fichero de georreferencia"}));
+    EXPECT_EQ(files(), QStringList(kThreeByTwo) << "Prueba.bmp"
+                                                << "Prueba.bmp.aux.xml"
+                                                << "Prueba.bpw"
+                                                << "Prueba.imp"
+                                                << "Prueba.map"
+                                                << "Prueba.prj");
+    EXPECT_TRUE(ReadAll(path("Prueba.imp")).contains("Datum=WGS 84"));
+    EXPECT_EQ(ReadAll(path("Prueba.bpw")),
+              QByteArray("12.5\r\n0\r\n0\r\n-12.5\r\n585006.25\r\n4729993.75\r\n"));
+    EXPECT_EQ(window->statusText(), QStringLiteral("Fichero de georreferencia generado."));
+}
+
 TEST_F(RunWindowTest, TenByTenLogOrderAndBmp) {
     writeSettings({{"Mosaicos", "MosaicosAncho", "9"}, {"Mosaicos", "MosaicosAlto", "9"}});
     open();

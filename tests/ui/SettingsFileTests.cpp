@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -80,6 +81,61 @@ TEST(ReadSettingsTest, DefaultsRangesAndFlags) {
     for (const auto& c : cases) {
         EXPECT_EQ(c.field(ReadText(c.file)), c.expected) << c.file;
     }
+}
+
+// The keys a file may have beyond the twelve: each is read with its own rule and written
+// back only when the file had it, or when the user chose what it stands for.
+TEST(ReadSettingsTest, KeysWrittenBackOnlyWhenTheFileHadThem) {
+    const struct {
+        const char* file;
+        int connections;
+        CalibrationDatum datum;
+        bool worldFile;
+        QList<QByteArray> writtenBack;
+    } cases[] = {
+        {"", 2, CalibrationDatum::Ed50, false, {}},
+        {"[Aplicacion]\nConexiones=4", 4, CalibrationDatum::Ed50, false, {"Conexiones=4"}},
+        {"[Aplicacion]\nConexiones=7", 2, CalibrationDatum::Ed50, false, {"Conexiones=2"}},
+        {"[Aplicacion]\nConexiones=0", 2, CalibrationDatum::Ed50, false, {"Conexiones=2"}},
+        {"[Aplicacion]\nConexiones=1", 1, CalibrationDatum::Ed50, false, {"Conexiones=1"}},
+        {"[Calibracion]\nDatum=WGS84", 2, CalibrationDatum::Wgs84, false, {"Datum=WGS84"}},
+        {"[Calibracion]\nDatum=ED50", 2, CalibrationDatum::Ed50, false, {"Datum=ED50"}},
+        {"[Calibracion]\nDatum=wgs84", 2, CalibrationDatum::Ed50, false, {"Datum=ED50"}},
+        {"[Calibracion]\nGeorreferencia=SI",
+         2,
+         CalibrationDatum::Ed50,
+         true,
+         {"Georreferencia=SI"}},
+        {"[Calibracion]\nGeorreferencia=NO",
+         2,
+         CalibrationDatum::Ed50,
+         false,
+         {"Georreferencia=NO"}},
+    };
+    for (const auto& c : cases) {
+        const StoredSettings s = ReadText(c.file);
+        EXPECT_EQ(s.connectionsOrDefault(), c.connections) << c.file;
+        EXPECT_EQ(s.datum, c.datum) << c.file;
+        EXPECT_EQ(s.worldFile, c.worldFile) << c.file;
+        const QByteArray out = Written(s);
+        for (const char* key : {"Conexiones=", "Datum=", "Georreferencia="}) {
+            const bool expected =
+                std::any_of(c.writtenBack.begin(), c.writtenBack.end(),
+                            [key](const QByteArray& line) { return line.startsWith(key); });
+            EXPECT_EQ(out.contains(key), expected) << c.file << " " << key;
+        }
+        for (const QByteArray& line : c.writtenBack) {
+            EXPECT_TRUE(out.contains(line + "\n")) << c.file;
+        }
+    }
+    // Chosen by the user, WGS 84 and the world file are written back into any file.
+    StoredSettings chosen = ReadText("");
+    chosen.datum = CalibrationDatum::Wgs84;
+    chosen.worldFile = true;
+    const QByteArray out = Written(chosen);
+    EXPECT_TRUE(out.contains("[Calibracion]\n")) << out.constData();
+    EXPECT_TRUE(out.contains("Datum=WGS84\n"));
+    EXPECT_TRUE(out.contains("Georreferencia=SI\n"));
 }
 
 TEST(ReadSettingsTest, Utf8ElseWindows1252) {
