@@ -26,8 +26,39 @@ bool MosaicBitmap::create(int width, int height, QString* error) {
         }
         return false;
     }
-    m_image.fill(Qt::white);
+    m_columns = (width + kTilePixels - 1) / kTilePixels;
+    m_rows = (height + kTilePixels - 1) / kTilePixels;
+    m_covered.assign(static_cast<size_t>(m_columns) * static_cast<size_t>(m_rows), false);
     return true;
+}
+
+void MosaicBitmap::release() {
+    m_image = QImage();
+    m_covered.clear();
+    m_columns = 0;
+    m_rows = 0;
+}
+
+const QImage& MosaicBitmap::image() const {
+    for (int row = 1; row <= m_rows; ++row) {
+        for (int column = 1; column <= m_columns; ++column) {
+            if (!m_covered[static_cast<size_t>(cellIndex(column, row))]) {
+                whiten(column, row);
+            }
+        }
+    }
+    return m_image;
+}
+
+void MosaicBitmap::whiten(int column, int row) const {
+    // White is every byte at 0xFF in 24-bit colour.
+    const QRect place =
+        QRect(TileOrigin(column, row), QSize(kTilePixels, kTilePixels)) & m_image.rect();
+    for (int y = place.top(); y <= place.bottom(); ++y) {
+        std::memset(m_image.scanLine(y) + static_cast<size_t>(place.x()) * 3, 0xFF,
+                    static_cast<size_t>(place.width()) * 3);
+    }
+    m_covered[static_cast<size_t>(cellIndex(column, row))] = true;
 }
 
 bool MosaicBitmap::drawTile(const QImage& tile, int column, int row, QString* error) {
@@ -52,6 +83,13 @@ bool MosaicBitmap::drawTile(const QImage& tile, int column, int row, QString* er
     if (rgb.isNull()) {
         return fail(QStringLiteral("no se pudo convertir el mosaico"));
     }
+    // A tile smaller than its place leaves the rest of the place white.
+    const QRect cell =
+        QRect(TileOrigin(column, row), QSize(kTilePixels, kTilePixels)) & m_image.rect();
+    if (!m_covered[static_cast<size_t>(cellIndex(column, row))] && !place.contains(cell)) {
+        whiten(column, row);
+    }
+    m_covered[static_cast<size_t>(cellIndex(column, row))] = true;
     const size_t rowBytes = static_cast<size_t>(rgb.width()) * 3;
     for (int y = 0; y < rgb.height(); ++y) {
         uchar* out = m_image.scanLine(place.y() + y) + static_cast<size_t>(place.x()) * 3;
