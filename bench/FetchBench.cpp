@@ -33,8 +33,8 @@ struct PassFigures {
 // Drives one pass: each finished tile starts the next, as the run does.
 class Pass : public QObject {
 public:
-    Pass(TileFetcher& fetcher, JpegEncoder& encoder, const DownloadJob& job, const QString& folder)
-        : m_fetcher(fetcher), m_encoder(encoder), m_job(job), m_folder(folder) {
+    Pass(TileFetcher& fetcher, const DownloadJob& job, const QString& folder)
+        : m_fetcher(fetcher), m_job(job), m_folder(folder) {
         connect(&m_fetcher, &TileFetcher::finished, this, &Pass::onFinished);
     }
 
@@ -51,19 +51,18 @@ private:
         const int column = m_index % kGrid + 1;
         const int row = m_index / kGrid + 1;
         m_fetcher.FetchTile(BuildTileUrl(m_job, column, row),
-                            PathPrefix(m_folder) + TileFileName(m_job, column, row), m_encoder);
+                            PathPrefix(m_folder) + TileFileName(m_job, column, row));
     }
 
-    void onFinished(bool ok, const QString& reason) {
+    void onFinished(const TileFetchResult& result) {
         ++m_figures.tiles;
-        if (ok) {
-            const FetchTimings t = m_fetcher.lastTimings();
-            m_figures.decodeNs += t.decodeNs;
-            m_figures.encodeNs += t.encodeNs;
-            m_figures.writeNs += t.writeNs;
+        if (result.ok) {
+            m_figures.decodeNs += result.decodeNs;
+            m_figures.encodeNs += result.encodeNs;
+            m_figures.writeNs += result.writeNs;
         } else {
             ++m_figures.failures;
-            std::fprintf(stderr, "tile %d failed: %s\n", m_index + 1, qPrintable(reason));
+            std::fprintf(stderr, "tile %d failed: %s\n", m_index + 1, qPrintable(result.reason));
         }
         if (++m_index < kGrid * kGrid) {
             next();
@@ -73,7 +72,6 @@ private:
     }
 
     TileFetcher& m_fetcher;
-    JpegEncoder& m_encoder;
     const DownloadJob& m_job;
     QString m_folder;
     int m_index = 0;
@@ -115,7 +113,6 @@ int main(int argc, char** argv) {
     QNetworkAccessManager manager;
     manager.setProxy(QNetworkProxy::NoProxy);
     TileFetcher fetcher(&manager);
-    JpegEncoder encoder;
 
     DownloadJob job;
     job.kind = MapKind::Carto;
@@ -127,11 +124,11 @@ int main(int argc, char** argv) {
     PassFigures first;
     PassFigures second;
     {
-        Pass pass(fetcher, encoder, job, folder.path());
+        Pass pass(fetcher, job, folder.path());
         first = pass.run();
     }
     {
-        Pass pass(fetcher, encoder, job, folder.path());
+        Pass pass(fetcher, job, folder.path());
         second = pass.run();
     }
     Print("Pass 1, the server encodes every answer:", first);

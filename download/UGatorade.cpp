@@ -1,6 +1,7 @@
 #include "download/UGatorade.h"
 
 #include "download/JpegCodec.h"
+#include "download/TransferGate.h"
 #include "download/WhenFinished.h"
 
 #include <QLocale>
@@ -168,7 +169,7 @@ void TileFetcher::setMaxAnswerBytes(qint64 bytes) {
     m_limits.maxAnswerBytes = qMax<qint64>(1, bytes);
 }
 
-void TileFetcher::FetchTile(const QString& url, const QString& tilePath) {
+void TileFetcher::FetchTile(const QString& url, const QString& tilePath, int priority) {
     if (m_busy) {
         // The fetch in progress goes on; this call still gets its one answer.
         QTimer::singleShot(0, this, [this] {
@@ -180,6 +181,7 @@ void TileFetcher::FetchTile(const QString& url, const QString& tilePath) {
     }
     m_busy = true;
     ++m_generation;
+    m_priority = priority;
     m_url = url;
     m_tilePath = tilePath;
     m_answer.setPath(tilePath + QLatin1Char('1'));
@@ -194,6 +196,10 @@ void TileFetcher::abort() {
     m_stall.stop();
     m_overall.stop();
     dropReply();
+    if (m_gate) {
+        m_gate->withdraw(this);
+    }
+    releaseTransfer();
     if (m_cancel) {
         // The worker removes the answer itself and writes no tile once it sees this;
         // waiting for it here means nothing is left half-done when abort() returns.
@@ -209,7 +215,26 @@ void TileFetcher::abort() {
 }
 
 void TileFetcher::startAttempt() {
+    if (m_gate) {
+        m_gate->acquire(this, m_priority, [this] { sendAttempt(); });
+    } else {
+        sendAttempt();
+    }
+}
+
+void TileFetcher::releaseTransfer() {
+    if (m_holdsTransfer) {
+        m_holdsTransfer = false;
+        if (m_gate) {
+            m_gate->release(this);
+        }
+    }
+}
+
+void TileFetcher::sendAttempt() {
+    m_holdsTransfer = true;
     if (!m_manager) {
+        releaseTransfer();
         TileFetchResult r;
         r.reason = QStringLiteral("error de red: no hay gestor de red");
         r.attempts = m_attempt;
@@ -301,6 +326,7 @@ void TileFetcher::cut(const QString& reason) {
     // The reply went away without finishing (its manager was deleted).
     m_stall.stop();
     m_overall.stop();
+    releaseTransfer();
     attemptFailed(m_abortReason, 0);
 }
 
@@ -355,6 +381,7 @@ void TileFetcher::onReplyFinished() {
     if (m_localError) {
         dropReply();
         m_overall.stop();
+        releaseTransfer();
         m_answer.discard();
         TileFetchResult r;
         r.reason = m_localError->reason;
@@ -380,6 +407,8 @@ void TileFetcher::onReplyFinished() {
     }
     dropReply();
     m_overall.stop();
+    // The answer is in: the next request may leave while this one is decoded.
+    releaseTransfer();
     if (!reason.isEmpty()) {
         attemptFailed(reason, serverSeconds);
     } else if (m_received == 0) {
@@ -446,6 +475,7 @@ void TileFetcher::imageWorkDone(const TileImageResult& result) {
 }
 
 void TileFetcher::complete(TileFetchResult result) {
+    releaseTransfer();
     m_start.stop();
     m_stall.stop();
     m_overall.stop();

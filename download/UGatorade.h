@@ -24,6 +24,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class TransferGate;
 
 // Process-wide request counter, read-only view for tests/bench.
 int32_t CurrentRequestCounter();
@@ -78,9 +79,13 @@ public:
     const FetchLimits& limits() const { return m_limits; }
     void setTransferTimeout(int ms); // tests shorten it
     void setMaxAnswerBytes(qint64 bytes);
+    // Each request waits for a transfer of this gate and gives it back when its answer is
+    // in; without one, requests leave at once.
+    void setGate(TransferGate* gate) { m_gate = gate; }
 
     // Starts one fetch; emits finished() exactly once per call unless abort() is called.
-    void FetchTile(const QString& url, const QString& tilePath);
+    // With a gate, `priority` orders it among the fetches waiting for a transfer.
+    void FetchTile(const QString& url, const QString& tilePath, int priority = 0);
     // Aborts the attempt in flight or the wait for the next one, waits for the image work
     // of the answer if it is under way, and leaves no temporary file; no signal follows.
     void abort();
@@ -100,6 +105,8 @@ signals:
 
 private:
     void startAttempt();
+    void sendAttempt();
+    void releaseTransfer();
     void sendRequest(const QUrl& url);
     void onMetaData();
     void onReadyRead();
@@ -118,6 +125,9 @@ private:
 
     QPointer<QNetworkAccessManager> m_manager;
     FetchLimits m_limits;
+    TransferGate* m_gate = nullptr;
+    int m_priority = 0;
+    bool m_holdsTransfer = false;
 
     // The fetch in progress.
     bool m_busy = false;

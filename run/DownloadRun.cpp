@@ -34,6 +34,12 @@ DownloadRun::DownloadRun(const DownloadJob& job, QNetworkAccessManager* manager,
                          RunQuestions& questions, QObject* parent)
     : QObject(parent), m_job(job), m_manager(manager), m_questions(questions) {
     qRegisterMetaType<RunOutcome>();
+    m_drainTimer.setSingleShot(true);
+    m_drainTimer.setInterval(0);
+    connect(&m_drainTimer, &QTimer::timeout, this, [this] {
+        drain();
+        schedule();
+    });
     m_recordTimer.setSingleShot(true);
     m_recordTimer.setInterval(kRecordIntervalMs);
     connect(&m_recordTimer, &QTimer::timeout, this, &DownloadRun::saveRecord);
@@ -152,33 +158,7 @@ DownloadRun::StartResult DownloadRun::start() {
     m_recordActive = true;
     saveRecord();
 
-    for (int i = 0; i < m_connections; ++i) {
-        auto fetcher = std::make_unique<TileFetcher>(m_manager);
-        fetcher->setLimits(m_limits);
-        TileFetcher* f = fetcher.get();
-        const int slot = i;
-        connect(f, &TileFetcher::finished, this, [this, slot](const TileFetchResult& result) {
-            const int index = m_fetching[static_cast<size_t>(slot)];
-            m_fetching[static_cast<size_t>(slot)] = -1;
-            if (index >= 0) {
-                onResult(index, result);
-            }
-        });
-        connect(f, &TileFetcher::waitingToRetry, this,
-                [this, f](int, int serverSeconds) { onWaitingToRetry(f, serverSeconds); });
-        connect(f, &TileFetcher::attemptStarted, this, [this] {
-            if (m_busyShown) {
-                m_busyShown = false;
-                const int head = m_head;
-                if (head < tileCount() && m_cells[static_cast<size_t>(head)].announced) {
-                    emit statusText(QStringLiteral("Descargando mosaico ") +
-                                    m_job.tile(columnOf(head), rowOf(head)).fileName);
-                }
-            }
-        });
-        m_fetchers.push_back(std::move(fetcher));
-    }
-    m_fetching.assign(m_fetchers.size(), -1);
+    m_gate = TransferGate(m_connections);
     schedule();
     return StartResult::Started;
 }
@@ -223,12 +203,9 @@ void DownloadRun::schedule() {
             startCheck(index);
             continue;
         }
-        // Requests leave in grid order: a tile waits while an earlier one waits for a slot.
-        const auto free = std::find(m_fetching.begin(), m_fetching.end(), -1);
-        if (free == m_fetching.end()) {
-            break;
-        }
-        startFetch(index, m_fetchers[static_cast<size_t>(free - m_fetching.begin())].get());
+        // Every tile ahead has its fetch; the gate lets as many transfers out at once as
+        // allowed, in grid order.
+        startFetch(index, freeFetcher());
         if (!alive()) {
             return;
         }
@@ -264,6 +241,40 @@ void DownloadRun::startCheck(int index) {
                  });
 }
 
+TileFetcher* DownloadRun::freeFetcher() {
+    const auto free = std::find(m_fetching.begin(), m_fetching.end(), -1);
+    if (free != m_fetching.end()) {
+        return m_fetchers[static_cast<size_t>(free - m_fetching.begin())].get();
+    }
+    auto fetcher = std::make_unique<TileFetcher>(m_manager);
+    fetcher->setLimits(m_limits);
+    fetcher->setGate(&m_gate);
+    TileFetcher* f = fetcher.get();
+    const size_t slot = m_fetchers.size();
+    connect(f, &TileFetcher::finished, this, [this, slot](const TileFetchResult& result) {
+        const int index = m_fetching[slot];
+        m_fetching[slot] = -1;
+        if (index >= 0) {
+            onResult(index, result);
+        }
+    });
+    connect(f, &TileFetcher::waitingToRetry, this,
+            [this, f](int, int serverSeconds) { onWaitingToRetry(f, serverSeconds); });
+    connect(f, &TileFetcher::attemptStarted, this, [this] {
+        if (m_busyShown) {
+            m_busyShown = false;
+            const int head = m_head;
+            if (head < tileCount() && m_cells[static_cast<size_t>(head)].announced) {
+                emit statusText(QStringLiteral("Descargando mosaico ") +
+                                m_job.tile(columnOf(head), rowOf(head)).fileName);
+            }
+        }
+    });
+    m_fetchers.push_back(std::move(fetcher));
+    m_fetching.push_back(-1);
+    return f;
+}
+
 void DownloadRun::startFetch(int index, TileFetcher* fetcher) {
     const auto slot =
         static_cast<size_t>(std::find_if(m_fetchers.begin(), m_fetchers.end(),
@@ -272,7 +283,7 @@ void DownloadRun::startFetch(int index, TileFetcher* fetcher) {
     m_cells[static_cast<size_t>(index)].stage = Cell::Stage::Fetching;
     m_fetching[slot] = index;
     const TileRequest& tile = m_job.tile(columnOf(index), rowOf(index));
-    fetcher->FetchTile(tile.url, m_prefix + tile.fileName);
+    fetcher->FetchTile(tile.url, m_prefix + tile.fileName, index);
 }
 
 void DownloadRun::onResult(int index, const TileFetchResult& result) {
@@ -289,6 +300,13 @@ void DownloadRun::onResult(int index, const TileFetchResult& result) {
         // Nothing more is asked for; what is in flight after this tile is abandoned, and
         // the run stops when this tile's turn comes.
         m_folderStopAt = index;
+        // Those after it still waiting for a transfer are withdrawn first, so that a
+        // transfer given back goes to none of them.
+        for (size_t slot = 0; slot < m_fetchers.size(); ++slot) {
+            if (m_fetching[slot] > index) {
+                m_gate.withdraw(m_fetchers[slot].get());
+            }
+        }
         for (size_t slot = 0; slot < m_fetchers.size(); ++slot) {
             const int other = m_fetching[slot];
             if (other > index) {
@@ -338,8 +356,10 @@ void DownloadRun::announceHead() {
 }
 
 void DownloadRun::drain() {
-    while (alive() && m_head < tileCount() &&
-           m_cells[static_cast<size_t>(m_head)].stage == Cell::Stage::Ready) {
+    // One tile per turn of the event loop: when the first tile comes in late, the many
+    // behind it are not shown all in one go, which would keep the windows from painting.
+    if (alive() && m_head < tileCount() &&
+        m_cells[static_cast<size_t>(m_head)].stage == Cell::Stage::Ready) {
         const int index = m_head;
         announceHead();
         if (!alive()) {
@@ -354,6 +374,10 @@ void DownloadRun::drain() {
             return;
         }
         ++m_head;
+        if (m_head < tileCount() &&
+            m_cells[static_cast<size_t>(m_head)].stage == Cell::Stage::Ready) {
+            m_drainTimer.start();
+        }
     }
     if (!alive()) {
         return;
@@ -454,6 +478,8 @@ void DownloadRun::stop() {
 
 void DownloadRun::haltWork() {
     ++m_generation;
+    // No waiting fetch may take the transfer an aborted one gives back.
+    m_gate.close();
     for (auto& fetcher : m_fetchers) {
         fetcher->abort();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/TransferGate.h"
 #include "download/UGatorade.h"
 #include "job/DownloadJob.h"
 #include "run/JobRecord.h"
@@ -63,8 +64,8 @@ public:
     // Transfers in flight at once: the default and the range of the setting.
     static constexpr int kDefaultConnections = 2;
     static constexpr int kMaxConnections = 6;
-    // Tiles requested ahead of the first one not yet reported; bounds what waits, decoded,
-    // for its turn.
+    // Tiles fetched ahead of the first one not yet reported; bounds what waits, decoded,
+    // for its turn, and the fetches waiting for a transfer.
     static constexpr int kLookahead = 16;
     // Rows of the BMP the worker writes between looks at a cancel.
     static constexpr int kBmpRowsPerSlice = 500;
@@ -157,6 +158,8 @@ private:
     std::optional<JobRecord> resumeFrom();
     void schedule();
     void startCheck(int index);
+    // A fetcher with no tile, made when all are busy (at most one per tile ahead).
+    TileFetcher* freeFetcher();
     void startFetch(int index, TileFetcher* fetcher);
     void onResult(int index, const TileFetchResult& result);
     void onWaitingToRetry(TileFetcher* fetcher, int serverSeconds);
@@ -185,6 +188,7 @@ private:
     ResumePolicy m_resumePolicy = ResumePolicy::Ask;
     QSet<QPoint> m_given; // takeTiles()
 
+    TransferGate m_gate; // the transfers in flight to the server at once
     std::vector<std::unique_ptr<TileFetcher>> m_fetchers;
     std::vector<int> m_fetching; // per fetcher, the index of its tile, -1 when free
     std::vector<Cell> m_cells;
@@ -201,6 +205,7 @@ private:
     JobRecord m_record;
     bool m_recordActive = false;
     QTimer m_recordTimer; // the record is rewritten at most this often while tiles arrive
+    QTimer m_drainTimer;  // the next tile ready to be shown, on the next turn
 
     Phase m_phase = Phase::Idle;
     QString m_prefix;

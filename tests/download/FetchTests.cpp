@@ -267,7 +267,7 @@ TEST_F(TileFetcherTest, RetryAfterIsHonoured) {
         server.setRetryAfter(row.retryAfter != "date"
                                  ? row.retryAfter
                                  : QLocale::c()
-                                       .toString(QDateTime::currentDateTimeUtc().addSecs(3),
+                                       .toString(QDateTime::currentDateTimeUtc().addSecs(5),
                                                  "ddd, dd MMM yyyy HH:mm:ss 'GMT'")
                                        .toLatin1());
         server.setFault(kX1, kY1, row.fault, 1);
@@ -289,7 +289,7 @@ TEST_F(TileFetcherTest, RetryAfterIsHonoured) {
         if (row.announced >= 0) {
             EXPECT_EQ(announced, row.announced) << row.retryAfter.constData();
         } else {
-            EXPECT_TRUE(announced == 2 || announced == 3) << announced;
+            EXPECT_TRUE(announced >= 2 && announced <= 5) << announced;
         }
     }
 }
