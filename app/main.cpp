@@ -1,4 +1,6 @@
-// Start-up: the application object, the four windows in their order, the event loop.
+// Start-up: the window-less program when the arguments ask for it; otherwise the
+// application object, the four windows in their order, the event loop.
+#include "app/CommandLine.h"
 #include "ui/AcercaDe.h"
 #include "ui/ProgramPicture.h"
 #include "ui/fPruncipal.h"
@@ -31,6 +33,9 @@ bool HasDisplay() {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (NeedsNoWindow(argc, argv)) {
+        return RunWithoutWindow(argc, argv);
+    }
     if (!HasDisplay()) {
         std::fprintf(stderr,
                      "Morvel is a desktop program and no display was found (DISPLAY is not "
@@ -40,6 +45,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
+    // The toolkit has taken its own options out by now.
+    CommandLine line;
+    if (!line.parse(QCoreApplication::arguments())) {
+        return ArgumentsRefused(line);
+    }
     app.setProperty("helpFile",
                     QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(kHelpFileName));
     app.setWindowIcon(QIcon(ProgramPicture(64)));

@@ -3,6 +3,7 @@
 #include "job/MapKinds.h"
 
 #include <limits>
+#include <utility>
 
 QString AreaMessageText(AreaMessage message) {
     switch (message) {
@@ -18,6 +19,39 @@ QString AreaMessageText(AreaMessage message) {
         break;
     }
     return {};
+}
+
+QString CornerFieldValue(const QString& stored) {
+    constexpr int kPlaces = 6;
+    constexpr int kPointIndex = 3;
+    QString places;
+    for (int i = 0; i < stored.size() && places.size() < kPlaces; ++i) {
+        if (i == kPointIndex && stored.at(i) == u'.' && stored.size() > kPlaces) {
+            continue;
+        }
+        places += stored.at(i);
+    }
+    QString value;
+    for (const QChar c : std::as_const(places)) {
+        if (c >= u'0' && c <= u'9') {
+            value += c;
+        } else if (!value.isEmpty()) {
+            value += u' ';
+        }
+    }
+    // Places the text did not reach are empty too.
+    if (!value.isEmpty()) {
+        value += QString(kPlaces - places.size(), u' ');
+    }
+    return value;
+}
+
+std::optional<QString> GridProblem(const DownloadJob& job) {
+    if (job.tilesAcross < 1 || job.tilesAcross > kMaxTiles || job.tilesDown < 1 ||
+        job.tilesDown > kMaxTiles) {
+        return QStringLiteral("Seleccione el número de mosaicos");
+    }
+    return std::nullopt;
 }
 
 std::optional<int32_t> ParseFieldInteger(const QString& text) {

@@ -40,6 +40,18 @@ struct AreaResult {
     bool complete() const { return message == AreaMessage::None; }
 };
 
+// The value a corner field gives for a text stored in the settings file: the n-th
+// character goes to the n-th of the six digit places, where anything but a digit leaves
+// the place empty; a point as the fourth character of a text of more than six is the
+// shown point; what is beyond the places is dropped. Read back, empty places at the start are left
+// out and any other reads as a blank, as the window's field does.
+QString CornerFieldValue(const QString& stored);
+
+// Why a run cannot start on the job's grid, as the message to show; nothing when it has
+// 1 to 10 tiles each way. Without a tile there would be an empty image and a calibration
+// without scale.
+std::optional<QString> GridProblem(const DownloadJob& job);
+
 // Reads a field's text as a signed decimal integer that fits 32 bits. Leading blanks
 // are allowed (a masked field leaves out its empty leading places); anything else
 // that is not a digit after the optional sign makes the text invalid.

@@ -13,6 +13,19 @@ QString MapServerBase() {
     return QStringLiteral(MORVEL_MAP_SERVER_BASE);
 }
 
+QString ChosenServerBase(const std::optional<QString>& server) {
+    if (server) {
+        QString base = server->trimmed();
+        while (base.endsWith(u'/')) {
+            base.chop(1);
+        }
+        if (!base.isEmpty()) {
+            return base;
+        }
+    }
+    return MapServerBase();
+}
+
 QStringList CoverageItems(MapKind kind) {
     QStringList items;
     for (const Coverage& c : CoverageList(kind)) {

@@ -6,10 +6,15 @@
 #include <QStringList>
 
 #include <array>
+#include <optional>
 
 // Scheme and host of the map server the build was configured for, without a
 // trailing slash. The settings file may name another one.
 QString MapServerBase();
+
+// The server a run talks to: the "Servidor" setting without blanks around it or slashes
+// at its end, or MapServerBase() when there is no such setting or nothing is left of it.
+QString ChosenServerBase(const std::optional<QString>& server);
 
 constexpr int kCoverageCount = 5;
 

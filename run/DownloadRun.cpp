@@ -661,6 +661,9 @@ void DownloadRun::WriteCalibrationFiles() {
         if (!alive()) {
             return; // closed while the overwrite question was open
         }
+        if (outcome.written) {
+            m_outcome.calibrationsWritten << format;
+        }
         emit statusText(outcome.statusText);
         emit logEvent(outcome.logMessage);
         if (!outcome.written) {

@@ -3,10 +3,12 @@
 #include "download/TransferGate.h"
 #include "download/UGatorade.h"
 #include "job/DownloadJob.h"
+#include "run/CalibrationRun.h"
 #include "run/JobRecord.h"
 
 #include <QFuture>
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -33,6 +35,8 @@ struct RunOutcome {
     bool writeFailed = false;
     // The record is left in the folder: something is still to be done.
     bool recordKept = false;
+    // The files written beside the BMP, in the order written.
+    QList<CalibrationFormat> calibrationsWritten;
 };
 Q_DECLARE_METATYPE(RunOutcome)
 

@@ -183,16 +183,7 @@ TfMosaico* TfPrincipal::viewerWindow() const {
 }
 
 QString TfPrincipal::serverBase() const {
-    if (server_) {
-        QString base = server_->trimmed();
-        while (base.endsWith(u'/')) {
-            base.chop(1);
-        }
-        if (!base.isEmpty()) {
-            return base;
-        }
-    }
-    return MapServerBase();
+    return ChosenServerBase(server_);
 }
 
 void TfPrincipal::ApplyState(WindowState state) {

@@ -3,6 +3,7 @@
 // files at the end.
 #include "ui/fPruncipal.h"
 
+#include "job/AreaRecalc.h"
 #include "job/FileNames.h"
 #include "run/DownloadRun.h"
 #include "ui/Dialogs.h"
@@ -15,12 +16,6 @@
 #include <QPixmap>
 #include <QProgressBar>
 
-namespace {
-
-constexpr char kNoTiles[] = "Seleccione el número de mosaicos";
-
-} // namespace
-
 void TfPrincipal::btnDescargarClick() {
     if (isRunning()) {
         return;
@@ -30,10 +25,8 @@ void TfPrincipal::btnDescargarClick() {
     if (!RecalcArea()) {
         return;
     }
-    // A grid without a tile would make an empty image and a calibration without scale.
-    if (job_.tilesAcross < 1 || job_.tilesAcross > kMaxTiles || job_.tilesDown < 1 ||
-        job_.tilesDown > kMaxTiles) {
-        dialogs_->message(QString::fromUtf8(kNoTiles));
+    if (const std::optional<QString> problem = GridProblem(job_)) {
+        dialogs_->message(*problem);
         return;
     }
     if (const std::optional<QString> problem = BmpNameProblem(job_.bmpName)) {

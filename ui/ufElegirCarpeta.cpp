@@ -1,5 +1,6 @@
 #include "ui/ufElegirCarpeta.h"
 
+#include "run/EventStamp.h"
 #include "ui/CentreOnScreen.h"
 #include "ui/WindowFont.h"
 
@@ -30,15 +31,6 @@ TfElegirCarpeta::TfElegirCarpeta(QWidget* parent)
     // The button comes first, so that it has the focus when the window opens.
     setTabOrder(m_accept, m_log);
     m_accept->setFocus();
-}
-
-QString TfElegirCarpeta::EventStamp(const QDateTime& when) {
-    const QString date = when.toString(QStringLiteral("dd/MM/yyyy"));
-    const QTime t = when.time();
-    if (t.hour() == 0 && t.minute() == 0 && t.second() == 0) {
-        return date;
-    }
-    return date + u' ' + when.toString(QStringLiteral("HH:mm:ss"));
 }
 
 void TfElegirCarpeta::Clear() {

@@ -20,14 +20,9 @@ public:
 
     explicit TfElegirCarpeta(QWidget* parent = nullptr);
 
-    // The stamp of a line: day/month/year, one blank and the 24-hour time; the date
-    // alone at exactly midnight. Fixed rather than taken from the system locale, since
-    // the rest of the interface is Spanish whatever the locale says.
-    static QString EventStamp(const QDateTime& when);
-
     // Removes every line.
     void Clear();
-    // Appends the stamp of the clock's time followed directly by the message.
+    // Appends the stamp (EventStamp) of the clock's time followed directly by the message.
     void AddEvent(const QString& message);
     // The log's lines, first to last.
     QStringList lines() const;

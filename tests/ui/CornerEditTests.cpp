@@ -2,6 +2,8 @@
 // moves that are no exit. The refusal of an incomplete entry is driven in the main window.
 #include "ui/CornerEdit.h"
 
+#include "job/AreaRecalc.h"
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QSignalSpy>
@@ -25,6 +27,7 @@ TEST_P(CornerMaskTest, StoredTextThroughTheMask) {
     edit.setValue(QString::fromUtf8(c.stored));
     EXPECT_EQ(edit.displayText(), QString::fromUtf8(c.shown)) << c.stored;
     EXPECT_EQ(edit.value(), QString::fromUtf8(c.value)) << c.stored;
+    EXPECT_EQ(CornerFieldValue(QString::fromUtf8(c.stored)), QString::fromUtf8(c.value));
     EXPECT_FALSE(edit.isModified());
 }
 
@@ -39,6 +42,43 @@ INSTANTIATE_TEST_SUITE_P(Table, CornerMaskTest,
                                            MaskCase{"  5000", "__5.000", "5000"},
                                            MaskCase{"585.000", "585.000", "585000"},
                                            MaskCase{"-12345", "_12.345", "12345"}));
+
+// The window-less run reads the stored corners without a field: what it reads must be
+// what the field would give, for texts a hand-edited settings file may hold.
+TEST(CornerValueTest, AgreesWithTheField) {
+    const QStringList stored{"585000",
+                             "5850000",
+                             "585.000",
+                             "585.0001",
+                             "58.5000",
+                             "585.00",
+                             "585.",
+                             ".585000",
+                             "5 8 5 0 0 0",
+                             "58500",
+                             "",
+                             " ",
+                             "0",
+                             "000000",
+                             "999.999",
+                             "12345678901",
+                             "+12345",
+                             "585,000",
+                             "abcdef",
+                             "5\t85000",
+                             "585.0000",
+                             "  .  ",
+                             "585000 ",
+                             "\u00bd85000",
+                             "\uff15\uff18\uff15\uff10\uff10\uff10",
+                             "\u0665\u0668\u0665\u0660\u0660\u0660",
+                             "\U0001F5FA585000"};
+    for (const QString& text : stored) {
+        CornerEdit edit;
+        edit.setValue(text);
+        EXPECT_EQ(CornerFieldValue(text), edit.value()) << text.toStdString();
+    }
+}
 
 TEST(CornerFocusTest, UnchangedEntryAndLeavingTheWindowAreNoRefusal) {
     QWidget window;

@@ -1,4 +1,6 @@
-// The event log window: stamp format, clearing and adding, the editable text area.
+// The event log: the stamp of its lines, shared with the window-less run, and the window:
+// clearing and adding, the editable text area.
+#include "run/EventStamp.h"
 #include "ui/ufElegirCarpeta.h"
 
 #include <QApplication>
@@ -18,16 +20,16 @@ void PrintTo(const StampCase& c, std::ostream* out) {
     *out << c.stamp;
 }
 
-class EventStamp : public ::testing::TestWithParam<StampCase> {};
+class EventStampTest : public ::testing::TestWithParam<StampCase> {};
 
 // Day/month/four-digit year, one blank, 24-hour time with seconds; the date alone at
 // exactly midnight, whatever the fraction of the second.
-TEST_P(EventStamp, Format) {
+TEST_P(EventStampTest, Format) {
     const QDateTime when(QDate(2026, 1, 31), GetParam().time);
-    EXPECT_EQ(TfElegirCarpeta::EventStamp(when), QString::fromUtf8(GetParam().stamp));
+    EXPECT_EQ(EventStamp(when), QString::fromUtf8(GetParam().stamp));
 }
 
-INSTANTIATE_TEST_SUITE_P(Stamps, EventStamp,
+INSTANTIATE_TEST_SUITE_P(Stamps, EventStampTest,
                          ::testing::Values(StampCase{QTime(13, 5, 9), "31/01/2026 13:05:09"},
                                            StampCase{QTime(0, 0, 0), "31/01/2026"},
                                            StampCase{QTime(0, 0, 0, 999), "31/01/2026"},
@@ -92,8 +94,7 @@ TEST(EventLog, DefaultClockIsTheSystemClock) {
     const QDateTime after = QDateTime::currentDateTime();
     const QString line = log.lines().value(0);
     // Either second may have ticked between the readings.
-    EXPECT_TRUE(line == TfElegirCarpeta::EventStamp(before) + ". x" ||
-                line == TfElegirCarpeta::EventStamp(after) + ". x")
+    EXPECT_TRUE(line == EventStamp(before) + ". x" || line == EventStamp(after) + ". x")
         << line.toStdString();
 }
 

@@ -1,0 +1,224 @@
+#include "app/BatchRun.h"
+
+#include "app/BatchConsole.h"
+#include "app/StopSignals.h"
+#include "job/AreaRecalc.h"
+#include "job/FileNames.h"
+#include "job/MapKinds.h"
+#include "run/CalibrationRun.h"
+#include "run/DownloadRun.h"
+#include "ui/IniFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <csignal>
+
+namespace {
+
+QString MissingFolderText(const QString& folder) {
+    return QStringLiteral("La carpeta destino no existe: %1").arg(QDir::toNativeSeparators(folder));
+}
+
+QString SignalName(int signal) {
+    switch (signal) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    default:
+        return QString::number(signal);
+    }
+}
+
+// The sentence of one file beside the BMP in the summary.
+QString CalibrationSentence(CalibrationFormat format, bool written) {
+    switch (format) {
+    case CalibrationFormat::OziExplorer:
+        return written ? QStringLiteral("Calibración para OziExplorer grabada.")
+                       : QStringLiteral("Calibración para OziExplorer no grabada.");
+    case CalibrationFormat::CompeGps:
+        return written ? QStringLiteral("Calibración para CompeGPS grabada.")
+                       : QStringLiteral("Calibración para CompeGPS no grabada.");
+    case CalibrationFormat::WorldFile:
+        break;
+    }
+    return written ? QStringLiteral("Fichero de georreferencia grabado.")
+                   : QStringLiteral("Fichero de georreferencia no grabado.");
+}
+
+} // namespace
+
+BatchJob BatchJobFromSettings(const StoredSettings& s) {
+    BatchJob out;
+    out.connections = s.connectionsOrDefault();
+    DownloadJob& job = out.job;
+    job.coveragePosition = s.coveragePosition;
+    job.folder = s.folder;
+    job.bmpName = s.bmpName;
+    job.deleteTiles = s.deleteTiles;
+    job.saveBmp = s.saveBmp;
+    job.saveOzi = s.saveOzi;
+    job.saveCompe = s.saveCompe;
+    job.datum = s.datum;
+    job.saveWorldFile = s.worldFile;
+
+    const QString server = ChosenServerBase(s.server);
+    AreaInputs in;
+    in.coveragePosition = SelectMapKind(job, s.kind, server);
+    in.eastingText = CornerFieldValue(s.eastingText);
+    in.northingText = CornerFieldValue(s.northingText);
+    in.acrossPosition = s.tilesAcrossPosition;
+    in.downPosition = s.tilesDownPosition;
+    in.serverBase = server;
+    AreaResult area = RecalcArea(job, in);
+    job = std::move(area.job);
+    if (!area.complete()) {
+        out.problem = AreaMessageText(area.message);
+    } else if (const std::optional<QString> grid = GridProblem(job)) {
+        out.problem = *grid;
+    } else if (const std::optional<QString> name = BmpNameProblem(job.bmpName)) {
+        out.problem = *name;
+    }
+    return out;
+}
+
+BatchRun::BatchRun(BatchConsole& console, QObject* parent) : QObject(parent), m_console(console) {}
+
+BatchRun::~BatchRun() = default;
+
+std::optional<int> BatchRun::start(const QString& settingsPath) {
+    const QFileInfo file(settingsPath);
+    if (!file.isFile() || !file.isReadable()) {
+        m_console.error(QStringLiteral("No se puede leer el fichero de configuración %1")
+                            .arg(QDir::toNativeSeparators(settingsPath)));
+        return kBatchInvalid;
+    }
+    // Only read: a run without windows never writes the settings back.
+    const IniFile ini(settingsPath);
+    const BatchJob batch = BatchJobFromSettings(ReadSettings(ini));
+    if (!batch.problem.isEmpty()) {
+        m_console.error(batch.problem);
+        return kBatchInvalid;
+    }
+    // Unlike the window, never the current directory instead: nobody would look there.
+    if (!FolderExists(batch.job.folder)) {
+        m_console.error(MissingFolderText(batch.job.folder));
+        return kBatchInvalid;
+    }
+
+    RunQuestions& questions = *this;
+    m_run = std::make_unique<DownloadRun>(batch.job, &m_network, questions);
+    m_run->setConnections(batch.connections);
+    m_run->setResumePolicy(ResumePolicy::Always);
+    connect(m_run.get(), &DownloadRun::logEvent, this,
+            [this](const QString& message) { m_console.logEvent(message); });
+    connect(m_run.get(), &DownloadRun::progressRange, this,
+            [this](int maximum) { m_console.setProgressRange(maximum); });
+    connect(m_run.get(), &DownloadRun::progress, this, [this](int value) {
+        m_reported = value;
+        m_console.setProgress(value);
+    });
+    connect(m_run.get(), &DownloadRun::finished, this, &BatchRun::runFinished);
+    if (m_run->start() != DownloadRun::StartResult::Started) {
+        return kBatchInvalid; // the folder went away meanwhile, see notice()
+    }
+    return std::nullopt;
+}
+
+void BatchRun::interrupt(int signal) {
+    if (!m_run || !m_run->isRunning() || m_status) {
+        return;
+    }
+    m_run->abort();
+    m_console.logEvent(QStringLiteral(". Descarga detenida por la señal ") + SignalName(signal));
+    printSummary(RunOutcome{});
+    end(InterruptedStatus(signal));
+}
+
+void BatchRun::runFinished(const RunOutcome& outcome) {
+    printSummary(outcome);
+    if (outcome.writeFailed) {
+        end(kBatchWriteFailed);
+    } else if (outcome.anyFailed || outcome.stopped || outcome.recordKept) {
+        end(kBatchTilesFailed);
+    } else {
+        end(kBatchDone);
+    }
+}
+
+void BatchRun::printSummary(const RunOutcome& outcome) {
+    const DownloadJob& job = m_run->job();
+    const int total = job.tilesAcross * job.tilesDown;
+    const int fetched = static_cast<int>(m_run->fetchedTiles().size());
+    QString text = QStringLiteral("Resumen: %1 de %2 mosaicos descargados, %3 con fallo")
+                       .arg(fetched)
+                       .arg(total)
+                       .arg(m_reported - fetched);
+    if (m_reported < total) {
+        text += QStringLiteral(", %1 sin descargar").arg(total - m_reported);
+    }
+    text += u'.';
+    // The files beside the BMP describe it and are never written without it.
+    if (job.saveBmp) {
+        text += outcome.bmpSaved ? QStringLiteral(" Fichero BMP grabado.")
+                                 : QStringLiteral(" Fichero BMP no grabado.");
+        for (const CalibrationFormat format :
+             {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
+              CalibrationFormat::WorldFile}) {
+            if (CalibrationWanted(format, job)) {
+                text += u' ' +
+                        CalibrationSentence(format, outcome.calibrationsWritten.contains(format));
+            }
+        }
+    }
+    m_console.endProgress();
+    m_console.line(text);
+}
+
+void BatchRun::end(int status) {
+    m_status = status;
+    emit finished(status);
+}
+
+void BatchRun::notice(const QString&, const QString&) {
+    // A run's only notice: its folder has gone since it was checked, and the current
+    // directory would take the files. A run without windows stops instead.
+    m_console.error(MissingFolderText(m_run->job().folder));
+    m_run->abort();
+}
+
+bool BatchRun::confirmOverwrite(const QString&, const QString&) {
+    return true;
+}
+
+void BatchRun::message(const QString& text) {
+    m_console.error(text);
+}
+
+void BatchRun::error(const QString& text) {
+    m_console.error(text);
+}
+
+bool BatchRun::confirmResume(const QString&, const QString&) {
+    return true;
+}
+
+int RunBatch(const QString& settingsPath) {
+    // A reader that goes away (a closed pipe) must not end the run halfway.
+    std::signal(SIGPIPE, SIG_IGN);
+    BatchConsole console(stdout, stderr, BatchConsole::IsTerminal(stdout));
+    BatchRun batch(console);
+    StopSignals stops;
+    QObject::connect(&stops, &StopSignals::received, &batch, &BatchRun::interrupt);
+    QObject::connect(&batch, &BatchRun::finished, QCoreApplication::instance(),
+                     &QCoreApplication::exit);
+    if (const std::optional<int> early = batch.start(settingsPath)) {
+        return *early;
+    }
+    if (batch.status()) {
+        return *batch.status();
+    }
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "job/DownloadJob.h"
+#include "run/RunQuestions.h"
+#include "ui/Settings.h"
+
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class BatchConsole;
+class DownloadRun;
+struct RunOutcome;
+
+// Exit statuses of `Morvel --batch`.
+enum BatchStatus : int {
+    kBatchDone = 0,        // every tile fetched and every file asked for written
+    kBatchTilesFailed = 1, // some tile failed; the job's record stays for the next run
+    kBatchInvalid = 2,     // the command line, the settings or the area are invalid
+    kBatchWriteFailed = 3, // a file could not be written
+};
+
+// The exit status of a run stopped by a signal: 128 and the signal's number.
+constexpr int InterruptedStatus(int signal) {
+    return 128 + signal;
+}
+
+// The job a settings file describes, built as the main window builds it when it opens.
+struct BatchJob {
+    DownloadJob job;
+    int connections = 0;
+    // The message that refuses the job, as the window shows it; empty when it can run.
+    QString problem;
+};
+
+// The corners go through the fields' mask, the area is recomputed, and the grid and the
+// BMP name are checked as the window's "Descargar" does. The folder is not looked at.
+BatchJob BatchJobFromSettings(const StoredSettings& settings);
+
+// One run without windows: the job of a settings file, with fixed answers to the run's
+// questions (an existing BMP or calibration file is replaced, a record of the same job is
+// gone on with) and everything it tells on the console.
+class BatchRun : public QObject, private RunQuestions {
+    Q_OBJECT
+public:
+    explicit BatchRun(BatchConsole& console, QObject* parent = nullptr);
+    ~BatchRun() override;
+
+    // Reads the settings file and starts the run. Returns the exit status when it ends
+    // before the first tile (refused settings, a missing folder); otherwise the run goes
+    // on in the event loop and `finished` follows.
+    std::optional<int> start(const QString& settingsPath);
+    // The status `finished` gave, once it has.
+    std::optional<int> status() const { return m_status; }
+
+    // SIGINT or SIGTERM: the run stops as when the window closes (transfers aborted,
+    // nothing half-written left, the record kept) and finishes with 128 + the signal.
+    void interrupt(int signal);
+
+signals:
+    void finished(int status);
+
+private:
+    void notice(const QString& caption, const QString& text) override;
+    bool confirmOverwrite(const QString& caption, const QString& text) override;
+    void message(const QString& text) override;
+    void error(const QString& text) override;
+    bool confirmResume(const QString& caption, const QString& text) override;
+
+    void runFinished(const RunOutcome& outcome);
+    void printSummary(const RunOutcome& outcome);
+    void end(int status);
+
+    BatchConsole& m_console;
+    QNetworkAccessManager m_network;
+    std::unique_ptr<DownloadRun> m_run;
+    int m_reported = 0; // tiles reported so far, fetched or failed
+    std::optional<int> m_status;
+};
+
+// Runs `Morvel --batch` on the settings file in the running core application and returns
+// its exit status.
+int RunBatch(const QString& settingsPath);

@@ -1,0 +1,140 @@
+#include "app/CommandLine.h"
+
+#include "app/BatchRun.h"
+
+#include <QCoreApplication>
+#include <QNetworkProxyFactory>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Qt prints it as it stands: the lines are broken here.
+const QString kDescription = QStringLiteral(
+    "Descarga los mosaicos de un área del mapa, los une en un fichero BMP y genera los\n"
+    "ficheros de calibración.\n"
+    "\n"
+    "Sin opciones abre la ventana principal. Con --batch hace sin ventanas ni pantalla la\n"
+    "descarga que describe el fichero de configuración, sin modificarlo y sin preguntar:\n"
+    "sustituye el BMP y los ficheros de calibración que ya existan y continúa la descarga\n"
+    "sin terminar del mismo mosaico. Los sucesos salen por la salida estándar y los\n"
+    "errores por la salida de errores.\n"
+    "\n"
+    "Estado de salida de --batch:\n"
+    "  0    todos los mosaicos descargados y todos los ficheros pedidos grabados\n"
+    "  1    algún mosaico no se pudo descargar; queda el fichero <Nombre>.morvel y el\n"
+    "       siguiente --batch continúa la descarga\n"
+    "  2    la línea de órdenes, el fichero de configuración o el área no son válidos\n"
+    "  3    no se pudo grabar algún fichero\n"
+    "  130  detenido por SIGINT (Ctrl+C)\n"
+    "  143  detenido por SIGTERM");
+
+constexpr char kDefaultSettings[] = "Morvel.ini";
+
+// A help or version option, alone or run together as single letters ("-hv").
+bool IsHelpOrVersion(const char* arg) {
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "--help-all") == 0 ||
+        std::strcmp(arg, "--version") == 0) {
+        return true;
+    }
+    if (arg[0] != '-' || arg[1] == '\0' || arg[1] == '-') {
+        return false;
+    }
+    // Any other letter makes it some other option, such as the toolkit's "-reverse".
+    return std::strspn(arg + 1, "hv") == std::strlen(arg + 1);
+}
+
+} // namespace
+
+CommandLine::CommandLine()
+    : m_batch(QStringLiteral("batch"),
+              QStringLiteral("Hace sin ventanas la descarga del fichero de configuración.")),
+      m_settings(QStringLiteral("settings"),
+                 QStringLiteral("Fichero de configuración de --batch (por defecto, %1 en la "
+                                "carpeta actual).")
+                     .arg(QLatin1String(kDefaultSettings)),
+                 QStringLiteral("FICHERO"), QLatin1String(kDefaultSettings)) {
+    QCoreApplication::setApplicationName(QStringLiteral("Morvel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MORVEL_VERSION));
+    m_parser.setApplicationDescription(kDescription);
+    m_parser.addHelpOption();
+    m_parser.addVersionOption();
+    m_parser.addOption(m_batch);
+    m_parser.addOption(m_settings);
+}
+
+bool CommandLine::parse(const QStringList& arguments) {
+    m_arguments = arguments;
+    if (!m_parser.parse(arguments)) {
+        m_error = m_parser.errorText();
+        return false;
+    }
+    if (!m_parser.positionalArguments().isEmpty()) {
+        m_error =
+            QStringLiteral("Argumento inesperado: %1").arg(m_parser.positionalArguments().first());
+        return false;
+    }
+    if (m_parser.isSet(m_settings) && !m_parser.isSet(m_batch) && !helpOrVersion()) {
+        m_error = QStringLiteral("La opción --settings solo vale con --batch.");
+        return false;
+    }
+    return true;
+}
+
+bool CommandLine::batch() const {
+    return m_parser.isSet(m_batch);
+}
+
+bool CommandLine::helpOrVersion() const {
+    return m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all")) ||
+           m_parser.isSet(QStringLiteral("version"));
+}
+
+QString CommandLine::settingsPath() const {
+    return m_parser.value(m_settings);
+}
+
+void CommandLine::showHelpOrVersion() {
+    // The parser shows what its built-in options ask for and exits with 0.
+    m_parser.process(m_arguments);
+    std::exit(0);
+}
+
+int ArgumentsRefused(const CommandLine& line) {
+    std::fprintf(stderr, "%s\nLas opciones se describen con --help.\n",
+                 qUtf8Printable(line.errorText()));
+    return kBatchInvalid;
+}
+
+bool NeedsNoWindow(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--") == 0) {
+            break;
+        }
+        if (std::strcmp(arg, "--batch") == 0 || IsHelpOrVersion(arg)) {
+            return true;
+        }
+        // Its value follows, whatever it looks like.
+        if (std::strcmp(arg, "--settings") == 0) {
+            ++i;
+        }
+    }
+    return false;
+}
+
+int RunWithoutWindow(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    CommandLine line;
+    if (!line.parse(QCoreApplication::arguments())) {
+        return ArgumentsRefused(line);
+    }
+    if (line.helpOrVersion()) {
+        line.showHelpOrVersion();
+    }
+    // Tiles go through the proxy the system names, if any, as in the window.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+    return RunBatch(line.settingsPath());
+}

@@ -1,0 +1,7 @@
+morvel_add_test(CommandLineTests LIBS morvel_app SOURCES app/CommandLineTests.cpp)
+morvel_add_test(BatchJobTests LIBS morvel_app SOURCES app/BatchJobTests.cpp)
+# The program itself, started as a user or cron would start it.
+morvel_add_test(BatchProcessTests LIBS morvel_app morvel_test_server Qt6::Test
+    SOURCES app/BatchProcessTests.cpp)
+target_compile_definitions(BatchProcessTests PRIVATE MORVEL_EXECUTABLE="$<TARGET_FILE:Morvel>")
+add_dependencies(BatchProcessTests Morvel)
