@@ -120,9 +120,9 @@ QString DecodeIniValue(const QByteArray& bytes) {
 
 IniFile::IniFile(QString path) : path_(std::move(path)), data_(std::make_unique<Data>()) {
     QFile file(path_);
-    if (file.open(QIODevice::ReadOnly)) {
-        loadFromBytes(file.readAll());
-    }
+    // A missing file is an empty one, loaded the same way, so that a key written twice is
+    // one key.
+    loadFromBytes(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
 }
 
 IniFile::~IniFile() = default;

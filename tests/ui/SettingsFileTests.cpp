@@ -206,6 +206,16 @@ TEST(WriteSettingsTest, ExistingFileKeepsItsLayoutAndSavingAgainChangesNothing) 
     EXPECT_EQ(Written(Sample(), out), out);
 }
 
+// A key written twice into a file that did not exist yet is one key.
+TEST(WriteSettingsTest, AKeyWrittenTwiceIntoANewFileIsOneKey) {
+    const CurrentDirScope cwd;
+    IniFile ini(cwd.file("nuevo.ini"));
+    ini.writeString("Aplicacion", "Fichero", QStringLiteral("uno"));
+    ini.writeString("Aplicacion", "Fichero", QStringLiteral("dos"));
+    EXPECT_EQ(ini.contents().count("Fichero="), 1) << ini.contents().constData();
+    EXPECT_EQ(ini.value("Aplicacion", "Fichero"), QStringLiteral("dos"));
+}
+
 TEST(WriteSettingsTest, SavedFileReadsBackAndLeavesNoTemporaryFile) {
     const CurrentDirScope cwd;
     WriteAll(cwd.file("Morvel.ini"), "[Aplicacion]\nFichero=Viejo\n");
