@@ -268,6 +268,10 @@ void TfPrincipal::buildMenu() {
     Georreferencia1 = AddCheckEntry(Calibracin1, "Georreferencia1",
                                     QStringLiteral("Fichero de georreferencia (.bpw)"));
 
+    // The drop-down menus in the window's font too, not only the bar.
+    for (QMenu* menu : {Archivo1, Mosaico1, Calibracin1}) {
+        menu->setFont(WindowFont());
+    }
     Ayuda1 = bar->addAction(QStringLiteral("Acerca de..."));
     Ayuda1->setObjectName(QStringLiteral("Ayuda1"));
 }
