@@ -445,9 +445,10 @@ void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
 void TileFetcher::startImageWork() {
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     const quint64 generation = m_generation;
-    m_work = QtConcurrent::run([answer = m_answer.path(), tile = m_tilePath, cancel = m_cancel] {
-        return ProcessTileAnswer(answer, tile, cancel.get());
-    });
+    m_work = QtConcurrent::run(ImageWorkPool(),
+                               [answer = m_answer.path(), tile = m_tilePath, cancel = m_cancel] {
+                                   return ProcessTileAnswer(answer, tile, cancel.get());
+                               });
     WhenFinished(this, m_work, [this, generation](const TileImageResult& result) {
         if (generation == m_generation && m_busy) {
             imageWorkDone(result);

@@ -34,6 +34,7 @@ DownloadRun::DownloadRun(const DownloadJob& job, QNetworkAccessManager* manager,
                          RunQuestions& questions, QObject* parent)
     : QObject(parent), m_job(job), m_manager(manager), m_questions(questions) {
     qRegisterMetaType<RunOutcome>();
+    m_recordWriter.setMaxThreadCount(1);
     m_drainTimer.setSingleShot(true);
     m_drainTimer.setInterval(0);
     connect(&m_drainTimer, &QTimer::timeout, this, [this] {
@@ -126,7 +127,18 @@ DownloadRun::StartResult DownloadRun::start() {
     if (m_job.saveBmp) {
         // A mosaic that cannot be made makes every tile fail at its drawing step.
         m_mosaic = std::make_unique<MosaicBitmap>();
-        m_mosaic->create(m_job.widthPixels, m_job.heightPixels);
+        if (m_mosaic->create(m_job.widthPixels, m_job.heightPixels)) {
+            // Laid out white on a worker: the first touch of 48 MB is page faults enough to
+            // hold the event loop for 150 ms. Tiles are shown once it is done.
+            m_mosaicWork =
+                QtConcurrent::run(ImageWorkPool(), [mosaic = m_mosaic.get()] { mosaic->image(); });
+            WhenFinished(this, m_mosaicWork, [this] {
+                if (alive()) {
+                    drain();
+                    schedule();
+                }
+            });
+        }
     }
 
     m_cells.assign(static_cast<size_t>(tileCount()), Cell{});
@@ -218,7 +230,7 @@ void DownloadRun::startCheck(int index) {
     cell.stage = Cell::Stage::Checking;
     const QString path = m_prefix + m_job.tile(columnOf(index), rowOf(index)).fileName;
     const quint64 generation = m_generation;
-    WhenFinished(this, QtConcurrent::run([path] { return ReadStoredTile(path); }),
+    WhenFinished(this, QtConcurrent::run(ImageWorkPool(), [path] { return ReadStoredTile(path); }),
                  [this, index, generation](const TileImageResult& stored) {
                      if (generation != m_generation || !alive()) {
                          return;
@@ -356,6 +368,9 @@ void DownloadRun::announceHead() {
 }
 
 void DownloadRun::drain() {
+    if (!m_mosaicWork.isFinished()) {
+        return; // shown once the joined image is ready for them
+    }
     // One tile per turn of the event loop: when the first tile comes in late, the many
     // behind it are not shown all in one go, which would keep the windows from painting.
     if (alive() && m_head < tileCount() &&
@@ -504,9 +519,11 @@ void DownloadRun::abort() {
     if (m_recordActive) {
         saveRecord();
     }
+    m_recordWriter.waitForDone();
 }
 
 void DownloadRun::cancelBmp() {
+    m_mosaicWork.waitForFinished(); // the worker may still be laying out the white
     if (m_bmpCancel) {
         // The worker discards its temporary file; the old BMP, if any, stays.
         m_bmpCancel->store(true);
@@ -560,8 +577,8 @@ void DownloadRun::saveBmp() {
     const quint64 generation = m_generation;
     // Written and synced on a worker thread; the image is shared, not copied, and nothing
     // draws into it any more.
-    m_bmpWork =
-        QtConcurrent::run([image = m_mosaic->image(), path = bmpPath(), cancel = m_bmpCancel] {
+    m_bmpWork = QtConcurrent::run(
+        ImageWorkPool(), [image = m_mosaic->image(), path = bmpPath(), cancel = m_bmpCancel] {
             BmpSaveResult r;
             BmpFileSaver saver;
             if (!saver.begin(image, path, &r.error)) {
@@ -684,10 +701,13 @@ void DownloadRun::finish() {
     // run to resume from.
     const bool complete = !m_outcome.stopped && !m_outcome.anyFailed && !m_outcome.writeFailed &&
                           (!m_job.saveBmp || m_outcome.bmpSaved);
+    if (!complete) {
+        saveRecord();
+    }
+    // What the folder holds once the run has said it is finished is final.
+    m_recordWriter.waitForDone();
     if (complete) {
         RemoveFile(recordPath());
-    } else {
-        saveRecord();
     }
     m_recordActive = false;
     m_outcome.recordKept = !complete;
@@ -702,6 +722,9 @@ void DownloadRun::recordChanged() {
 
 void DownloadRun::saveRecord() {
     if (m_recordActive) {
-        SaveJobRecord(recordPath(), m_record);
+        // Making a file costs milliseconds on some file systems: the writer's one thread
+        // does it, in the order the states were taken.
+        m_recordWriter.start(
+            [path = recordPath(), record = m_record] { SaveJobRecord(path, record); });
     }
 }

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
@@ -203,13 +204,15 @@ private:
     quint64 m_generation = 0; // tells late worker answers of an abandoned run apart
 
     std::unique_ptr<MosaicBitmap> m_mosaic;
+    QFuture<void> m_mosaicWork; // laying out the joined image's white
     QFuture<BmpSaveResult> m_bmpWork;
     std::shared_ptr<std::atomic<bool>> m_bmpCancel;
 
     JobRecord m_record;
     bool m_recordActive = false;
-    QTimer m_recordTimer; // the record is rewritten at most this often while tiles arrive
-    QTimer m_drainTimer;  // the next tile ready to be shown, on the next turn
+    QThreadPool m_recordWriter; // one thread: the record's writes in order
+    QTimer m_recordTimer;       // the record is rewritten at most this often while tiles arrive
+    QTimer m_drainTimer;        // the next tile ready to be shown, on the next turn
 
     Phase m_phase = Phase::Idle;
     QString m_prefix;

@@ -2,6 +2,7 @@
 // file, the tile written, and every way an answer can be bad.
 #include "tests/download/FetchTestSupport.h"
 
+#include "download/WhenFinished.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
@@ -317,7 +318,7 @@ TEST_F(TileFetcherTest, AttemptsBackOff) {
 // The image work runs on a worker thread: with every worker held up, the answer is in but
 // the fetch waits, and the event loop goes on meanwhile.
 TEST_F(TileFetcherTest, ImageWorkIsOffTheEventLoopThread) {
-    QThreadPool* pool = QThreadPool::globalInstance();
+    QThreadPool* pool = ImageWorkPool();
     QSemaphore hold;
     std::atomic<int> held{0};
     for (int i = 0; i < pool->maxThreadCount(); ++i) {
