@@ -8,6 +8,7 @@
 #include "job/DownloadJob.h"
 #include "job/MapKinds.h"
 #include "tests/download/JpegStructure.h"
+#include "tests/support/QuickFetchLimits.h"
 #include "tests/support/TestMapServer.h"
 #include "tools/MapHttpServer.h"
 
@@ -25,17 +26,6 @@ struct FetchResult : TileFetchResult {
     int signalCount = 0;
 };
 
-// Limits of the fetch tests: the real no-progress limit shortened, and the waits between
-// attempts down to a few milliseconds so that ten attempts take no time.
-inline FetchLimits QuickLimits() {
-    FetchLimits limits;
-    limits.transferTimeoutMs = 5000;
-    limits.firstBackoffMs = 1;
-    limits.backoffCapMs = 4;
-    limits.msPerRetryAfterSecond = 10;
-    return limits;
-}
-
 class FetchFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -43,7 +33,7 @@ protected:
         manager.setProxy(QNetworkProxy::NoProxy);
         ASSERT_TRUE(server.listen());
         ASSERT_TRUE(dir.isValid());
-        fetcher.setLimits(QuickLimits());
+        fetcher.setLimits(QuickFetchLimits());
     }
 
     // Tile (column, row) of the 2000 m grid whose upper-left corner is 585000 / 730000.

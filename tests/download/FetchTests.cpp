@@ -108,7 +108,7 @@ class FetchOutcome : public FetchFixture, public ::testing::WithParamInterface<A
 
 TEST_P(FetchOutcome, NumbersAttemptsCleansUpAndWritesOnlyAGoodTile) {
     const Answer& a = GetParam();
-    FetchLimits limits = QuickLimits();
+    FetchLimits limits = QuickFetchLimits();
     limits.transferTimeoutMs = 200;
     limits.attemptLimitMs = 600;
     limits.maxAnswerBytes = 1024 * 1024;
@@ -244,7 +244,7 @@ TEST_F(TileFetcherTest, PlantedLinksAreNeverFollowed) {
 // 429 and 503 say when to come back, in seconds or as a date; the next attempt waits that
 // long (here one second of the server's counts 100 ms).
 TEST_F(TileFetcherTest, RetryAfterIsHonoured) {
-    FetchLimits limits = QuickLimits();
+    FetchLimits limits = QuickFetchLimits();
     limits.msPerRetryAfterSecond = 100;
     fetcher.setLimits(limits);
     const struct {
@@ -297,7 +297,7 @@ TEST_F(TileFetcherTest, RetryAfterIsHonoured) {
 
 // Attempts wait for one another as the backoff says, from the second on.
 TEST_F(TileFetcherTest, AttemptsBackOff) {
-    FetchLimits limits = QuickLimits();
+    FetchLimits limits = QuickFetchLimits();
     limits.firstBackoffMs = 60;
     limits.backoffCapMs = 120;
     fetcher.setLimits(limits);
@@ -400,7 +400,7 @@ TEST_F(TileFetcherTest, LosingTheManagerOrTheFetcherMidAttemptIsSafe) {
     auto* ownManager = new QNetworkAccessManager;
     ownManager->setProxy(QNetworkProxy::NoProxy);
     TileFetcher orphan(ownManager);
-    FetchLimits limits = QuickLimits();
+    FetchLimits limits = QuickFetchLimits();
     limits.transferTimeoutMs = 100;
     orphan.setLimits(limits);
     QSignalSpy spy(&orphan, &TileFetcher::finished);

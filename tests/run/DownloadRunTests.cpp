@@ -262,7 +262,7 @@ TEST_F(RunOf, StoppingWithTransfersInFlightLeavesNothingHalfDone) {
         server.setFaultForAll(Fault::Slow);
         const int before = static_cast<int>(server.requests().size());
         auto run = std::make_unique<DownloadRun>(job, &manager, questions);
-        run->setFetchLimits(Limits());
+        run->setFetchLimits(QuickFetchLimits());
         run->setConnections(4);
         QSignalSpy done(run.get(), &DownloadRun::finished);
         ASSERT_EQ(run->start(), DownloadRun::StartResult::Started);

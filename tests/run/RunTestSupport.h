@@ -7,6 +7,7 @@
 #include "job/MapKinds.h"
 #include "run/DownloadRun.h"
 #include "run/RunQuestions.h"
+#include "tests/support/QuickFetchLimits.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestMapServer.h"
 #include "tools/MapHttpServer.h"
@@ -77,16 +78,6 @@ protected:
         return r.job;
     }
 
-    // Short waits between attempts, so that ten attempts take no time.
-    static FetchLimits Limits() {
-        FetchLimits limits;
-        limits.transferTimeoutMs = 5000;
-        limits.firstBackoffMs = 1;
-        limits.backoffCapMs = 4;
-        limits.msPerRetryAfterSecond = 20;
-        return limits;
-    }
-
     // Runs the job to its end; `setUp` may adjust the run before it starts, `during` is
     // called with it once it has started.
     RunReport Run(const DownloadJob& job, int connections = 1,
@@ -94,7 +85,7 @@ protected:
                   const std::function<void(DownloadRun&)>& during = {}) {
         RunReport report;
         DownloadRun run(job, &manager, questions);
-        run.setFetchLimits(Limits());
+        run.setFetchLimits(QuickFetchLimits());
         run.setConnections(connections);
         if (setUp) {
             setUp(run);

@@ -4,6 +4,7 @@
 // fresh current directory, the four windows as the program makes them, and what they show.
 
 #include "run/DownloadRun.h"
+#include "tests/support/QuickFetchLimits.h"
 #include "tests/support/TestMapServer.h"
 #include "ui/AcercaDe.h"
 #include "ui/IniFile.h"
@@ -60,16 +61,6 @@ inline QStringList TileLines(const QStringList& failed = {}) {
     return lines << kEnd;
 }
 
-// The waits between a tile's attempts cut to a few milliseconds.
-inline FetchLimits QuickLimits() {
-    FetchLimits limits;
-    limits.transferTimeoutMs = 5000;
-    limits.firstBackoffMs = 1;
-    limits.backoffCapMs = 4;
-    limits.msPerRetryAfterSecond = 10;
-    return limits;
-}
-
 inline bool Near(const QColor& a, const QColor& b, int tolerance = 6) {
     return std::abs(a.red() - b.red()) <= tolerance &&
            std::abs(a.green() - b.green()) <= tolerance &&
@@ -115,7 +106,7 @@ protected:
         viewer = std::make_unique<TfMosaico>();
         about = std::make_unique<TAboutBox>();
         log->setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(13, 5, 9)); });
-        window->setFetchLimits(QuickLimits());
+        window->setFetchLimits(QuickFetchLimits());
         window->attachWindows(log.get(), viewer.get(), about.get());
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
