@@ -161,14 +161,6 @@ TileFetcher::~TileFetcher() {
     abort();
 }
 
-void TileFetcher::setTransferTimeout(int ms) {
-    m_limits.transferTimeoutMs = qMax(1, ms);
-}
-
-void TileFetcher::setMaxAnswerBytes(qint64 bytes) {
-    m_limits.maxAnswerBytes = qMax<qint64>(1, bytes);
-}
-
 void TileFetcher::FetchTile(const QString& url, const QString& tilePath, int priority) {
     if (m_busy) {
         // The fetch in progress goes on; this call still gets its one answer.

@@ -77,8 +77,6 @@ public:
 
     void setLimits(const FetchLimits& limits) { m_limits = limits; }
     const FetchLimits& limits() const { return m_limits; }
-    void setTransferTimeout(int ms); // tests shorten it
-    void setMaxAnswerBytes(qint64 bytes);
     // Each request waits for a transfer of this gate and gives it back when its answer is
     // in; without one, requests leave at once.
     void setGate(TransferGate* gate) { m_gate = gate; }

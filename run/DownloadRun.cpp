@@ -58,10 +58,6 @@ void DownloadRun::setFetchLimits(const FetchLimits& limits) {
     m_limits = limits;
 }
 
-void DownloadRun::setTransferTimeout(int ms) {
-    m_limits.transferTimeoutMs = qMax(1, ms);
-}
-
 void DownloadRun::takeTiles(const QSet<QPoint>& tiles) {
     m_given = tiles;
     m_resumePolicy = ResumePolicy::Never; // the tiles to take are known; nothing to ask

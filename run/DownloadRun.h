@@ -82,8 +82,6 @@ public:
     // Before start(): transfers in flight at once (1 to kMaxConnections).
     void setConnections(int connections);
     void setFetchLimits(const FetchLimits& limits);
-    // Time limit of every attempt without progress; tests shorten it.
-    void setTransferTimeout(int ms);
     void setResumePolicy(ResumePolicy policy) { m_resumePolicy = policy; }
     // Tiles (column, row) fetched by an earlier run of this job, to take as they are when
     // their files still decode; the others are requested. No question is asked.

@@ -1,5 +1,7 @@
 #include "ui/Settings.h"
 
+#include "run/DownloadRun.h"
+
 #include <QDir>
 
 namespace {
@@ -41,8 +43,11 @@ StoredSettings ReadSettings(const IniFile& ini) {
     s.saveCompe = ini.readFlag(kCalibracion, "CompeGPS", false);
     s.server = ini.value(kAplicacion, "Servidor");
     if (ini.value(kAplicacion, "Conexiones")) {
-        const int64_t n = ini.readInteger(kAplicacion, "Conexiones", kDefaultConnections);
-        s.connections = n >= 1 && n <= kMaxConnections ? static_cast<int>(n) : kDefaultConnections;
+        const int64_t n =
+            ini.readInteger(kAplicacion, "Conexiones", DownloadRun::kDefaultConnections);
+        s.connections = n >= 1 && n <= DownloadRun::kMaxConnections
+                            ? static_cast<int>(n)
+                            : DownloadRun::kDefaultConnections;
     }
     const std::optional<QString> datum = ini.value(kCalibracion, "Datum");
     s.datumStored = datum.has_value();
@@ -53,7 +58,7 @@ StoredSettings ReadSettings(const IniFile& ini) {
 }
 
 int StoredSettings::connectionsOrDefault() const {
-    return connections.value_or(kDefaultConnections);
+    return connections.value_or(DownloadRun::kDefaultConnections);
 }
 
 void WriteSettings(IniFile& ini, const StoredSettings& s) {

@@ -42,8 +42,6 @@ struct StoredSettings {
     int connectionsOrDefault() const;
 };
 
-constexpr int kDefaultConnections = 2;
-constexpr int kMaxConnections = 6;
 
 // Reads every key with its default; a missing "Carpeta" gives the current directory.
 StoredSettings ReadSettings(const IniFile& ini);
