@@ -76,7 +76,6 @@ public:
     ~TileFetcher() override;
 
     void setLimits(const FetchLimits& limits) { m_limits = limits; }
-    const FetchLimits& limits() const { return m_limits; }
     // Each request waits for a transfer of this gate and gives it back when its answer is
     // in; without one, requests leave at once.
     void setGate(TransferGate* gate) { m_gate = gate; }

@@ -249,10 +249,10 @@ void DownloadRun::startCheck(int index) {
                  });
 }
 
-TileFetcher* DownloadRun::freeFetcher() {
+size_t DownloadRun::freeFetcher() {
     const auto free = std::find(m_fetching.begin(), m_fetching.end(), -1);
     if (free != m_fetching.end()) {
-        return m_fetchers[static_cast<size_t>(free - m_fetching.begin())].get();
+        return static_cast<size_t>(free - m_fetching.begin());
     }
     auto fetcher = std::make_unique<TileFetcher>(m_manager);
     fetcher->setLimits(m_limits);
@@ -267,7 +267,7 @@ TileFetcher* DownloadRun::freeFetcher() {
         }
     });
     connect(f, &TileFetcher::waitingToRetry, this,
-            [this, f](int, int serverSeconds) { onWaitingToRetry(f, serverSeconds); });
+            [this, slot](int, int serverSeconds) { onWaitingToRetry(slot, serverSeconds); });
     connect(f, &TileFetcher::attemptStarted, this, [this] {
         if (m_busyShown) {
             m_busyShown = false;
@@ -280,18 +280,14 @@ TileFetcher* DownloadRun::freeFetcher() {
     });
     m_fetchers.push_back(std::move(fetcher));
     m_fetching.push_back(-1);
-    return f;
+    return slot;
 }
 
-void DownloadRun::startFetch(int index, TileFetcher* fetcher) {
-    const auto slot =
-        static_cast<size_t>(std::find_if(m_fetchers.begin(), m_fetchers.end(),
-                                         [fetcher](const auto& f) { return f.get() == fetcher; }) -
-                            m_fetchers.begin());
+void DownloadRun::startFetch(int index, size_t slot) {
     m_cells[static_cast<size_t>(index)].stage = Cell::Stage::Fetching;
     m_fetching[slot] = index;
     const TileRequest& tile = m_job.tile(columnOf(index), rowOf(index));
-    fetcher->FetchTile(tile.url, m_prefix + tile.fileName, index);
+    m_fetchers[slot]->FetchTile(tile.url, m_prefix + tile.fileName, index);
 }
 
 void DownloadRun::onResult(int index, const TileFetchResult& result) {
@@ -331,13 +327,11 @@ void DownloadRun::onResult(int index, const TileFetchResult& result) {
     }
 }
 
-void DownloadRun::onWaitingToRetry(TileFetcher* fetcher, int serverSeconds) {
+void DownloadRun::onWaitingToRetry(size_t slot, int serverSeconds) {
     if (serverSeconds <= 0 || !alive()) {
         return;
     }
-    const auto at = std::find_if(m_fetchers.begin(), m_fetchers.end(),
-                                 [fetcher](const auto& f) { return f.get() == fetcher; });
-    const int index = m_fetching[static_cast<size_t>(at - m_fetchers.begin())];
+    const int index = m_fetching[slot];
     if (index < 0) {
         return;
     }

@@ -161,11 +161,12 @@ private:
     std::optional<JobRecord> resumeFrom();
     void schedule();
     void startCheck(int index);
-    // A fetcher with no tile, made when all are busy (at most one per tile ahead).
-    TileFetcher* freeFetcher();
-    void startFetch(int index, TileFetcher* fetcher);
+    // The slot of a fetcher with no tile, made when all are busy (at most one per tile
+    // ahead).
+    size_t freeFetcher();
+    void startFetch(int index, size_t slot);
     void onResult(int index, const TileFetchResult& result);
-    void onWaitingToRetry(TileFetcher* fetcher, int serverSeconds);
+    void onWaitingToRetry(size_t slot, int serverSeconds);
     void announceHead();
     void drain();
     void report(int index);
