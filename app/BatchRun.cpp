@@ -2,6 +2,7 @@
 
 #include "app/BatchConsole.h"
 #include "app/StopSignals.h"
+#include "download/WhenFinished.h"
 #include "job/AreaRecalc.h"
 #include "job/FileNames.h"
 #include "job/MapKinds.h"
@@ -97,6 +98,11 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
     }
     // Only read: a run without windows never writes the settings back.
     const IniFile ini(settingsPath);
+    if (!ini.readProblem().isEmpty()) {
+        m_console.error(QStringLiteral("No se ha leído el fichero de configuración %1: %2")
+                            .arg(QDir::toNativeSeparators(settingsPath), ini.readProblem()));
+        return kBatchInvalid;
+    }
     const BatchJob batch = BatchJobFromSettings(ReadSettings(ini));
     if (!batch.problem.isEmpty()) {
         m_console.error(batch.problem);
@@ -122,24 +128,27 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
     });
     connect(m_run.get(), &DownloadRun::finished, this, &BatchRun::runFinished);
     if (m_run->start() != DownloadRun::StartResult::Started) {
-        return kBatchInvalid; // the folder went away meanwhile, see notice()
+        // The folder went away meanwhile (see notice()), or another run has it.
+        return kBatchInvalid;
     }
     return std::nullopt;
 }
 
 void BatchRun::interrupt(int signal) {
-    if (!m_run || !m_run->isRunning() || m_status) {
+    if (!m_run || !m_run->isRunning() || m_status || m_signal) {
         return;
     }
-    m_run->abort();
-    m_console.logEvent(QStringLiteral(". Descarga detenida por la señal ") + SignalName(signal));
-    printSummary(RunOutcome{});
-    end(InterruptedStatus(signal));
+    m_signal = signal;
+    // As the window's "Detener la descarga": the run finishes at once, and its summary says
+    // what it wrote (a BMP already being renamed into place is kept with its files).
+    m_run->stopBecause(QStringLiteral("la señal ") + SignalName(signal));
 }
 
 void BatchRun::runFinished(const RunOutcome& outcome) {
     printSummary(outcome);
-    if (outcome.writeFailed) {
+    if (m_signal) {
+        end(InterruptedStatus(m_signal));
+    } else if (outcome.writeFailed) {
         end(kBatchWriteFailed);
     } else if (outcome.anyFailed || outcome.stopped || outcome.recordKept) {
         end(kBatchTilesFailed);
@@ -217,8 +226,9 @@ int RunBatch(const QString& settingsPath) {
     if (const std::optional<int> early = batch.start(settingsPath)) {
         return *early;
     }
-    if (batch.status()) {
-        return *batch.status();
-    }
-    return QCoreApplication::exec();
+    const int status = batch.status() ? *batch.status() : QCoreApplication::exec();
+    // A BMP abandoned by a stop removes its temporary file once its sync is over: the
+    // process ends after that, so that the folder is as the summary says.
+    ImageWorkPool()->waitForDone();
+    return status;
 }

@@ -56,7 +56,7 @@ public:
     // The status `finished` gave, once it has.
     std::optional<int> status() const { return m_status; }
 
-    // SIGINT or SIGTERM: the run stops as when the window closes (transfers aborted,
+    // SIGINT or SIGTERM: the run stops as "Detener la descarga" stops it (transfers aborted,
     // nothing half-written left, the record kept) and finishes with 128 + the signal.
     void interrupt(int signal);
 
@@ -78,6 +78,7 @@ private:
     QNetworkAccessManager m_network;
     std::unique_ptr<DownloadRun> m_run;
     int m_reported = 0; // tiles reported so far, fetched or failed
+    int m_signal = 0;   // the signal that stopped the run
     std::optional<int> m_status;
 };
 

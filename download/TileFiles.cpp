@@ -1,8 +1,12 @@
 #include "download/TileFiles.h"
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +34,28 @@ bool WriteAll(int fd, const char* data, qsizetype size, int* error) {
         size -= n;
     }
     return true;
+}
+
+constexpr int kSuffixLength = 8;
+
+// A fresh file beside `path`, named `path` + "." + eight letters or digits, as mkstemp
+// makes one but with the ordinary mode that the user's umask trims (mkstemp's files are
+// private to their owner). Returns the descriptor, or -1 with errno set.
+int CreateFreshFile(const QByteArray& path, int access, QByteArray* name) {
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+        *name = path + '.';
+        for (int i = 0; i < kSuffixLength; ++i) {
+            *name += kDigits[QRandomGenerator::global()->bounded(36)];
+        }
+        fd = ::open(name->constData(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    kFileMode);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    return fd;
 }
 
 LocalWriteError Failed(LocalWriteError* out, int error) {
@@ -76,21 +102,32 @@ void RemoveFile(const QString& path) {
     }
 }
 
+TileStamp TileStamp::Of(const QByteArray& bytes) {
+    return {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256)};
+}
+
 AnswerFile::~AnswerFile() {
     close();
 }
 
 bool AnswerFile::create(LocalWriteError* error) {
     close();
-    const QByteArray name = QFile::encodeName(m_path);
-    ::unlink(name.constData());
-    m_fd =
-        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
+    QByteArray name;
+    // Read and write: the answer is read back through this very descriptor.
+    m_fd = CreateFreshFile(QFile::encodeName(m_tile), O_RDWR, &name);
     if (m_fd < 0) {
+        m_path.clear();
         Failed(error, errno);
         return false;
     }
+    m_path = QFile::decodeName(name);
     return true;
+}
+
+int AnswerFile::release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
 }
 
 bool AnswerFile::write(const QByteArray& data, LocalWriteError* error) {
@@ -112,22 +149,45 @@ void AnswerFile::close() {
 void AnswerFile::discard() {
     close();
     RemoveFile(m_path);
+    m_path.clear();
+}
+
+bool IsTemporaryFileOf(const QString& name, const QString& fileName) {
+    if (name == fileName + u'1') {
+        return true;
+    }
+    if (name.size() != fileName.size() + 1 + kSuffixLength || !name.startsWith(fileName) ||
+        name.at(fileName.size()) != u'.') {
+        return false;
+    }
+    for (qsizetype i = fileName.size() + 1; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        if (!(c >= u'0' && c <= u'9') && !(c >= u'a' && c <= u'z')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QStringList RemoveTemporaryFiles(const QString& folder, const QStringList& fileNames) {
+    QStringList removed;
+    // Broken links are "system" entries to Qt; a folder under such a name is left alone.
+    QDirIterator entries(folder, QDir::Files | QDir::System | QDir::Hidden);
+    while (entries.hasNext()) {
+        const QString name = entries.nextFileInfo().fileName();
+        const bool ours = std::any_of(fileNames.cbegin(), fileNames.cend(),
+                                      [&](const QString& f) { return IsTemporaryFileOf(name, f); });
+        if (ours) {
+            RemoveFile(QDir(folder).filePath(name));
+            removed << name;
+        }
+    }
+    return removed;
 }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, LocalWriteError* error) {
-    // A fresh name beside the file, as mkstemp makes one, but with the ordinary mode that
-    // the user's umask trims (mkstemp's files are private to their owner).
-    const QByteArray base = QFile::encodeName(path) + '.';
     QByteArray temp;
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
-        temp = base + QByteArray::number(QRandomGenerator::global()->generate64(), 36).right(8);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    kFileMode);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
+    const int fd = CreateFreshFile(QFile::encodeName(path), O_WRONLY, &temp);
     if (fd < 0) {
         Failed(error, errno);
         return false;

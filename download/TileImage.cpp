@@ -1,16 +1,14 @@
 #include "download/TileImage.h"
 
 #include "download/JpegCodec.h"
-#include "download/TileFiles.h"
+#include "job/BoundedRead.h"
 #include "job/DownloadJob.h"
 
 #include <QElapsedTimer>
-#include <QFile>
+
+#include <unistd.h>
 
 namespace {
-
-// Largest answer kept: far above any tile, and the fetcher refuses more while it arrives.
-constexpr qint64 kMaxAnswerFileBytes = 64LL * 1024 * 1024;
 
 const QSize kTileSize(kTilePixels, kTilePixels);
 
@@ -19,15 +17,6 @@ TileImageResult Failure(TileImageFailure failure, const QString& reason) {
     r.failure = failure;
     r.reason = reason;
     return r;
-}
-
-bool ReadSmallFile(const QString& path, QByteArray* bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxAnswerFileBytes) {
-        return false;
-    }
-    *bytes = file.readAll();
-    return true;
 }
 
 // The size check comes first, so that a huge picture is refused before any pixel of it
@@ -64,19 +53,20 @@ QString WrongSizeReason(const QSize& size) {
         .arg(kTilePixels);
 }
 
-TileImageResult ProcessTileAnswer(const QString& answerPath, const QString& tilePath,
+TileImageResult ProcessTileAnswer(int answerFd, const QString& answerPath, const QString& tilePath,
                                   const std::atomic<bool>* cancelled) {
-    QByteArray answer;
-    const bool read = ReadSmallFile(answerPath, &answer);
+    const BoundedRead read = ReadOpenFile(answerFd, kMaxAnswerFileBytes);
+    ::close(answerFd);
     // The answer has served its purpose, whatever it was: nothing of it stays behind.
     RemoveFile(answerPath);
     if (cancelled && cancelled->load()) {
         return Failure(TileImageFailure::Cancelled, {});
     }
-    if (!read) {
+    if (!read.ok()) {
         return Failure(TileImageFailure::LocalWrite,
                        QStringLiteral("no se pudo leer el fichero descargado"));
     }
+    const QByteArray& answer = read.bytes;
 
     QElapsedTimer clock;
     clock.start();
@@ -109,16 +99,27 @@ TileImageResult ProcessTileAnswer(const QString& answerPath, const QString& tile
 
     // What the preview and the joined image show is the tile as written.
     TileImageResult r = DecodeWholeTile(encoded, TileImageFailure::BadAnswer);
+    r.stamp = TileStamp::Of(encoded);
     r.decodeNs = decodeNs;
     r.encodeNs = encodeNs;
     r.writeNs = writeNs;
     return r;
 }
 
-TileImageResult ReadStoredTile(const QString& tilePath) {
-    QByteArray bytes;
-    if (!ReadSmallFile(tilePath, &bytes)) {
-        return Failure(TileImageFailure::BadAnswer, QStringLiteral("no se pudo leer el fichero"));
+TileImageResult ReadStoredTile(const QString& tilePath, const TileStamp& stamp) {
+    const QString changed = QStringLiteral("el fichero ha cambiado");
+    if (!stamp.isValid() || stamp.size > kMaxAnswerFileBytes) {
+        return Failure(TileImageFailure::BadAnswer, changed);
     }
-    return DecodeWholeTile(bytes, TileImageFailure::BadAnswer);
+    const BoundedRead read = ReadBoundedFile(tilePath, stamp.size);
+    if (!read.ok()) {
+        return Failure(TileImageFailure::BadAnswer,
+                       read.refusal == ReadRefusal::TooLarge ? changed : read.reason());
+    }
+    if (!(TileStamp::Of(read.bytes) == stamp)) {
+        return Failure(TileImageFailure::BadAnswer, changed);
+    }
+    TileImageResult r = DecodeWholeTile(read.bytes, TileImageFailure::BadAnswer);
+    r.stamp = stamp;
+    return r;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
-// The image work of one tile, done on a worker thread: it takes plain values (paths) and
-// returns plain values, and touches nothing but the two files it is given.
+// The image work of one tile, done on a worker thread: it takes plain values (paths, a
+// descriptor) and returns plain values, and touches nothing but the files it is given.
+
+#include "download/TileFiles.h"
 
 #include <QImage>
 #include <QSize>
@@ -12,7 +14,7 @@
 enum class TileImageFailure {
     None,
     WrongSize,  // a JPEG of another size than a tile: worth asking again
-    BadAnswer,  // not a usable JPEG: asking again gives the same
+    BadAnswer,  // not a usable JPEG (an error page, cut short): worth asking again too
     LocalWrite, // the tile could not be written on our side
     Cancelled,  // the fetch was abandoned; nothing was written
 };
@@ -22,6 +24,7 @@ struct TileImageResult {
     QString reason;
     bool folderUnwritable = false; // with LocalWrite: the folder takes no file at all
     QImage image;                  // the tile as written, decoded
+    TileStamp stamp;               // of the tile file as written
     qint64 decodeNs = 0;
     qint64 encodeNs = 0;
     qint64 writeNs = 0;
@@ -35,12 +38,17 @@ constexpr int kTileQuality = 70;
 // "tamaño 100 × 100, se esperaba 400 × 400".
 QString WrongSizeReason(const QSize& size);
 
-// Reads the downloaded answer and removes it, checks the size its header declares before
-// decoding anything, decodes it, writes the tile re-encoded at quality 70 (baseline, three
-// components) and decodes what was written, for the preview and the joined image. When
-// `cancelled` becomes true the tile is not written.
-TileImageResult ProcessTileAnswer(const QString& answerPath, const QString& tilePath,
+// Largest answer kept: far above any tile, and the fetcher refuses more while it arrives.
+constexpr qint64 kMaxAnswerFileBytes = 64LL * 1024 * 1024;
+
+// Reads the downloaded answer through `answerFd` (which it closes) and removes the file
+// `answerPath`, checks the size its header declares before decoding anything, decodes it,
+// writes the tile re-encoded at quality 70 (baseline, three components) and decodes what
+// was written, for the preview and the joined image. When `cancelled` becomes true the tile
+// is not written.
+TileImageResult ProcessTileAnswer(int answerFd, const QString& answerPath, const QString& tilePath,
                                   const std::atomic<bool>* cancelled);
 
-// A tile file kept from an earlier run, taken as it is when it decodes as a whole tile.
-TileImageResult ReadStoredTile(const QString& tilePath);
+// A tile file kept from an earlier run, taken as it is only when it is still the very file
+// `stamp` describes; otherwise the reason says why not.
+TileImageResult ReadStoredTile(const QString& tilePath, const TileStamp& stamp);

@@ -2,6 +2,19 @@
 
 #include <algorithm>
 
+TransferGate::TransferGate(int transfers) : m_transfers(qMax(1, transfers)) {
+    m_resume.setSingleShot(true);
+    // A coarse timer may fire early; the server's time is a promise kept.
+    m_resume.setTimerType(Qt::PreciseTimer);
+    m_resume.callOnTimeout([this] {
+        if (m_pausedUntil.hasExpired()) {
+            grant();
+        } else { // woken a little early
+            m_resume.start(static_cast<int>(std::max<qint64>(1, m_pausedUntil.remainingTime())));
+        }
+    });
+}
+
 void TransferGate::acquire(const void* owner, int priority, std::function<void()> start) {
     if (m_closed) {
         return;
@@ -31,8 +44,16 @@ void TransferGate::close() {
     m_queue.clear();
 }
 
+void TransferGate::pauseUntil(const QDeadlineTimer& deadline) {
+    if (isPaused() && deadline.deadlineNSecs() <= m_pausedUntil.deadlineNSecs()) {
+        return;
+    }
+    m_pausedUntil = deadline;
+    m_resume.start(static_cast<int>(std::max<qint64>(0, deadline.remainingTime())));
+}
+
 void TransferGate::grant() {
-    while (!m_closed && m_inUse < m_transfers && !m_queue.empty()) {
+    while (!m_closed && !isPaused() && m_inUse < m_transfers && !m_queue.empty()) {
         const auto first = std::min_element(
             m_queue.begin(), m_queue.end(), [](const Waiting& a, const Waiting& b) {
                 return a.priority != b.priority ? a.priority < b.priority : a.order < b.order;

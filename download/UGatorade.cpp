@@ -176,10 +176,8 @@ void TileFetcher::FetchTile(const QString& url, const QString& tilePath, int pri
     m_priority = priority;
     m_url = url;
     m_tilePath = tilePath;
-    m_answer.setPath(tilePath + QLatin1Char('1'));
+    m_answer.setTile(tilePath);
     m_attempt = 0;
-    // A temporary file left by an earlier run goes before the first attempt.
-    RemoveFile(m_answer.path());
     m_start.start(0);
 }
 
@@ -369,7 +367,6 @@ void TileFetcher::onReplyFinished() {
         !consume(m_reply->readAll())) {
         // m_abortReason now says why.
     }
-    m_answer.close();
     if (m_localError) {
         dropReply();
         m_overall.stop();
@@ -396,6 +393,14 @@ void TileFetcher::onReplyFinished() {
         serverSeconds =
             RetryAfterSeconds(m_reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc())
                 .value_or(0);
+        serverSeconds = std::min(serverSeconds, m_limits.retryAfterCapSeconds);
+        if (m_gate && serverSeconds > 0) {
+            // The server is busy for everyone who asks it, not only for this tile: no
+            // request of the gate leaves before the time it asked for, not even the one
+            // that takes the transfer given back below.
+            m_gate->pauseUntil(QDeadlineTimer(
+                qint64{serverSeconds} * m_limits.msPerRetryAfterSecond, Qt::PreciseTimer));
+        }
     }
     dropReply();
     m_overall.stop();
@@ -404,11 +409,8 @@ void TileFetcher::onReplyFinished() {
     if (!reason.isEmpty()) {
         attemptFailed(reason, serverSeconds);
     } else if (m_received == 0) {
-        // The download worked; an empty answer is what the server has for this tile.
-        TileFetchResult r;
-        r.reason = JpegErrorReason(JpegError::Empty);
-        r.attempts = m_attempt;
-        complete(r);
+        // An empty answer is a failed attempt, as any other answer that is no tile.
+        attemptFailed(JpegErrorReason(JpegError::Empty), 0);
     } else {
         startImageWork();
     }
@@ -424,7 +426,7 @@ void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
         return;
     }
     int wait = BackoffMs(m_attempt + 1, m_limits);
-    const int granted = std::min(serverSeconds, m_limits.retryAfterCapSeconds);
+    const int granted = serverSeconds;
     if (granted > 0) {
         wait = std::max<int>(wait, granted * m_limits.msPerRetryAfterSecond);
     }
@@ -437,10 +439,11 @@ void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
 void TileFetcher::startImageWork() {
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     const quint64 generation = m_generation;
-    m_work = QtConcurrent::run(ImageWorkPool(),
-                               [answer = m_answer.path(), tile = m_tilePath, cancel = m_cancel] {
-                                   return ProcessTileAnswer(answer, tile, cancel.get());
-                               });
+    // The worker reads the answer through the descriptor that wrote it and closes it.
+    m_work = QtConcurrent::run(ImageWorkPool(), [fd = m_answer.release(), answer = m_answer.path(),
+                                                 tile = m_tilePath, cancel = m_cancel] {
+        return ProcessTileAnswer(fd, answer, tile, cancel.get());
+    });
     WhenFinished(this, m_work, [this, generation](const TileImageResult& result) {
         if (generation == m_generation && m_busy) {
             imageWorkDone(result);
@@ -450,7 +453,10 @@ void TileFetcher::startImageWork() {
 
 void TileFetcher::imageWorkDone(const TileImageResult& result) {
     m_cancel.reset();
-    if (result.failure == TileImageFailure::WrongSize) {
+    if (result.failure == TileImageFailure::WrongSize ||
+        result.failure == TileImageFailure::BadAnswer) {
+        // What the server sent is no tile: an overloaded server's error page, an answer cut
+        // short. Asked again, as a wrong size is.
         attemptFailed(result.reason, 0);
         return;
     }
@@ -458,6 +464,7 @@ void TileFetcher::imageWorkDone(const TileImageResult& result) {
     r.ok = result.ok();
     r.reason = result.reason;
     r.image = result.image;
+    r.stamp = result.stamp;
     r.localWriteFailed = result.failure == TileImageFailure::LocalWrite;
     r.folderUnwritable = result.folderUnwritable;
     r.attempts = m_attempt;

@@ -56,8 +56,9 @@ std::optional<int> RetryAfterSeconds(const QByteArray& value, const QDateTime& n
 // How one fetch ended.
 struct TileFetchResult {
     bool ok = false;
-    QString reason; // why it failed, in a few Spanish words
-    QImage image;   // the tile as written, decoded
+    QString reason;  // why it failed, in a few Spanish words
+    QImage image;    // the tile as written, decoded
+    TileStamp stamp; // of the tile file as written
     // Failed on our side: the answer or the tile could not be written. Not retried.
     bool localWriteFailed = false;
     // With it: the folder takes no file at all (no permission, disk full).
@@ -77,7 +78,8 @@ public:
 
     void setLimits(const FetchLimits& limits) { m_limits = limits; }
     // Each request waits for a transfer of this gate and gives it back when its answer is
-    // in; without one, requests leave at once.
+    // in, and a busy answer with Retry-After pauses the gate for every requester sharing it;
+    // without one, requests leave at once.
     void setGate(TransferGate* gate) { m_gate = gate; }
 
     // Starts one fetch; emits finished() exactly once per call unless abort() is called.

@@ -2,8 +2,12 @@
 
 #include <QIODevice>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+
+#include <unistd.h>
 
 namespace {
 
@@ -150,6 +154,25 @@ bool BmpFileSaver::step(int rows, QString* error) {
 
 bool BmpFileSaver::rowsDone() const {
     return m_writer && m_writer->done();
+}
+
+bool BmpFileSaver::sync(QString* error) {
+    if (!m_file || !rowsDone()) {
+        if (error) {
+            *error = QStringLiteral("el fichero no está completo");
+        }
+        cancel();
+        return false;
+    }
+    if (!m_file->flush() || ::fdatasync(m_file->handle()) != 0) {
+        if (error) {
+            *error = QStringLiteral("no se pudo grabar en el disco (%1)")
+                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        }
+        cancel();
+        return false;
+    }
+    return true;
 }
 
 bool BmpFileSaver::commit(QString* error) {

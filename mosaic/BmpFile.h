@@ -59,6 +59,9 @@ public:
     // Writes up to `rows` rows; false on an error (the temporary file is then discarded).
     bool step(int rows, QString* error = nullptr);
     bool rowsDone() const;
+    // Puts the finished file's data on the disk, which is what takes long in a commit:
+    // once this is done, commit() only renames. False on an error (the file is discarded).
+    bool sync(QString* error = nullptr);
     // Renames the finished temporary file over the target.
     bool commit(QString* error = nullptr);
     void cancel();

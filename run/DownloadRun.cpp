@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalBlocker>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -28,11 +29,23 @@ const QString kNoBmp = QStringLiteral("no se grabó el fichero BMP");
 // How long the record may lag behind the tiles while they arrive.
 constexpr int kRecordIntervalMs = 250;
 
+// The answers of a run that is being aborted after its BMP went into place: nobody is there
+// to ask or tell, and the calibration files describe the image now in place.
+class Unattended : public RunQuestions {
+public:
+    void notice(const QString&, const QString&) override {}
+    bool confirmOverwrite(const QString&, const QString&) override { return true; }
+    void message(const QString&) override {}
+    void error(const QString&) override {}
+    bool confirmResume(const QString&, const QString&) override { return false; }
+};
+
 } // namespace
 
 DownloadRun::DownloadRun(const DownloadJob& job, QNetworkAccessManager* manager,
                          RunQuestions& questions, QObject* parent)
-    : QObject(parent), m_job(job), m_manager(manager), m_questions(questions) {
+    : QObject(parent), m_job(job), m_manager(manager), m_questions(questions),
+      m_asking(&questions) {
     qRegisterMetaType<RunOutcome>();
     m_recordWriter.setMaxThreadCount(1);
     m_drainTimer.setSingleShot(true);
@@ -97,6 +110,13 @@ DownloadRun::StartResult DownloadRun::start() {
         m_job.folder = QDir::toNativeSeparators(QDir::currentPath());
         emit folderReplaced(m_job.folder);
     }
+    // Before anything is touched: another run in the folder would write the same tiles.
+    const FolderLock::Result lock = m_lock.tryLock(m_job.folder);
+    if (lock == FolderLock::Result::Busy) {
+        m_phase = Phase::Done;
+        m_questions.message(m_lock.busyMessage());
+        return StartResult::FolderBusy;
+    }
     emit controlsLocked();
     emit logCleared();
     emit logEvent(QStringLiteral(". Comienzo de la descarga"));
@@ -112,6 +132,7 @@ DownloadRun::StartResult DownloadRun::start() {
         }
         if (!replace) {
             m_phase = Phase::Done;
+            m_lock.unlock();
             emit cancelled();
             return StartResult::Cancelled;
         }
@@ -139,6 +160,7 @@ DownloadRun::StartResult DownloadRun::start() {
 
     m_cells.assign(static_cast<size_t>(tileCount()), Cell{});
     m_record = JobRecord::ForJob(m_job);
+    QStringList names;
     for (int index = 0; index < tileCount(); ++index) {
         const int column = columnOf(index);
         const int row = rowOf(index);
@@ -146,12 +168,18 @@ DownloadRun::StartResult DownloadRun::start() {
         tile.url = BuildTileUrl(m_job, column, row);
         tile.fileName = TileFileName(m_job, column, row);
         tile.fetched = false;
+        names << tile.fileName;
         Cell& cell = m_cells[static_cast<size_t>(index)];
-        cell.takeFromBefore = m_given.contains(QPoint(column, row)) ||
-                              (earlier && earlier->state(column, row) == TileState::Fetched);
+        cell.takeFromBefore = earlier && earlier->vouchesFor(column, row) &&
+                              (m_given.isEmpty() || m_given.contains(QPoint(column, row)));
         if (cell.takeFromBefore) {
-            m_record.setState(column, row, TileState::Fetched);
+            m_record.setFetched(column, row, earlier->stamp(column, row));
         }
+    }
+    if (lock == FolderLock::Result::Held) {
+        // What a killed run of this folder left half-written goes before anything is
+        // written; with the folder held, none of it can be another run's.
+        RemoveTemporaryFiles(m_job.folder, names);
     }
     for (int row = 1; row <= m_job.tilesDown; ++row) {
         for (int column = 1; column <= m_job.tilesAcross; ++column) {
@@ -166,24 +194,39 @@ DownloadRun::StartResult DownloadRun::start() {
     m_recordActive = true;
     saveRecord();
 
-    m_gate = TransferGate(m_connections);
+    if (!m_gate) {
+        m_ownGate = std::make_unique<TransferGate>(m_connections);
+        m_gate = m_ownGate.get();
+    }
     schedule();
     return StartResult::Started;
 }
 
 std::optional<JobRecord> DownloadRun::resumeFrom() {
-    if (m_resumePolicy == ResumePolicy::Never) {
+    if (m_resumePolicy == ResumePolicy::Never && m_given.isEmpty()) {
         return std::nullopt;
     }
-    std::optional<JobRecord> earlier = LoadJobRecord(recordPath());
+    QString refused;
+    std::optional<JobRecord> earlier = LoadJobRecord(recordPath(), &refused);
+    if (!refused.isEmpty()) {
+        emit logEvent(QStringLiteral(". Registro de la descarga anterior no leído: ") + refused);
+    }
     if (!earlier || !earlier->sameJob(JobRecord::ForJob(m_job))) {
         return std::nullopt; // another job's record, or a damaged one: it is replaced
     }
-    const int fetched = earlier->count(TileState::Fetched);
+    int fetched = 0;
+    for (int row = 1; row <= m_job.tilesDown; ++row) {
+        for (int column = 1; column <= m_job.tilesAcross; ++column) {
+            fetched += earlier->vouchesFor(column, row) &&
+                               (m_given.isEmpty() || m_given.contains(QPoint(column, row)))
+                           ? 1
+                           : 0;
+        }
+    }
     if (fetched == 0) {
         return std::nullopt;
     }
-    if (m_resumePolicy == ResumePolicy::Ask &&
+    if (m_given.isEmpty() && m_resumePolicy == ResumePolicy::Ask &&
         !m_questions.confirmResume(
             kResumeCaption,
             QStringLiteral("Hay una descarga sin terminar de este mismo mosaico, con %1 de %2 "
@@ -225,28 +268,33 @@ void DownloadRun::startCheck(int index) {
     Cell& cell = m_cells[static_cast<size_t>(index)];
     cell.stage = Cell::Stage::Checking;
     const QString path = m_prefix + m_job.tile(columnOf(index), rowOf(index)).fileName;
+    const TileStamp stamp = m_record.stamp(columnOf(index), rowOf(index));
     const quint64 generation = m_generation;
-    WhenFinished(this, QtConcurrent::run(ImageWorkPool(), [path] { return ReadStoredTile(path); }),
-                 [this, index, generation](const TileImageResult& stored) {
-                     if (generation != m_generation || !alive()) {
-                         return;
-                     }
-                     Cell& c = m_cells[static_cast<size_t>(index)];
-                     c.takeFromBefore = false;
-                     if (!stored.ok()) {
-                         // Changed or gone since: asked for again like any other tile.
-                         c.stage = Cell::Stage::Waiting;
-                         m_record.setState(columnOf(index), rowOf(index), TileState::Pending);
-                         recordChanged();
-                         schedule();
-                         return;
-                     }
-                     c.taken = true;
-                     TileFetchResult result;
-                     result.ok = true;
-                     result.image = stored.image;
-                     onResult(index, result);
-                 });
+    WhenFinished(
+        this,
+        QtConcurrent::run(ImageWorkPool(), [path, stamp] { return ReadStoredTile(path, stamp); }),
+        [this, index, generation](const TileImageResult& stored) {
+            if (generation != m_generation || !alive()) {
+                return;
+            }
+            Cell& c = m_cells[static_cast<size_t>(index)];
+            c.takeFromBefore = false;
+            if (!stored.ok()) {
+                // Changed or gone since: asked for again like any other tile.
+                c.notTaken = stored.reason;
+                c.stage = Cell::Stage::Waiting;
+                m_record.setState(columnOf(index), rowOf(index), TileState::Pending);
+                recordChanged();
+                schedule();
+                return;
+            }
+            c.taken = true;
+            TileFetchResult result;
+            result.ok = true;
+            result.image = stored.image;
+            result.stamp = stored.stamp;
+            onResult(index, result);
+        });
 }
 
 size_t DownloadRun::freeFetcher() {
@@ -256,7 +304,7 @@ size_t DownloadRun::freeFetcher() {
     }
     auto fetcher = std::make_unique<TileFetcher>(m_manager);
     fetcher->setLimits(m_limits);
-    fetcher->setGate(&m_gate);
+    fetcher->setGate(m_gate);
     TileFetcher* f = fetcher.get();
     const size_t slot = m_fetchers.size();
     connect(f, &TileFetcher::finished, this, [this, slot](const TileFetchResult& result) {
@@ -297,8 +345,11 @@ void DownloadRun::onResult(int index, const TileFetchResult& result) {
     Cell& cell = m_cells[static_cast<size_t>(index)];
     cell.stage = Cell::Stage::Ready;
     cell.result = result;
-    m_record.setState(columnOf(index), rowOf(index),
-                      result.ok ? TileState::Fetched : TileState::Failed, result.reason);
+    if (result.ok) {
+        m_record.setFetched(columnOf(index), rowOf(index), result.stamp);
+    } else {
+        m_record.setState(columnOf(index), rowOf(index), TileState::Failed, result.reason);
+    }
     recordChanged();
     if (!result.ok && result.folderUnwritable && (m_folderStopAt < 0 || index < m_folderStopAt)) {
         // Nothing more is asked for; what is in flight after this tile is abandoned, and
@@ -308,7 +359,7 @@ void DownloadRun::onResult(int index, const TileFetchResult& result) {
         // transfer given back goes to none of them.
         for (size_t slot = 0; slot < m_fetchers.size(); ++slot) {
             if (m_fetching[slot] > index) {
-                m_gate.withdraw(m_fetchers[slot].get());
+                m_gate->withdraw(m_fetchers[slot].get());
             }
         }
         for (size_t slot = 0; slot < m_fetchers.size(); ++slot) {
@@ -403,7 +454,15 @@ void DownloadRun::report(int index) {
     const QString name = tile.fileName;
     const TileFetchResult result = std::move(cell.result);
     cell.result = TileFetchResult{};
+    if (!cell.notTaken.isEmpty()) {
+        emit logEvent(QStringLiteral(". Mosaico %1 no reutilizado: %2").arg(name, cell.notTaken));
+        if (!alive()) {
+            return;
+        }
+    }
     if (!result.ok) {
+        // A tile our side could not write is a write failure, whatever held its name.
+        m_outcome.writeFailed = m_outcome.writeFailed || result.localWriteFailed;
         failTile(column, row, result.reason, false);
         return;
     }
@@ -469,22 +528,38 @@ void DownloadRun::stopForFolder(const QString& reason) {
 }
 
 void DownloadRun::stop() {
+    stopBecause(QStringLiteral("el usuario"));
+}
+
+void DownloadRun::stopBecause(const QString& cause) {
     if (!isRunning()) {
         return;
+    }
+    if (m_phase == Phase::Saving) {
+        if (const std::optional<BmpSaveResult> done = abandonBmp()) {
+            // Too late to abandon: the new BMP is in place, and what goes with it follows
+            // now, so that it never stands beside calibration files of another area.
+            ++m_generation;
+            bmpSaved(*done);
+            return;
+        }
     }
     haltWork();
     cancelBmp();
     m_phase = Phase::Fetching;
     m_outcome.stopped = true;
     emit statusText(QStringLiteral("Descarga detenida."));
-    emit logEvent(QStringLiteral(". Descarga detenida por el usuario"));
+    emit logEvent(QStringLiteral(". Descarga detenida por ") + cause);
     finish();
 }
 
 void DownloadRun::haltWork() {
     ++m_generation;
-    // No waiting fetch may take the transfer an aborted one gives back.
-    m_gate.close();
+    // No waiting fetch may take the transfer an aborted one gives back: they leave the
+    // gate first. The gate stays open for whoever else shares it.
+    for (auto& fetcher : m_fetchers) {
+        m_gate->withdraw(fetcher.get());
+    }
     for (auto& fetcher : m_fetchers) {
         fetcher->abort();
     }
@@ -502,6 +577,12 @@ void DownloadRun::abort() {
         m_phase = Phase::Done;
         return;
     }
+    if (m_phase == Phase::Saving) {
+        if (const std::optional<BmpSaveResult> done = abandonBmp()) {
+            completeUnattended(*done);
+            return;
+        }
+    }
     m_phase = Phase::Done;
     haltWork();
     cancelBmp();
@@ -510,17 +591,43 @@ void DownloadRun::abort() {
         saveRecord();
     }
     m_recordWriter.waitForDone();
+    m_lock.unlock();
 }
 
 void DownloadRun::cancelBmp() {
     m_mosaicWork.waitForFinished(); // the worker may still be laying out the white
-    if (m_bmpCancel) {
-        // The worker discards its temporary file; the old BMP, if any, stays.
-        m_bmpCancel->store(true);
-        m_bmpWork.waitForFinished();
-        m_bmpCancel.reset();
-    }
+    // The writer sees this between slices of rows or once its file is synced, and removes
+    // its temporary file itself; the old BMP, if any, stays. Nobody waits for the sync.
+    abandonBmp();
+    m_bmpCommit.reset();
     m_mosaic.reset();
+}
+
+std::optional<DownloadRun::BmpSaveResult> DownloadRun::abandonBmp() {
+    if (!m_bmpCommit) {
+        return std::nullopt;
+    }
+    // Held by the writer only while it renames: a wait of one rename at the most.
+    const std::lock_guard<std::mutex> lock(m_bmpCommit->mutex);
+    if (m_bmpCommit->decided) {
+        return m_bmpCommit->result;
+    }
+    m_bmpCommit->abandoned = true;
+    return std::nullopt;
+}
+
+void DownloadRun::completeUnattended(const BmpSaveResult& result) {
+    ++m_generation;
+    Unattended nobody;
+    const QSignalBlocker silent(this);
+    m_asking = &nobody;
+    bmpSaved(result);
+    m_asking = &m_questions;
+    if (isRunning()) { // a closing step was cut short
+        m_phase = Phase::Done;
+        m_recordWriter.waitForDone();
+        m_lock.unlock();
+    }
 }
 
 void DownloadRun::endOfGrid() {
@@ -563,29 +670,48 @@ void DownloadRun::saveBmp() {
         return;
     }
     m_phase = Phase::Saving;
-    m_bmpCancel = std::make_shared<std::atomic<bool>>(false);
+    m_bmpCommit = std::make_shared<BmpCommit>();
     const quint64 generation = m_generation;
     // Written and synced on a worker thread; the image is shared, not copied, and nothing
-    // draws into it any more.
-    m_bmpWork = QtConcurrent::run(
-        ImageWorkPool(), [image = m_mosaic->image(), path = bmpPath(), cancel = m_bmpCancel] {
-            BmpSaveResult r;
-            BmpFileSaver saver;
-            if (!saver.begin(image, path, &r.error)) {
+    // draws into it any more. The worker owns what it needs: a run that stops meanwhile
+    // does not wait for it.
+    m_bmpWork = QtConcurrent::run(ImageWorkPool(), [image = m_mosaic->image(), path = bmpPath(),
+                                                    commit = m_bmpCommit, hook = m_bmpCommitHook] {
+        BmpSaveResult r;
+        BmpFileSaver saver;
+        if (!saver.begin(image, path, &r.error)) {
+            return r;
+        }
+        while (!saver.rowsDone()) {
+            if (commit->abandoned) {
+                saver.cancel();
+                r.abandoned = true;
                 return r;
             }
-            while (!saver.rowsDone()) {
-                if (cancel->load()) {
-                    saver.cancel();
-                    return r;
-                }
-                if (!saver.step(kBmpRowsPerSlice, &r.error)) {
-                    return r;
-                }
+            if (!saver.step(kBmpRowsPerSlice, &r.error)) {
+                return r;
             }
-            r.ok = saver.commit(&r.error);
+        }
+        if (!saver.sync(&r.error)) {
             return r;
-        });
+        }
+        if (hook) {
+            hook(BmpCommitStep::Synced);
+        }
+        const std::lock_guard<std::mutex> lock(commit->mutex);
+        if (commit->abandoned) {
+            saver.cancel();
+            r.abandoned = true;
+            return r;
+        }
+        if (hook) {
+            hook(BmpCommitStep::Renaming);
+        }
+        r.ok = saver.commit(&r.error);
+        commit->decided = true;
+        commit->result = r;
+        return r;
+    });
     WhenFinished(this, m_bmpWork, [this, generation](const BmpSaveResult& result) {
         if (generation == m_generation && m_phase == Phase::Saving) {
             bmpSaved(result);
@@ -594,7 +720,7 @@ void DownloadRun::saveBmp() {
 }
 
 void DownloadRun::bmpSaved(const BmpSaveResult& result) {
-    m_bmpCancel.reset();
+    m_bmpCommit.reset();
     m_mosaic.reset();
     m_phase = Phase::Fetching;
     if (result.ok) {
@@ -603,8 +729,8 @@ void DownloadRun::bmpSaved(const BmpSaveResult& result) {
         emit logEvent(QStringLiteral(". Fichero BMP grabado"));
     } else {
         m_outcome.writeFailed = true;
-        m_questions.error(QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
-                              .arg(QDir::toNativeSeparators(bmpPath()), result.error));
+        m_asking->error(QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
+                            .arg(QDir::toNativeSeparators(bmpPath()), result.error));
     }
     if (alive()) {
         closingSteps();
@@ -649,7 +775,7 @@ void DownloadRun::WriteCalibrationFiles() {
         if (!datum.change) {
             // No GPS file rather than one that puts the map in the wrong place.
             m_outcome.writeFailed = true;
-            m_questions.message(datum.failureMessage);
+            m_asking->message(datum.failureMessage);
             if (!alive()) {
                 return;
             }
@@ -664,7 +790,7 @@ void DownloadRun::WriteCalibrationFiles() {
             continue;
         }
         const CalibrationOutcome outcome =
-            WriteCalibrationFile(format, m_job, m_questions, datum.change.get());
+            WriteCalibrationFile(format, m_job, *m_asking, datum.change.get());
         if (!alive()) {
             return; // closed while the overwrite question was open
         }
@@ -675,7 +801,7 @@ void DownloadRun::WriteCalibrationFiles() {
         emit logEvent(outcome.logMessage);
         if (!outcome.written) {
             m_outcome.writeFailed = m_outcome.writeFailed || !outcome.refused;
-            m_questions.message(outcome.failureMessage);
+            m_asking->message(outcome.failureMessage);
             if (!alive()) {
                 return;
             }
@@ -701,6 +827,7 @@ void DownloadRun::finish() {
     }
     m_recordActive = false;
     m_outcome.recordKept = !complete;
+    m_lock.unlock();
     emit finished(m_outcome);
 }
 

@@ -4,6 +4,7 @@
 #include "download/UGatorade.h"
 #include "job/DownloadJob.h"
 #include "run/CalibrationRun.h"
+#include "run/FolderLock.h"
 #include "run/JobRecord.h"
 
 #include <QFuture>
@@ -16,7 +17,9 @@
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -61,9 +64,15 @@ class DownloadRun : public QObject {
 public:
     enum class StartResult {
         Started,
-        NoTiles,   // the grid has no tile; nothing was done
-        Cancelled, // the user refused to replace the BMP; the run ended before any tile
-        Aborted,   // abort() came while a question was open
+        NoTiles,    // the grid has no tile; nothing was done
+        Cancelled,  // the user refused to replace the BMP; the run ended before any tile
+        Aborted,    // abort() came while a question was open
+        FolderBusy, // another run has the destination folder; the message said so
+    };
+    // Where the BMP's save stands when the hook of setBmpCommitHook() is called.
+    enum class BmpCommitStep {
+        Synced,   // the file is on the disk; a stop now abandons it
+        Renaming, // too late to abandon: it is being renamed into place
     };
 
     // Transfers in flight at once: the default and the range of the setting.
@@ -82,10 +91,20 @@ public:
     // Before start(): transfers in flight at once (1 to kMaxConnections).
     void setConnections(int connections);
     void setFetchLimits(const FetchLimits& limits);
+    // Before start(): the gate of the map server, shared with other requesters (which must
+    // keep it alive while the run lives); without one the run makes its own with
+    // setConnections()'s transfers.
+    void setGate(TransferGate* gate) { m_gate = gate; }
     void setResumePolicy(ResumePolicy policy) { m_resumePolicy = policy; }
     // Tiles (column, row) fetched by an earlier run of this job, to take as they are when
-    // their files still decode; the others are requested. No question is asked.
+    // the record in the folder vouches for their files as they still are; the others are
+    // requested. No question is asked.
     void takeTiles(const QSet<QPoint>& tiles);
+    // Called on the thread that saves the BMP at each step of its commit; tests hold the
+    // save there.
+    void setBmpCommitHook(std::function<void(BmpCommitStep)> hook) {
+        m_bmpCommitHook = std::move(hook);
+    }
 
     // The run's steps up to the first tile's request. The grid must have been
     // recomputed; the folder is checked (and replaced by the current directory when it
@@ -93,10 +112,15 @@ public:
     // grid marked.
     StartResult start();
     // Stops at the user's request: the transfers in flight are aborted, nothing
-    // half-written is left, the record stays, and the run finishes at once.
+    // half-written is left, the record stays, and the run finishes at once. A BMP being
+    // written or synced is abandoned and the old one stays; one already being renamed into
+    // place is kept, and the run finishes with its clean-up and calibration files instead.
     void stop();
+    // The same, with what stopped it for the log (". Descarga detenida por " + `cause`).
+    void stopBecause(const QString& cause);
     // Stops for good without a word: the transfers in flight are aborted, a BMP being
     // written is discarded, the record stays; nothing is half-written and no signal follows.
+    // A BMP already being renamed into place gets its files beside it, unasked.
     void abort();
     bool isRunning() const { return m_phase != Phase::Idle && m_phase != Phase::Done; }
 
@@ -144,11 +168,23 @@ private:
         bool takeFromBefore = false; // a tile of an earlier run, to check before fetching
         bool taken = false;          // its result came from the earlier run's file
         bool announced = false;
+        QString notTaken; // why the earlier run's file was not taken
         TileFetchResult result;
     };
     struct BmpSaveResult {
         bool ok = false;
+        bool abandoned = false;
         QString error;
+    };
+    // The BMP's commit, shared with the thread that writes it. Once the file is synced, it
+    // is renamed into place only if the run has not abandoned it; both sides decide under
+    // the mutex, which the writer holds for the rename alone, so that a stop knows at once
+    // whether the new BMP is in place.
+    struct BmpCommit {
+        std::mutex mutex;
+        std::atomic<bool> abandoned{false};
+        bool decided = false; // the rename was tried: too late to abandon
+        BmpSaveResult result; // with decided
     };
 
     int tileCount() const { return m_job.tilesAcross * m_job.tilesDown; }
@@ -176,6 +212,11 @@ private:
     void saveBmp();
     void bmpSaved(const BmpSaveResult& result);
     void cancelBmp();
+    // Nothing when the BMP's commit is abandoned (or none is going on); otherwise it is
+    // too late, and its result.
+    std::optional<BmpSaveResult> abandonBmp();
+    // The closing steps of a BMP put in place while the run is being aborted.
+    void completeUnattended(const BmpSaveResult& result);
     void closingSteps();
     // The calibration files of the BMP this run saved, each when its option is on.
     void WriteCalibrationFiles();
@@ -187,12 +228,15 @@ private:
     DownloadJob m_job;
     QNetworkAccessManager* m_manager;
     RunQuestions& m_questions;
+    RunQuestions* m_asking; // m_questions, unless nobody is there to answer
     int m_connections = kDefaultConnections;
     FetchLimits m_limits;
     ResumePolicy m_resumePolicy = ResumePolicy::Ask;
     QSet<QPoint> m_given; // takeTiles()
 
-    TransferGate m_gate; // the transfers in flight to the server at once
+    FolderLock m_lock;
+    std::unique_ptr<TransferGate> m_ownGate; // when no gate is given
+    TransferGate* m_gate = nullptr;          // the transfers in flight to the server at once
     std::vector<std::unique_ptr<TileFetcher>> m_fetchers;
     std::vector<int> m_fetching; // per fetcher, the index of its tile, -1 when free
     std::vector<Cell> m_cells;
@@ -205,7 +249,8 @@ private:
     std::unique_ptr<MosaicBitmap> m_mosaic;
     QFuture<void> m_mosaicWork; // laying out the joined image's white
     QFuture<BmpSaveResult> m_bmpWork;
-    std::shared_ptr<std::atomic<bool>> m_bmpCancel;
+    std::shared_ptr<BmpCommit> m_bmpCommit;
+    std::function<void(BmpCommitStep)> m_bmpCommitHook;
 
     JobRecord m_record;
     bool m_recordActive = false;

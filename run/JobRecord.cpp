@@ -1,9 +1,9 @@
 #include "run/JobRecord.h"
 
 #include "download/TileFiles.h"
+#include "job/BoundedRead.h"
 #include "job/MapKinds.h"
 
-#include <QFile>
 #include <QHash>
 #include <QStringList>
 
@@ -12,15 +12,33 @@ namespace {
 constexpr char kHeading[] = "# Descarga de Morvel sin terminar: se borra sola al acabar.";
 constexpr char kJobSection[] = "[Descarga]";
 constexpr char kTileSection[] = "[Mosaicos]";
-// A record is a few kilobytes; anything much larger is not one.
-constexpr qint64 kMaxRecordBytes = 256 * 1024;
-
 const QString kPending = QStringLiteral("pendiente");
 const QString kFetched = QStringLiteral("descargado");
 const QString kFailed = QStringLiteral("fallido");
 
 QString TileKey(int column, int row) {
     return QString(QChar(u'A' + row - 1)) + QStringLiteral("%1").arg(column, 2, 10, QChar(u'0'));
+}
+
+// "descargado <size> <SHA-256 in hex>"; an earlier version wrote the word alone.
+std::optional<TileStamp> ParseStamp(const QString& text) {
+    const QStringList parts = text.split(u' ', Qt::SkipEmptyParts);
+    if (parts.isEmpty()) {
+        return TileStamp{};
+    }
+    bool ok = false;
+    TileStamp stamp;
+    stamp.size = parts.size() == 2 ? parts[0].toLongLong(&ok) : -1;
+    if (!ok || stamp.size < 0 || parts[1].size() != 64) {
+        return std::nullopt;
+    }
+    for (const QChar c : parts[1]) {
+        if (!c.isDigit() && !(c >= u'a' && c <= u'f')) {
+            return std::nullopt;
+        }
+    }
+    stamp.sha256 = QByteArray::fromHex(parts[1].toLatin1());
+    return stamp;
 }
 
 std::optional<int32_t> Number(const QHash<QString, QString>& keys, const char* key) {
@@ -48,6 +66,26 @@ void JobRecord::setState(int column, int row, TileState state, const QString& re
     // One line per tile: a reason never breaks it.
     reasons.at(column - 1).at(row - 1) =
         state == TileState::Failed ? reason.simplified() : QString();
+    stamps.at(column - 1).at(row - 1) = TileStamp{};
+}
+
+void JobRecord::setFetched(int column, int row, const TileStamp& stamp) {
+    setState(column, row, TileState::Fetched);
+    stamps.at(column - 1).at(row - 1) = stamp;
+}
+
+bool JobRecord::vouchesFor(int column, int row) const {
+    return state(column, row) == TileState::Fetched && stamp(column, row).isValid();
+}
+
+int JobRecord::vouched() const {
+    int n = 0;
+    for (int row = 1; row <= tilesDown; ++row) {
+        for (int column = 1; column <= tilesAcross; ++column) {
+            n += vouchesFor(column, row) ? 1 : 0;
+        }
+    }
+    return n;
 }
 
 bool JobRecord::sameJob(const JobRecord& o) const {
@@ -86,6 +124,11 @@ QByteArray JobRecord::toBytes() const {
                 break;
             case TileState::Fetched:
                 value = kFetched;
+                if (stamp(column, row).isValid()) {
+                    value += QStringLiteral(" %1 %2")
+                                 .arg(stamp(column, row).size)
+                                 .arg(QString::fromLatin1(stamp(column, row).sha256.toHex()));
+                }
                 break;
             case TileState::Failed:
                 value = kFailed + QStringLiteral(": ") + reasons.at(column - 1).at(row - 1);
@@ -145,8 +188,12 @@ std::optional<JobRecord> JobRecord::parse(const QByteArray& bytes) {
             const QString value = tiles.value(TileKey(column, row));
             if (value == kPending) {
                 r.setState(column, row, TileState::Pending);
-            } else if (value == kFetched) {
-                r.setState(column, row, TileState::Fetched);
+            } else if (value == kFetched || value.startsWith(kFetched + u' ')) {
+                const std::optional<TileStamp> stamp = ParseStamp(value.mid(kFetched.size()));
+                if (!stamp) {
+                    return std::nullopt;
+                }
+                r.setFetched(column, row, *stamp);
             } else if (value.startsWith(kFailed + u':')) {
                 r.setState(column, row, TileState::Failed, value.mid(kFailed.size() + 1).trimmed());
             } else {
@@ -166,10 +213,13 @@ bool SaveJobRecord(const QString& path, const JobRecord& record) {
     return WriteFileAtomically(path, record.toBytes(), nullptr);
 }
 
-std::optional<JobRecord> LoadJobRecord(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxRecordBytes) {
+std::optional<JobRecord> LoadJobRecord(const QString& path, QString* refused) {
+    const BoundedRead read = ReadBoundedFile(path, kMaxRecordBytes);
+    if (!read.ok()) {
+        if (refused && read.refusal != ReadRefusal::Missing) {
+            *refused = read.reason();
+        }
         return std::nullopt;
     }
-    return JobRecord::parse(file.readAll());
+    return JobRecord::parse(read.bytes);
 }

@@ -1,6 +1,7 @@
 #include "ui/IniFile.h"
 
-#include <QFile>
+#include "job/BoundedRead.h"
+
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -119,10 +120,17 @@ QString DecodeIniValue(const QByteArray& bytes) {
 }
 
 IniFile::IniFile(QString path) : path_(std::move(path)), data_(std::make_unique<Data>()) {
-    QFile file(path_);
+    // Bounded and without waiting: a huge file or a pipe under the name must not hold the
+    // program's start. The user's own file may be a link.
+    const BoundedRead read = ReadBoundedFile(path_, kMaxFileBytes, LinkPolicy::Follow);
+    if (read.refusal == ReadRefusal::TooLarge) {
+        readProblem_ = QStringLiteral("ocupa más de %1 MB").arg(kMaxFileBytes / (1024 * 1024));
+    } else if (read.refusal == ReadRefusal::NotRegular) {
+        readProblem_ = read.reason();
+    }
     // A missing file is an empty one, loaded the same way, so that a key written twice is
     // one key.
-    loadFromBytes(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    loadFromBytes(read.bytes);
 }
 
 IniFile::~IniFile() = default;

@@ -14,8 +14,11 @@ class IniFile {
 public:
     // Longest value taken from the file; a longer one is cut.
     static constexpr int kMaxValueLength = 2047;
+    // Largest file read: settings are a few hundred bytes.
+    static constexpr qint64 kMaxFileBytes = 1024 * 1024;
 
-    // Reads `path` now; a missing or unreadable file reads as empty.
+    // Reads `path` now; a missing or unreadable file reads as empty, and so does one that
+    // is too large or no regular file (see readProblem()).
     explicit IniFile(QString path);
     ~IniFile();
     IniFile(const IniFile&) = delete;
@@ -25,6 +28,9 @@ public:
     void loadFromBytes(const QByteArray& contents);
 
     const QString& path() const { return path_; }
+    // Why a file that is there was not read ("ocupa más de 1 MB"); empty when it was read,
+    // or is missing or unreadable.
+    QString readProblem() const { return readProblem_; }
 
     // The value, decoded and cut, or nothing when the key is missing.
     std::optional<QString> value(const char* section, const char* key) const;
@@ -48,6 +54,7 @@ public:
 private:
     struct Data;
     QString path_;
+    QString readProblem_;
     std::unique_ptr<Data> data_;
 };
 

@@ -419,6 +419,14 @@ void TfPrincipal::btnNuevaClick() {
 
 void TfPrincipal::FormCreate() {
     const IniFile ini(SettingsPath());
+    if (!ini.readProblem().isEmpty()) {
+        dialogs_->message(QStringLiteral("No se ha leído el fichero de configuración %1: %2. Se "
+                                         "usan los valores por defecto y el fichero no se "
+                                         "modificará")
+                              .arg(SettingsPath(), ini.readProblem()));
+        // Writing it at exit would replace what the user has with the defaults.
+        settingsWritten_ = true;
+    }
     const StoredSettings s = ReadSettings(ini);
     server_ = s.server;
     storedConnections_ = s.connections;

@@ -2,11 +2,13 @@
 // file, the tile written, and every way an answer can be bad.
 #include "tests/download/FetchTestSupport.h"
 
+#include "download/TransferGate.h"
 #include "download/WhenFinished.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QLocale>
 #include <QSemaphore>
 #include <QTest>
@@ -117,7 +119,6 @@ TEST_P(FetchOutcome, NumbersAttemptsCleansUpAndWritesOnlyAGoodTile) {
     server.setSlowPace(a.slowPieces, a.slowDelayMs);
     server.setFault(kX1, kY1, a.fault, a.faulty);
     const QString tile = path(QStringLiteral("A01.jpg"));
-    const QString temp = tile + "1";
     // An older tile in black: replaced on success, kept on failure.
     QByteArray older;
     QString error;
@@ -125,10 +126,11 @@ TEST_P(FetchOutcome, NumbersAttemptsCleansUpAndWritesOnlyAGoodTile) {
     black.fill(Qt::black);
     ASSERT_TRUE(encoder.encode(black, 70, &older, &error));
     WriteFile(tile, older);
-    WriteFile(temp, "left over by an earlier run");
+    // No answer of an earlier attempt is still there when the next request leaves.
     QList<bool> temporaryFileAtRequest;
-    QObject::connect(&server, &TestMapServer::requestArrived, &server,
-                     [&] { temporaryFileAtRequest.append(QFile::exists(temp)); });
+    QObject::connect(&server, &TestMapServer::requestArrived, &server, [&] {
+        temporaryFileAtRequest.append(QDir(dir.path()).entryList(QDir::Files).size() > 1);
+    });
 
     const int base = CurrentRequestCounter();
     const FetchResult r = fetch(tileUrl(1, 1), tile);
@@ -184,11 +186,15 @@ INSTANTIATE_TEST_SUITE_P(
         Answer{"Reset", Fault::Reset, -1, "conexión cerrada por el servidor", 10},
         Answer{"RedirectLoop", Fault::Redirect, -1, "demasiadas redirecciones", 10},
         Answer{"Oversized", Fault::Oversized, -1, "respuesta de más de 1 MiB", 10},
-        // The download itself worked, so there is no second attempt.
-        Answer{"HtmlPage", Fault::HtmlPage, -1, "no es una imagen JPEG", 1},
-        Answer{"Truncated", Fault::TruncatedJpeg, -1, "JPEG dañado", 1},
-        Answer{"ManyScans", Fault::ManyScans, -1, "JPEG con demasiadas pasadas", 1},
-        Answer{"Empty", Fault::EmptyBody, -1, "respuesta vacía", 1}),
+        // An answer that is no tile is a failed attempt too: a busy server's error page, or
+        // an answer cut short, soon makes way for the tile.
+        Answer{"HtmlPageOnce", Fault::HtmlPage, 1, "", 2},
+        Answer{"TruncatedOnce", Fault::TruncatedJpeg, 1, "", 2},
+        Answer{"EmptyOnce", Fault::EmptyBody, 1, "", 2},
+        Answer{"HtmlPage", Fault::HtmlPage, -1, "no es una imagen JPEG", 10},
+        Answer{"Truncated", Fault::TruncatedJpeg, -1, "JPEG dañado", 10},
+        Answer{"ManyScans", Fault::ManyScans, -1, "JPEG con demasiadas pasadas", 10},
+        Answer{"Empty", Fault::EmptyBody, -1, "respuesta vacía", 10}),
     [](const ::testing::TestParamInfo<Answer>& info) { return info.param.name; });
 
 using TileFetcherTest = FetchFixture;
@@ -219,26 +225,46 @@ TEST_F(TileFetcherTest, LocalWriteFailuresAreNotRetried) {
     EXPECT_EQ(server.requests().size(), 2);
 }
 
-// A link planted under the temporary name, or under the tile's own name, while the answer
-// is on its way, is replaced: the file it points to is never written.
+// A link planted under the tile's own name while the answer is on its way is replaced, and
+// the file it points to is never written. An answer file swapped for a link to another
+// picture meanwhile is not what is read: the answer is read through the descriptor that
+// wrote it.
 TEST_F(TileFetcherTest, PlantedLinksAreNeverFollowed) {
     QTemporaryDir elsewhere;
-    const QString victim = elsewhere.filePath(QStringLiteral("victim.txt"));
-    WriteFile(victim, "precious");
+    const QString victim = elsewhere.filePath(QStringLiteral("victim.jpg"));
+    QImage black(400, 400, QImage::Format_RGB888);
+    black.fill(Qt::black);
+    QByteArray precious;
+    QString error;
+    ASSERT_TRUE(encoder.encode(black, 70, &precious, &error));
+    WriteFile(victim, precious);
     const QString tile = path(QStringLiteral("A01.jpg"));
     server.setSlowPace(4, 50);
     server.setFault(kX1, kY1, Fault::Slow);
-    QObject::connect(&server, &TestMapServer::requestArrived, &server, [&] {
-        QFile::link(victim, tile + "1");
-        QFile::link(victim, tile);
+    QObject::connect(&server, &TestMapServer::requestArrived, &server,
+                     [&] { QFile::link(victim, tile); });
+    // Once the answer file is there, it is moved aside and a link takes its name.
+    QStringList swapped;
+    QTimer watch;
+    watch.callOnTimeout([&] {
+        for (const QString& name : QDir(dir.path()).entryList({"A01.jpg.*"}, QDir::Files)) {
+            if (swapped.isEmpty() && QFile::rename(path(name), elsewhere.filePath("moved")) &&
+                QFile::link(victim, path(name))) {
+                swapped << name;
+            }
+        }
     });
+    watch.start(2);
     const FetchResult r = fetch(tileUrl(1, 1), tile);
+    watch.stop();
     ASSERT_TRUE(r.ok) << r.reason.toStdString();
-    EXPECT_EQ(ReadAll(victim), QByteArray("precious"));
+    ASSERT_EQ(swapped.size(), 1);
+    EXPECT_EQ(ReadAll(victim), precious);
     EXPECT_FALSE(QFileInfo(tile).isSymLink());
     ExpectTileFile(tile, TestMapServer::TileColour(kX1, kY1));
-    EXPECT_FALSE(QFileInfo::exists(tile + "1"));
-    EXPECT_FALSE(QFileInfo(tile + "1").isSymLink());
+    // The link under the answer's name went with the answer; what it points to stays.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden),
+              QStringList{"A01.jpg"});
 }
 
 // 429 and 503 say when to come back, in seconds or as a date; the next attempt waits that
@@ -293,6 +319,43 @@ TEST_F(TileFetcherTest, RetryAfterIsHonoured) {
             EXPECT_TRUE(announced >= 2 && announced <= 5) << announced;
         }
     }
+}
+
+// A busy answer pauses every fetch that shares the gate, not only the one that got it: a
+// fetch started while the server's time runs, with a transfer free, waits for it too.
+TEST_F(TileFetcherTest, RetryAfterPausesEveryFetchOfTheGate) {
+    FetchLimits limits = QuickFetchLimits();
+    limits.msPerRetryAfterSecond = 150;
+    TransferGate gate(2);
+    TileFetcher other(&manager);
+    for (TileFetcher* f : {&fetcher, &other}) {
+        f->setLimits(limits);
+        f->setGate(&gate);
+    }
+    server.setRetryAfter("2");
+    server.setFault(kX1, kY1, Fault::Busy429, 1);
+    QElapsedTimer clock;
+    clock.start();
+    QHash<QString, QList<qint64>> arrivals; // by Xmin
+    QObject::connect(&server, &TestMapServer::requestArrived, &server, [&](const QString& t) {
+        arrivals[QString::number(ParseMapTileQuery(t.toLatin1()).xminKey)] << clock.elapsed();
+    });
+    qint64 busyAt = -1;
+    QObject::connect(&fetcher, &TileFetcher::waitingToRetry, &fetcher, [&] {
+        busyAt = clock.elapsed();
+        other.FetchTile(tileUrl(2, 1), path(QStringLiteral("A02.jpg")), 1);
+    });
+    QSignalSpy otherDone(&other, &TileFetcher::finished);
+    const FetchResult r = fetch(tileUrl(1, 1), path(QStringLiteral("A01.jpg")));
+    ASSERT_TRUE(r.ok) << r.reason.toStdString();
+    ASSERT_TRUE(otherDone.count() == 1 || otherDone.wait(20000));
+    EXPECT_TRUE(otherDone.at(0).at(0).value<TileFetchResult>().ok);
+    const QList<qint64> second = arrivals.value(QString::number(kX1 + 2000));
+    ASSERT_EQ(second.size(), 1);
+    ASSERT_GE(busyAt, 0);
+    // The pause began before the busy answer was announced, and lasts 2 x 150 ms.
+    EXPECT_GE(second[0] - busyAt, 290);
+    EXPECT_GE(arrivals.value(QString::number(kX1)).value(1) - busyAt, 290);
 }
 
 // Attempts wait for one another as the backoff says, from the second on.

@@ -1,6 +1,10 @@
 // Sharing the transfers to the server: never more at once than allowed, the waiting ones
-// in the order of their tiles, and nothing handed out once the run is being stopped.
+// in the order of their tiles, nothing handed out once the run is being stopped, and
+// nothing before a busy server's time has passed.
 #include "download/TransferGate.h"
+
+#include <QElapsedTimer>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -65,6 +69,36 @@ TEST(TransferGate, AStartMayGiveItsTransferBackAtOnce) {
     gate.acquire(&c, 2, [&] { started.push_back(2); });
     gate.release(&a);
     EXPECT_EQ(started, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(gate.inUse(), 1);
+}
+
+// A pause holds back every new transfer, free ones too, until its time has passed; what is
+// in flight goes on, and a shorter pause asked for meanwhile does not cut it short.
+TEST(TransferGate, APauseHoldsEveryNewTransferUntilItsTime) {
+    TransferGate gate(3);
+    Owner inFlight{0};
+    Owner a{1};
+    Owner b{2};
+    std::vector<int> started;
+    gate.acquire(&inFlight, 0, [&] { started.push_back(0); });
+    QElapsedTimer clock;
+    clock.start();
+    gate.pauseUntil(QDeadlineTimer(300, Qt::PreciseTimer));
+    gate.pauseUntil(QDeadlineTimer(10, Qt::PreciseTimer));
+    EXPECT_TRUE(gate.isPaused());
+    qint64 startedAt = -1;
+    gate.acquire(&a, 1, [&] {
+        started.push_back(1);
+        startedAt = clock.elapsed();
+    });
+    gate.acquire(&b, 2, [&] { started.push_back(2); });
+    gate.release(&inFlight); // a transfer given back during the pause stays free
+    EXPECT_EQ(started, std::vector<int>{0});
+    gate.withdraw(&b);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.size() == 2; }, 5000));
+    EXPECT_GE(startedAt, 300);
+    EXPECT_EQ(started, (std::vector<int>{0, 1}));
+    EXPECT_FALSE(gate.isPaused());
     EXPECT_EQ(gate.inUse(), 1);
 }
 

@@ -11,4 +11,4 @@ morvel_add_test(DemoMapTests LIBS morvel_demo_map morvel_test_server Qt6::Test
     SOURCES download/DemoMapTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})
 morvel_add_test(TlsFetchTests LIBS morvel_test_server Qt6::Test
     SOURCES download/TlsFetchTests.cpp ${MORVEL_FETCH_TEST_SUPPORT})
-morvel_add_test(TransferGateTests LIBS morvel_download SOURCES download/TransferGateTests.cpp)
+morvel_add_test(TransferGateTests LIBS morvel_download Qt6::Test SOURCES download/TransferGateTests.cpp)

@@ -2,6 +2,7 @@
 // several transfers at once, the closing steps, and the faults that must not lose tiles.
 #include "tests/run/RunTestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTest>
 #include <QTimer>
@@ -143,21 +144,36 @@ TEST_F(RunOf, RequestsLeaveInGridOrder) {
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
-// While a tile waits for the server's Retry-After, the status bar says so, and the others
-// go on meanwhile.
-TEST_F(RunOf, RetryAfterIsShownWhileTheOthersGoOn) {
+// While a tile waits for the server's Retry-After, the status bar says so, and no request
+// at all leaves before the server's time has passed.
+TEST_F(RunOf, RetryAfterIsShownAndPausesEveryRequest) {
     const DownloadJob job = Job(3);
-    server.setRetryAfter("4");
+    server.setRetryAfter("4"); // 80 ms with the tests' limits
     setFault(job, 1, 1, Fault::Busy429, 1);
-    const RunReport r = Run(job, 2);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> arrivals;
+    QObject::connect(&server, &TestMapServer::requestArrived, &server,
+                     [&] { arrivals << clock.elapsed(); });
+    qint64 busyShown = -1;
+    const RunReport r = Run(job, 2, {}, [&](DownloadRun& run) {
+        QObject::connect(&run, &DownloadRun::statusText, &run, [&](const QString& text) {
+            if (busyShown < 0 && text.startsWith(QLatin1String("Servidor ocupado"))) {
+                busyShown = clock.elapsed();
+            }
+        });
+    });
     EXPECT_TRUE(r.statuses.contains("Servidor ocupado: reintento del mosaico A01 en 4 s"))
         << r.statuses.join('|').toStdString();
     EXPECT_FALSE(r.outcome.anyFailed);
-    // A02 and A03 were asked for while A01 waited: A01's second request came last.
     ASSERT_EQ(server.requests().size(), 4);
     EXPECT_EQ(requestsFor(job, 1, 1), 2);
-    EXPECT_TRUE(server.requests().last().contains(
-        QStringLiteral("Xmin=%1.").arg(TileBounds(job, 1, 1).xmin)));
+    // Nothing was asked of the server from the busy answer until its time had passed.
+    ASSERT_GE(busyShown, 0);
+    for (const qint64 at : arrivals) {
+        EXPECT_TRUE(at <= busyShown || at >= busyShown + 75) << at << " " << busyShown;
+    }
+    EXPECT_GE(arrivals.last(), busyShown + 75);
     EXPECT_EQ(r.log.mid(1, 3),
               (QStringList{". Descargado mosaico A01.jpg", ". Descargado mosaico A02.jpg",
                            ". Descargado mosaico A03.jpg"}));

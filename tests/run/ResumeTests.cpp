@@ -2,7 +2,9 @@
 // tiles that failed.
 #include "tests/run/RunTestSupport.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -24,10 +26,18 @@ TEST_F(Resume, FailedTilesLeaveTheRecordAndACompleteRunRemovesIt) {
     setFault(job, 2, 1, Fault::Http500);
     const RunReport failed = Run(job);
     EXPECT_TRUE(failed.outcome.recordKept);
-    const QByteArray text = RecordText(dir.path());
-    EXPECT_TRUE(text.contains("A01=descargado\r\nA02=fallido: HTTP 500\r\nA03=descargado\r\n"))
-        << text.constData();
-    EXPECT_TRUE(text.contains("B03=descargado"));
+    // Each tile written with its size and the SHA-256 of its bytes.
+    const QString text = QString::fromUtf8(RecordText(dir.path()));
+    const QString stamped = QStringLiteral("=descargado (\\d+) ([0-9a-f]{64})\r\n");
+    const QRegularExpressionMatch a01 = QRegularExpression("A01" + stamped).match(text);
+    ASSERT_TRUE(a01.hasMatch()) << text.toStdString();
+    const QByteArray a01File = ReadAll(path("A01.jpg"));
+    EXPECT_EQ(a01.captured(1).toLongLong(), a01File.size());
+    EXPECT_EQ(a01.captured(2).toLatin1(),
+              QCryptographicHash::hash(a01File, QCryptographicHash::Sha256).toHex());
+    EXPECT_TRUE(text.contains("\r\nA02=fallido: HTTP 500\r\nA03=descargado "))
+        << text.toStdString();
+    EXPECT_TRUE(QRegularExpression("B03" + stamped).match(text).hasMatch());
 
     // Asked whether to go on; OK takes the five tiles and asks only for A02.
     server.clearFaults();
@@ -99,8 +109,9 @@ TEST_F(Resume, ChangedTilesAreFetchedAgainAndCancelStartsAfresh) {
     const int before = static_cast<int>(server.requests().size());
     const RunReport r = Run(job);
     EXPECT_EQ(static_cast<int>(server.requests().size()) - before, 2); // A01 and A03
-    EXPECT_EQ(r.log.mid(1, 3),
-              (QStringList{". Descargado mosaico A01.jpg", ". Reutilizado mosaico A02.jpg",
+    EXPECT_EQ(r.log.mid(1, 4),
+              (QStringList{". Mosaico A01.jpg no reutilizado: el fichero no existe",
+                           ". Descargado mosaico A01.jpg", ". Reutilizado mosaico A02.jpg",
                            ". Descargado mosaico A03.jpg"}));
 
     // A spoilt tile: the next failed run leaves a record, and the tile is asked for again.

@@ -25,7 +25,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+
 #include <memory>
+#include <sys/stat.h>
 #include <tuple>
 
 namespace {
@@ -183,7 +185,7 @@ TEST_F(MainWindowTest, DamagedFilesAndBadCornersAtStartUp) {
     const std::pair<QByteArray, QString> cases[] = {
         {"", {}},
         {Binary(), {}},
-        {"[Aplicacion]\nCarpeta=" + QByteArray(3 * 1024 * 1024, 'c'), {}},
+        {"[Aplicacion]\nCarpeta=" + QByteArray(900 * 1024, 'c'), {}},
         {"[Mosaicos]\nCobertura=9\nCobertura=2\nTipoMosaico=x\n[Mosaicos]\nMosaicosAncho=0x10", {}},
         {"[Aplicacion]\nFichero=a\x01\x1b[0m\tb\x7f\n[Mosaicos]\nUTMSupIzqX=\x05\x06",
          "Introduzca coordenadas UTM"},
@@ -206,6 +208,47 @@ TEST_F(MainWindowTest, DamagedFilesAndBadCornersAtStartUp) {
         window->show();
         EXPECT_TRUE(window->close());
         EXPECT_FALSE(settingsFile().isEmpty());
+    }
+}
+
+// A settings file beyond 1 MB, or no file at all under the name, is not read: the window
+// says so, starts with the defaults and leaves the file as it was when it closes.
+TEST_F(MainWindowTest, ASettingsFileThatIsNoSettingsFileIsNeitherReadNorReplaced) {
+    const QString path = cwd.file("Morvel.ini");
+    const QByteArray huge = "[Aplicacion]\nFichero=Grande\n" + QByteArray(1024 * 1024, '#');
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        const char* problem;
+    } cases[] = {
+        {"over 1 MB", [&] { WriteAll(path, huge); }, "ocupa más de 1 MB"},
+        {"a pipe", [&] { ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0644), 0); },
+         "no es un fichero normal"},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(path);
+        c.make();
+        dialogs.shown.clear();
+        open();
+        EXPECT_EQ(dialogs.texts("message"),
+                  QStringList{QStringLiteral("No se ha leído el fichero de configuración "
+                                             "./Morvel.ini: %1. Se usan los valores por defecto y "
+                                             "el fichero no se modificará")
+                                  .arg(QString::fromUtf8(c.problem))})
+            << c.name;
+        EXPECT_EQ(find<QLineEdit>("eNombreFichero")->text(), QStringLiteral("Prueba")) << c.name;
+        window->show();
+        EXPECT_TRUE(window->close());
+        window.reset();
+        EXPECT_TRUE(dialogs.texts("error").isEmpty()) << c.name;
+        // Still the very file: the huge one, or the pipe.
+        struct stat after {};
+        ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &after), 0);
+        if (S_ISREG(after.st_mode)) {
+            EXPECT_EQ(ReadAll(path), huge) << c.name;
+        } else {
+            EXPECT_TRUE(S_ISFIFO(after.st_mode)) << c.name;
+        }
     }
 }
 

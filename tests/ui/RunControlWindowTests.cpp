@@ -2,7 +2,14 @@
 // resuming it, and trying again only the tiles that failed.
 #include "tests/ui/RunWindowFixture.h"
 
+#include "download/WhenFinished.h"
+#include "run/FolderLock.h"
+
+#include <QLockFile>
 #include <QRegularExpression>
+#include <QSemaphore>
+
+#include <atomic>
 
 namespace {
 
@@ -126,6 +133,60 @@ TEST_F(RunWindowTest, RetryingOnlyTheFailedTiles) {
     EXPECT_FALSE(retry->isEnabled());
     EXPECT_TRUE(thumbnailShown(1, 1));
     EXPECT_TRUE(thumbnailShown(2, 1));
+}
+
+// "Detener la descarga" while the new BMP is being synced: the window shows the stop at
+// once, and the older BMP and .map stay together.
+TEST_F(RunWindowTest, StoppingWhileTheBmpIsSyncedShowsAtOnce) {
+    writeSettings();
+    WriteAll(path("Prueba.bmp"), "older bmp");
+    WriteAll(path("Prueba.map"), "older map");
+    open();
+    press("btnDescargar");
+    DownloadRun* run = window->run();
+    ASSERT_NE(run, nullptr);
+    std::atomic<bool> syncing{false};
+    QSemaphore release;
+    run->setBmpCommitHook([&](DownloadRun::BmpCommitStep step) {
+        if (step == DownloadRun::BmpCommitStep::Synced) {
+            syncing = true;
+            release.tryAcquire(1, 30000);
+        }
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return syncing.load(); }, 30000));
+    entry("Detener1")->trigger();
+    // Before the sync is over.
+    EXPECT_EQ(window->statusText(), QStringLiteral("Descarga detenida."));
+    EXPECT_EQ(messages().last(), ". Descarga detenida por el usuario");
+    expectFinished();
+    release.release();
+    ImageWorkPool()->waitForDone();
+    EXPECT_EQ(ReadAll(path("Prueba.bmp")), "older bmp");
+    EXPECT_EQ(ReadAll(path("Prueba.map")), "older map");
+    EXPECT_EQ(files(), (QStringList{"A01.jpg", "A02.jpg", "A03.jpg", "B01.jpg", "B02.jpg",
+                                    "B03.jpg", "Prueba.bmp", "Prueba.map", "Prueba.morvel"}));
+}
+
+// Another run has the folder: "Descargar" says so and the window stays as it was.
+TEST_F(RunWindowTest, AFolderInUseIsRefusedWithAMessage) {
+    writeSettings();
+    QLockFile other(path(FolderLock::FileName()));
+    ASSERT_TRUE(other.tryLock(0));
+    open();
+    press("btnDescargar");
+    EXPECT_EQ(dialogs.texts("message"),
+              QStringList{QStringLiteral("Otra descarga está en curso en la carpeta %1 (proceso "
+                                         "%2). Espere a que termine o elija otra carpeta")
+                              .arg(QDir::toNativeSeparators(folder))
+                              .arg(QCoreApplication::applicationPid())});
+    EXPECT_EQ(window->state(), WindowState::Ready);
+    EXPECT_TRUE(find<QPushButton>("btnDescargar")->isEnabled());
+    EXPECT_TRUE(log->lines().isEmpty());
+    EXPECT_TRUE(server.requests().isEmpty());
+    other.unlock();
+    download();
+    expectFinished();
+    expectTilesInBmp(3, 2);
 }
 
 } // namespace

@@ -1,0 +1,99 @@
+#include "job/BoundedRead.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+BoundedRead Refused(ReadRefusal refusal, int error = 0) {
+    BoundedRead r;
+    r.refusal = refusal;
+    r.error = error;
+    return r;
+}
+
+} // namespace
+
+QString BoundedRead::reason() const {
+    switch (refusal) {
+    case ReadRefusal::None:
+        return {};
+    case ReadRefusal::Missing:
+        return QStringLiteral("el fichero no existe");
+    case ReadRefusal::Link:
+        return QStringLiteral("el fichero es un enlace");
+    case ReadRefusal::NotRegular:
+        return QStringLiteral("no es un fichero normal");
+    case ReadRefusal::TooLarge:
+        return QStringLiteral("el fichero es demasiado grande");
+    case ReadRefusal::Unreadable:
+        break;
+    }
+    return QStringLiteral("no se pudo leer el fichero (%1)")
+        .arg(QString::fromLocal8Bit(std::strerror(error)));
+}
+
+BoundedRead ReadBoundedFile(const QString& path, qint64 maxBytes, LinkPolicy links) {
+    // Without O_NONBLOCK, opening a pipe waits for a writer that may never come.
+    int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    if (links == LinkPolicy::Refuse) {
+        flags |= O_NOFOLLOW;
+    }
+    // The file name's bytes as the file system has them (what QFile::encodeName gives).
+    const int fd = ::open(path.toLocal8Bit().constData(), flags);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT) {
+            return Refused(ReadRefusal::Missing);
+        }
+        // O_NOFOLLOW says ELOOP for a link at the name.
+        return Refused(e == ELOOP ? ReadRefusal::Link : ReadRefusal::Unreadable, e);
+    }
+    BoundedRead r = ReadOpenFile(fd, maxBytes);
+    ::close(fd);
+    return r;
+}
+
+BoundedRead ReadOpenFile(int fd, qint64 maxBytes) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return Refused(ReadRefusal::Unreadable, errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Refused(ReadRefusal::NotRegular);
+    }
+    if (st.st_size > maxBytes) {
+        return Refused(ReadRefusal::TooLarge);
+    }
+    BoundedRead r;
+    // One byte more than allowed tells a file that grew since fstat().
+    r.bytes.resize(static_cast<qsizetype>(st.st_size) + 1);
+    qsizetype have = 0;
+    while (have < r.bytes.size()) {
+        const ssize_t n =
+            ::pread(fd, r.bytes.data() + have, static_cast<size_t>(r.bytes.size() - have), have);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return Refused(ReadRefusal::Unreadable, errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        have += n;
+        if (have > maxBytes) {
+            return Refused(ReadRefusal::TooLarge);
+        }
+        if (have == r.bytes.size()) {
+            r.bytes.resize(std::min<qint64>(r.bytes.size() * 2, maxBytes + 1));
+        }
+    }
+    r.bytes.truncate(have);
+    return r;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+// Keeps a second run out of a destination folder while one runs there, whether in this
+// process, in another window or in `Morvel --batch`. The whole folder is taken, not only one
+// BMP name: the tile files (A01.jpg ...) are named alike for every job, so two runs in one
+// folder would write, clean up and replace each other's tiles and temporary files. The lock
+// is a file beside the maps (QLockFile); the lock of a process that died is taken over.
+
+#include <QString>
+
+#include <memory>
+
+class QLockFile;
+
+class FolderLock {
+public:
+    enum class Result {
+        Held,        // this run has the folder
+        Busy,        // another run has it: the message says so
+        Unavailable, // no lock can be made there (a read-only folder): the run goes on
+                     // without one, and its first write says what is wrong
+    };
+
+    FolderLock();
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // The name of the lock in a folder.
+    static QString FileName();
+
+    // Tries once, without waiting.
+    Result tryLock(const QString& folder);
+    // With Busy: why the run cannot start, in Spanish.
+    QString busyMessage() const { return m_message; }
+    void unlock();
+
+private:
+    std::unique_ptr<QLockFile> m_file;
+    QString m_message;
+};
