@@ -26,7 +26,8 @@ const QString kDescription = QStringLiteral(
     "  0    todos los mosaicos descargados y todos los ficheros pedidos grabados\n"
     "  1    algún mosaico no se pudo descargar; queda el fichero <Nombre>.morvel y el\n"
     "       siguiente --batch continúa la descarga\n"
-    "  2    la línea de órdenes, el fichero de configuración o el área no son válidos\n"
+    "  2    la línea de órdenes, el fichero de configuración o el área no son válidos,\n"
+    "       o hay otra descarga en curso en la carpeta destino\n"
     "  3    no se pudo grabar algún fichero\n"
     "  130  detenido por SIGINT (Ctrl+C)\n"
     "  143  detenido por SIGTERM");

@@ -425,14 +425,13 @@ void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
         complete(r);
         return;
     }
-    int wait = BackoffMs(m_attempt + 1, m_limits);
-    const int granted = serverSeconds;
-    if (granted > 0) {
-        wait = std::max<int>(wait, granted * m_limits.msPerRetryAfterSecond);
-    }
-    emit waitingToRetry(wait, granted);
+    const int backoff = BackoffMs(m_attempt + 1, m_limits);
+    const int wait = std::max(backoff, serverSeconds * m_limits.msPerRetryAfterSecond);
+    emit waitingToRetry(wait, serverSeconds);
     if (m_busy) { // a receiver may have aborted
-        m_start.start(wait);
+        // With a gate, its pause holds this attempt back until the server's time has passed;
+        // waiting in the gate meanwhile, it leaves before the tiles after it.
+        m_start.start(m_gate && serverSeconds > 0 ? backoff : wait);
     }
 }
 
