@@ -112,6 +112,23 @@ TileImageResult ProcessTileAnswer(const QString& answerPath, const QString& tile
     r.decodeNs = decodeNs;
     r.encodeNs = encodeNs;
     r.writeNs = writeNs;
+    r.storedBytes = encoded.size();
+    return r;
+}
+
+TileImageResult ProcessImageAnswer(const QByteArray& answer, const std::atomic<bool>* cancelled) {
+    TileImageResult r = DecodeWholeTile(answer, TileImageFailure::WrongSize);
+    if (!r.ok()) {
+        return r;
+    }
+    QByteArray encoded;
+    QString detail;
+    if (cancelled && cancelled->load()) {
+        return Failure(TileImageFailure::Cancelled, {});
+    }
+    if (ThreadEncoder().encode(r.image, kTileQuality, &encoded, &detail)) {
+        r.storedBytes = encoded.size();
+    }
     return r;
 }
 

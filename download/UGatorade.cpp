@@ -11,6 +11,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -176,11 +177,17 @@ void TileFetcher::FetchTile(const QString& url, const QString& tilePath, int pri
     m_priority = priority;
     m_url = url;
     m_tilePath = tilePath;
-    m_answer.setPath(tilePath + QLatin1Char('1'));
+    m_toMemory = tilePath.isEmpty();
+    m_memory.clear();
+    m_answer.setPath(m_toMemory ? QString() : tilePath + QLatin1Char('1'));
     m_attempt = 0;
     // A temporary file left by an earlier run goes before the first attempt.
     RemoveFile(m_answer.path());
     m_start.start(0);
+}
+
+void TileFetcher::FetchImage(const QString& url, int priority) {
+    FetchTile(url, QString(), priority);
 }
 
 void TileFetcher::abort() {
@@ -238,6 +245,7 @@ void TileFetcher::sendAttempt() {
     m_redirects = 0;
     m_localError.reset();
     m_answer.discard();
+    m_memory.clear();
     m_overall.start(m_limits.attemptLimitMs);
     emit attemptStarted(m_attempt);
     sendRequest(QUrl(NumberedRequestUrl(m_url, number)));
@@ -296,6 +304,10 @@ bool TileFetcher::consume(const QByteArray& data) {
     if (m_received > m_limits.maxAnswerBytes) {
         m_abortReason = SizeReason(m_limits.maxAnswerBytes);
         return false;
+    }
+    if (m_toMemory) {
+        m_memory += data;
+        return true;
     }
     LocalWriteError error;
     if ((!m_answer.isOpen() && !m_answer.create(&error)) || !m_answer.write(data, &error)) {
@@ -356,6 +368,7 @@ bool TileFetcher::followRedirect(QString* reason) {
     }
     dropReply();
     m_answer.discard();
+    m_memory.clear();
     sendRequest(target);
     return true;
 }
@@ -416,6 +429,7 @@ void TileFetcher::onReplyFinished() {
 
 void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
     m_answer.discard();
+    m_memory.clear();
     if (m_attempt >= FetchLimits::kAttempts) {
         TileFetchResult r;
         r.reason = reason;
@@ -437,10 +451,17 @@ void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
 void TileFetcher::startImageWork() {
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     const quint64 generation = m_generation;
-    m_work = QtConcurrent::run(ImageWorkPool(),
-                               [answer = m_answer.path(), tile = m_tilePath, cancel = m_cancel] {
-                                   return ProcessTileAnswer(answer, tile, cancel.get());
-                               });
+    if (m_toMemory) {
+        m_work = QtConcurrent::run(ImageWorkPool(),
+                                   [answer = std::exchange(m_memory, {}), cancel = m_cancel] {
+                                       return ProcessImageAnswer(answer, cancel.get());
+                                   });
+    } else {
+        m_work = QtConcurrent::run(
+            ImageWorkPool(), [answer = m_answer.path(), tile = m_tilePath, cancel = m_cancel] {
+                return ProcessTileAnswer(answer, tile, cancel.get());
+            });
+    }
     WhenFinished(this, m_work, [this, generation](const TileImageResult& result) {
         if (generation == m_generation && m_busy) {
             imageWorkDone(result);
@@ -464,6 +485,7 @@ void TileFetcher::imageWorkDone(const TileImageResult& result) {
     r.decodeNs = result.decodeNs;
     r.encodeNs = result.encodeNs;
     r.writeNs = result.writeNs;
+    r.storedBytes = result.storedBytes;
     complete(r);
 }
 
