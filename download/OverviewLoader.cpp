@@ -1,5 +1,7 @@
 #include "download/OverviewLoader.h"
 
+#include "download/TransferGate.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -38,18 +40,19 @@ bool OverviewLoader::isKept(const OverviewSquare& square) const {
 }
 
 void OverviewLoader::abandonAll() {
-    for (Fetch& f : m_active) {
-        f.fetcher->abort();
-        ++m_abandoned;
-        m_idle.push_back(std::move(f.fetcher));
-    }
-    m_active.clear();
+    abandon([](const OverviewSquare&) { return true; });
 }
 
-void OverviewLoader::show(const std::vector<OverviewSquare>& squares) {
-    // What no longer shows is abandoned first, so that its transfers go to this view.
+template <typename Stale> void OverviewLoader::abandon(Stale stale) {
+    // None of them may wait for a transfer any more before the first gives its own back:
+    // it would go to the next stale one, whose request would leave only to be cut.
+    for (const Fetch& f : m_active) {
+        if (stale(f.square)) {
+            m_gate.withdraw(f.fetcher.get());
+        }
+    }
     for (auto it = m_active.begin(); it != m_active.end();) {
-        if (std::find(squares.begin(), squares.end(), it->square) == squares.end()) {
+        if (stale(it->square)) {
             it->fetcher->abort();
             ++m_abandoned;
             m_idle.push_back(std::move(it->fetcher));
@@ -58,6 +61,13 @@ void OverviewLoader::show(const std::vector<OverviewSquare>& squares) {
             ++it;
         }
     }
+}
+
+void OverviewLoader::show(const std::vector<OverviewSquare>& squares) {
+    // What no longer shows is abandoned first, so that its transfers go to this view.
+    abandon([&squares](const OverviewSquare& square) {
+        return std::find(squares.begin(), squares.end(), square) == squares.end();
+    });
     int priority = kFirstPriority;
     for (const OverviewSquare& square : squares) {
         ++priority;

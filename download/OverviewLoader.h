@@ -68,6 +68,7 @@ private:
     void start(const OverviewSquare& square, int priority);
     void finished(TileFetcher* fetcher, const TileFetchResult& result);
     void abandonAll();
+    template <typename Stale> void abandon(Stale stale);
 
     QNetworkAccessManager* m_manager;
     TransferGate& m_gate;

@@ -1,5 +1,6 @@
 #include "ui/fPruncipal.h"
 
+#include "download/TransferGate.h"
 #include "job/AreaRecalc.h"
 #include "job/MapKinds.h"
 #include "job/NumberFormat.h"
@@ -8,6 +9,7 @@
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
 #include "ui/IniFile.h"
+#include "ui/MapWindow.h"
 #include "ui/RunAnswers.h"
 #include "ui/Settings.h"
 #include "ui/ufElegirCarpeta.h"
@@ -161,6 +163,7 @@ void TfPrincipal::connectHandlers() {
     connect(Ver1, &QAction::triggered, this, &TfPrincipal::Ver1Click);
     connect(Detener1, &QAction::triggered, this, &TfPrincipal::Detener1Click);
     connect(Reintentar1, &QAction::triggered, this, &TfPrincipal::Reintentar1Click);
+    connect(ElegirMapa1, &QAction::triggered, this, &TfPrincipal::ElegirMapa1Click);
     connect(Ayuda1, &QAction::triggered, this, &TfPrincipal::Ayuda1Click);
 }
 
@@ -201,6 +204,8 @@ void TfPrincipal::ApplyState(WindowState state) {
     Apply(Detener1, row.detener);
     // Only a finished run with failed tiles has something to try again.
     Reintentar1->setEnabled(state == WindowState::Finished && retryable_);
+    // The estimates are for a run to come; during one its own messages need the room.
+    stEstimacion->setVisible(state != WindowState::Running);
 }
 
 void TfPrincipal::setFolder(const QString& folder) {
@@ -238,6 +243,7 @@ bool TfPrincipal::RecalcArea() {
     stMAlto->setText(GroupedNumber(job_.heightMetres));
     stPAncho->setText(GroupedNumber(job_.widthPixels));
     stPAlto->setText(GroupedNumber(job_.heightPixels));
+    areaChanged();
     return true;
 }
 
@@ -423,6 +429,7 @@ void TfPrincipal::FormCreate() {
     server_ = s.server;
     storedConnections_ = s.connections;
     connections_ = s.connectionsOrDefault();
+    serverGate_ = std::make_unique<TransferGate>(connections_);
 
     ApplyState(WindowState::Ready);
     job_.coveragePosition = s.coveragePosition;
