@@ -31,7 +31,7 @@
 namespace {
 
 const QColor kAreaColour(0, 90, 230);
-const QColor kRangeColour(0, 120, 40);
+const QColor kRangeColour(200, 90, 0);
 const QColor kTrackColour(210, 0, 150);
 const QColor kHalo(255, 255, 255, 200);
 // Going to a place from far out comes down to this scale, where streets can be told apart.
@@ -132,13 +132,14 @@ MapWindow::MapWindow(QNetworkAccessManager* network, TransferGate& gate, Dialogs
             });
 
     const GroundRect range = AcceptedCornerRange();
-    m_range = m_scene->addRect(SceneRect(range), Cosmetic(kRangeColour, 2, Qt::DashLine));
-    m_range->setZValue(10);
+    m_scene->addRect(SceneRect(range), Cosmetic(kHalo, 5))->setZValue(10);
+    m_range = m_scene->addRect(SceneRect(range), Cosmetic(kRangeColour, 2.5, Qt::DashLine));
+    m_range->setZValue(11);
     auto* caption = new Caption(
         QStringLiteral("Esquinas superiores izquierdas admitidas por Descargar"), kRangeColour);
     m_scene->addItem(caption);
     caption->setPos(ScenePoint({range.west, range.north}) + QPointF(4, 4));
-    caption->setZValue(11);
+    caption->setZValue(12);
     resize(900, 700);
 }
 
