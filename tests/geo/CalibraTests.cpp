@@ -2,6 +2,7 @@
 #include "geo/DatumChange.h"
 #include "geo/uCalibra.h"
 #include "job/AreaRecalc.h"
+#include "job/WriteError.h"
 #include "tests/geo/GeoTestTools.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
 #include <locale>
 #include <memory>
@@ -363,8 +365,15 @@ TEST_P(FileHandling, WriteErrorKeepsTheOldFileAndLeavesNoPartialFile) {
     std::signal(SIGXFSZ, handler);
     ASSERT_TRUE(limited);
     EXPECT_FALSE(written);
-    EXPECT_FALSE(error_.isEmpty());
+    EXPECT_TRUE(error_.endsWith(LocalWriteErrorFor(EFBIG).reason)) << error_.toStdString();
     ExpectOnly(old_);
+
+    // A folder where the file goes is named as the cause.
+    ASSERT_TRUE(QFile::remove(target_));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QString::fromLatin1(GetParam().fileName)));
+    ExpectQuestion(true);
+    EXPECT_FALSE(Write());
+    EXPECT_TRUE(error_.endsWith(LocalWriteErrorFor(EISDIR).reason)) << error_.toStdString();
 #else
     GTEST_SKIP() << "needs a file size limit";
 #endif
