@@ -166,7 +166,7 @@ private:
     size_t freeFetcher();
     void startFetch(int index, size_t slot);
     void onResult(int index, const TileFetchResult& result);
-    void onWaitingToRetry(size_t slot, int serverSeconds);
+    void onWaitingToRetry(size_t slot, int serverSeconds, int nextAttempt, const QString& reason);
     void announceHead();
     void drain();
     void report(int index);

@@ -263,7 +263,8 @@ TEST_F(BatchProcess, AFailedTileGivesOneAndTheNextRunGoesOnFromTheRecord) {
     EXPECT_EQ(failed.status, QProcess::NormalExit);
     EXPECT_EQ(failed.code, 1);
     const QStringList lines = Unstamped(failed.out);
-    EXPECT_TRUE(lines.contains(QStringLiteral("<stamp>. Fallo en la descarga del mosaico A02.jpg")))
+    EXPECT_TRUE(lines.contains(
+        QStringLiteral("<stamp>. Fallo en la descarga del mosaico A02.jpg: respuesta vacía")))
         << failed.out.toStdString();
     EXPECT_EQ(lines.value(lines.size() - 1),
               "Resumen: 2 de 3 mosaicos descargados, 1 con fallo." + kNoneWritten);
@@ -583,11 +584,13 @@ TEST_F(BatchProcess, EveryServerFaultInOneRunEndsWithOne) {
         (QStringList{"<stamp>. Descargado mosaico A01.jpg", "<stamp>. Descargado mosaico A02.jpg",
                      "<stamp>. Descargado mosaico B01.jpg", "<stamp>. Descargado mosaico B03.jpg",
                      "<stamp>. Descargado mosaico C02.jpg"}));
-    EXPECT_EQ(lines.filter(QStringLiteral(". Fallo en la descarga")),
-              (QStringList{"<stamp>. Fallo en la descarga del mosaico A03.jpg",
-                           "<stamp>. Fallo en la descarga del mosaico B02.jpg",
-                           "<stamp>. Fallo en la descarga del mosaico C01.jpg",
-                           "<stamp>. Fallo en la descarga del mosaico C03.jpg"}));
+    EXPECT_EQ(
+        lines.filter(QStringLiteral(". Fallo en la descarga")),
+        (QStringList{"<stamp>. Fallo en la descarga del mosaico A03.jpg: no es una imagen JPEG",
+                     "<stamp>. Fallo en la descarga del mosaico B02.jpg: JPEG dañado",
+                     "<stamp>. Fallo en la descarga del mosaico C01.jpg: JPEG con demasiadas "
+                     "pasadas",
+                     "<stamp>. Fallo en la descarga del mosaico C03.jpg: respuesta vacía"}));
     EXPECT_EQ(lines.value(lines.size() - 1),
               "Resumen: 5 de 9 mosaicos descargados, 4 con fallo." + kNoneWritten);
     // Each answer was used up: the faults were asked for again until the tile came.

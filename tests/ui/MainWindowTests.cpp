@@ -1,5 +1,6 @@
 // The main window driven through its real widgets, offscreen: start-up with and without a
 // settings file, the area displays, the options, the states and closing.
+#include "job/WriteError.h"
 #include "ui/AcercaDe.h"
 #include "ui/CornerEdit.h"
 #include "ui/IniFile.h"
@@ -24,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <tuple>
@@ -262,7 +264,9 @@ TEST_F(MainWindowTest, UnwritableFileShowsTheErrorAndStillCloses) {
     }
     click("btnSalir");
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(dialogs.texts("error"), QStringList{"Unable to write to ./Morvel.ini"});
+    EXPECT_EQ(dialogs.texts("error"),
+              QStringList{"No se ha podido grabar el fichero de configuración ./Morvel.ini: " +
+                          LocalWriteErrorFor(EACCES).reason});
     EXPECT_EQ(settingsFile(), old);
 }
 
