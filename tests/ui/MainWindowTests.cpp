@@ -37,7 +37,8 @@ const QString kYOutOfRange = QStringLiteral("Coordenadas UTM Y fuera de límites
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain)); }
+    // The numbers are Spanish whatever the system's locale: the window is tried under C.
+    void SetUp() override { QLocale::setDefault(QLocale::c()); }
     void TearDown() override {
         window.reset();
         QLocale::setDefault(previousLocale);
@@ -104,6 +105,8 @@ TEST_F(MainWindowTest, NoSettingsFileGivesTheDefaultAreaAndClosingWritesTwelveKe
     EXPECT_EQ(window->windowTitle(), "Morvel 1.0.4");
     EXPECT_TRUE(dialogs.shown.empty());
     // 585000 + 5 x 5000 and 4,730,000 - 5 x 5000; 5 tiles of 5000 m and of 400 px.
+    // The typed corner and the computed one, grouped alike.
+    EXPECT_EQ(find<QLineEdit>("meUTMx")->displayText(), "585.000");
     EXPECT_EQ(text("stX"), "610.000");
     EXPECT_EQ(text("stY"), "4.705.000");
     EXPECT_EQ(text("stMAncho"), "25.000");
