@@ -494,6 +494,7 @@ void TfPrincipal::closeEvent(QCloseEvent* event) {
     // half-written stays behind.
     abortRun();
     event->accept();
+    emit closed();
 }
 
 void TfPrincipal::FormCloseQuery() {
