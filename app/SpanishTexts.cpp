@@ -23,6 +23,11 @@ constexpr QtText kMissing[] = {
      "Muestra esta ayuda sobre las opciones."},
     {"QCommandLineParser", "Displays help including Qt specific options.",
      "Muestra la ayuda con las opciones propias de Qt."},
+    // The folder dialog's kind column.
+    {"QAbstractFileIconProvider", "Folder", "Carpeta"},
+    {"QAbstractFileIconProvider", "Drive", "Unidad"},
+    {"QAbstractFileIconProvider", "File", "Fichero"},
+    {"QAbstractFileIconProvider", "%1 File", "Fichero %1"},
 };
 
 class MissingQtTexts : public QTranslator {

@@ -276,9 +276,10 @@ size_t DownloadRun::freeFetcher() {
             [this, slot](int, int serverSeconds, int nextAttempt, const QString& reason) {
                 onWaitingToRetry(slot, serverSeconds, nextAttempt, reason);
             });
-    connect(f, &TileFetcher::attemptStarted, this, [this] {
-        if (m_busyShown) {
-            m_busyShown = false;
+    connect(f, &TileFetcher::attemptStarted, this, [this, slot] {
+        // The wait shown is over once that tile is asked for again.
+        if (m_waitShown >= 0 && m_fetching[slot] == m_waitShown) {
+            m_waitShown = -1;
             const int head = m_head;
             if (head < tileCount() && m_cells[static_cast<size_t>(head)].announced) {
                 emit statusText(QStringLiteral("Descargando mosaico ") +
@@ -346,7 +347,7 @@ void DownloadRun::onWaitingToRetry(size_t slot, int serverSeconds, int nextAttem
     }
     const QString label = TileLabel(m_job, columnOf(index), rowOf(index));
     if (serverSeconds > 0) {
-        m_busyShown = true; // shown until the next attempt leaves
+        m_waitShown = index; // shown until its next attempt leaves
         emit statusText(QStringLiteral("Servidor ocupado: reintento del mosaico %1 en %2 s")
                             .arg(label)
                             .arg(serverSeconds));
@@ -356,7 +357,7 @@ void DownloadRun::onWaitingToRetry(size_t slot, int serverSeconds, int nextAttem
     if (index != m_head || !m_cells[static_cast<size_t>(index)].announced) {
         return;
     }
-    m_busyShown = true;
+    m_waitShown = index;
     emit statusText(QStringLiteral("Reintento %1 de %2 del mosaico %3: %4")
                         .arg(nextAttempt)
                         .arg(FetchLimits::kAttempts)
