@@ -196,10 +196,11 @@ private:
     std::vector<std::unique_ptr<TileFetcher>> m_fetchers;
     std::vector<int> m_fetching; // per fetcher, the index of its tile, -1 when free
     std::vector<Cell> m_cells;
-    int m_head = 0;           // the first tile not yet reported
-    int m_counter = 0;        // tiles that advanced the progress bar
-    int m_folderStopAt = -1;  // the tile whose local failure stops the run
-    int m_waitShown = -1;     // the tile whose wait for a retry the status bar shows
+    int m_head = 0;          // the first tile not yet reported
+    int m_counter = 0;       // tiles that advanced the progress bar
+    int m_folderStopAt = -1; // the tile whose local failure stops the run
+    // The tile whose wait for a retry the status bar shows, -1 for none.
+    int m_waitShown = -1;
     quint64 m_generation = 0; // tells late worker answers of an abandoned run apart
 
     std::unique_ptr<MosaicBitmap> m_mosaic;
