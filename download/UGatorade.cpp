@@ -442,7 +442,7 @@ void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
     if (granted > 0) {
         wait = std::max<int>(wait, granted * m_limits.msPerRetryAfterSecond);
     }
-    emit waitingToRetry(wait, granted);
+    emit waitingToRetry(wait, granted, m_attempt + 1, reason);
     if (m_busy) { // a receiver may have aborted
         m_start.start(wait);
     }

@@ -99,9 +99,9 @@ public:
 
 signals:
     void finished(const TileFetchResult& result);
-    // The next attempt follows after `waitMs`; `serverSeconds` is what the server asked
-    // for with Retry-After (0 when it did not).
-    void waitingToRetry(int waitMs, int serverSeconds);
+    // Attempt `nextAttempt` follows after `waitMs`; `serverSeconds` is what the server
+    // asked for with Retry-After (0 when it did not), `reason` why the last one failed.
+    void waitingToRetry(int waitMs, int serverSeconds, int nextAttempt, const QString& reason);
     void attemptStarted(int attempt);
 
 private:

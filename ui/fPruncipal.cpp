@@ -37,7 +37,7 @@ namespace {
 constexpr char kCaption[] = "Morvel 1.0.4";
 constexpr char kFolderPrompt[] = "Seleccione carpeta destino del mosaico";
 constexpr char kIncompleteEntry[] = "Invalid input value.  Use escape key to abandon changes";
-constexpr char kUnwritable[] = "Unable to write to %1";
+constexpr char kUnwritable[] = "No se ha podido grabar el fichero de configuración %1: %2";
 constexpr char kRowLetters[] = "ABCDEFGHIJ";
 // Height the controls need between the menu and the status bar.
 constexpr int kClientWidth = 660;
@@ -412,6 +412,8 @@ void TfPrincipal::btnNuevaClick() {
     // Disables "Mosaico", "Sucesos" and itself, enables "Descargar" and the three lists.
     ApplyState(WindowState::ReadyAgain);
     pbMosaico->setValue(pbMosaico->minimum());
+    // The last run's words belong to it.
+    setStatusText(QString());
     IJPG->clear();
     FreeTileCells();
     BuildTileCells();
@@ -499,6 +501,7 @@ void TfPrincipal::closeEvent(QCloseEvent* event) {
     // half-written stays behind.
     abortRun();
     event->accept();
+    emit closed();
 }
 
 void TfPrincipal::FormCloseQuery() {
@@ -530,7 +533,8 @@ void TfPrincipal::FormCloseQuery() {
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.
-    if (!ini.save()) {
-        dialogs_->error(QLatin1String(kUnwritable).arg(SettingsPath()));
+    QString reason;
+    if (!ini.save(&reason)) {
+        dialogs_->error(QString::fromUtf8(kUnwritable).arg(SettingsPath(), reason));
     }
 }

@@ -142,6 +142,10 @@ public slots:
     // Runs once, when the window is first shown.
     void FormShow();
 
+signals:
+    // The window has closed: the program ends with it.
+    void closed();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
