@@ -19,7 +19,7 @@ fi
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "Built. No display was found: to try the program on this machine, run"
-    echo "  xvfb-run -a -s '-screen 0 1024x768x24' ./run.sh"
+    echo "  xvfb-run -a -s '-screen 0 1280x900x24' ./run.sh"
     exit 0
 fi
 

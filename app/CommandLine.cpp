@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/BatchRun.h"
+#include "app/SpanishTexts.h"
 
 #include <QCoreApplication>
 #include <QNetworkProxyFactory>
@@ -103,6 +104,15 @@ void CommandLine::showHelpOrVersion() {
     std::exit(0);
 }
 
+QString NoDisplayText(const QString& program) {
+    return QStringLiteral("Morvel es un programa de escritorio y no se ha encontrado ninguna "
+                          "pantalla (DISPLAY no está definida).\n"
+                          "En una máquina sin pantalla, ejecútelo con Xvfb:\n"
+                          "  xvfb-run -a -s '-screen 0 1280x900x24' %1\n"
+                          "Para descargar sin ventanas, use --batch (véase --help).\n")
+        .arg(program);
+}
+
 int ArgumentsRefused(const CommandLine& line) {
     std::fprintf(stderr, "%s\nLas opciones se describen con --help.\n",
                  qUtf8Printable(line.errorText()));
@@ -128,12 +138,20 @@ bool NeedsNoWindow(int argc, const char* const* argv) {
 
 int RunWithoutWindow(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    UseSpanish(app);
     CommandLine line;
     if (!line.parse(QCoreApplication::arguments())) {
         return ArgumentsRefused(line);
     }
     if (line.helpOrVersion()) {
         line.showHelpOrVersion();
+    }
+    if (!line.batch()) {
+        // The windows were asked for, and there is no display to show them on.
+        std::fprintf(
+            stderr, "%s",
+            qUtf8Printable(NoDisplayText(QString::fromLocal8Bit(argc > 0 ? argv[0] : "Morvel"))));
+        return kNoDisplay;
     }
     // Tiles go through the proxy the system names, if any, as in the window.
     QNetworkProxyFactory::setUseSystemConfiguration(true);

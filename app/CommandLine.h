@@ -37,11 +37,17 @@ private:
 // described; returns the exit status for it.
 int ArgumentsRefused(const CommandLine& line);
 
+// What the program says when its windows are asked for and there is no display, with the
+// status it then ends with.
+QString NoDisplayText(const QString& program);
+constexpr int kNoDisplay = 1;
+
 // Whether the arguments ask for something that needs no window: --batch, help or
 // version. Decided from argv before any application object exists, since the windows'
 // one needs a display.
 bool NeedsNoWindow(int argc, const char* const* argv);
 
-// The window-less program: help, version or --batch, on a core application object.
-// Returns the exit status.
+// The window-less program: help, version or --batch, on a core application object; also
+// the answer to arguments that are wrong, or that ask for the windows, when there is no
+// display. Returns the exit status.
 int RunWithoutWindow(int argc, char** argv);

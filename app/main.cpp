@@ -1,25 +1,15 @@
-// Start-up: the window-less program when the arguments ask for it; otherwise the
-// application object, the four windows in their order, the event loop.
+// Start-up: the window-less program when the arguments ask for it or there is no display;
+// otherwise the application object, the four windows in their order, the event loop.
 #include "app/CommandLine.h"
-#include "ui/AcercaDe.h"
-#include "ui/ProgramPicture.h"
-#include "ui/fPruncipal.h"
-#include "ui/ufElegirCarpeta.h"
-#include "ui/ufMosaico.h"
+#include "app/SpanishTexts.h"
+#include "app/WindowProgram.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QIcon>
-#include <QNetworkProxyFactory>
-
-#include <cstdio>
 
 namespace {
 
-// The help file has a fixed place next to the program; nothing opens it.
-constexpr char kHelpFileName[] = "MORVEL.HLP";
-
-// Without a display the toolkit would stop with a terse message; say what to do instead.
+// Without a display the toolkit would stop with a terse message: the window-less entry
+// says what to do instead, or what is wrong with the arguments.
 bool HasDisplay() {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
@@ -33,37 +23,15 @@ bool HasDisplay() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (NeedsNoWindow(argc, argv)) {
+    if (NeedsNoWindow(argc, argv) || !HasDisplay()) {
         return RunWithoutWindow(argc, argv);
     }
-    if (!HasDisplay()) {
-        std::fprintf(stderr,
-                     "Morvel is a desktop program and no display was found (DISPLAY is not "
-                     "set).\nOn a machine without a screen, run it under Xvfb:\n"
-                     "  xvfb-run -a %s\n",
-                     argc > 0 ? argv[0] : "Morvel");
-        return 1;
-    }
     QApplication app(argc, argv);
+    UseSpanish(app);
     // The toolkit has taken its own options out by now.
     CommandLine line;
     if (!line.parse(QCoreApplication::arguments())) {
         return ArgumentsRefused(line);
     }
-    app.setProperty("helpFile",
-                    QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(kHelpFileName));
-    app.setWindowIcon(QIcon(ProgramPicture(64)));
-    // Tiles go through the proxy the system names, if any.
-    QNetworkProxyFactory::setUseSystemConfiguration(true);
-
-    // The main window reads the settings while it is created, before any other window
-    // exists; closing it ends the program.
-    TfPrincipal fPrincipal;
-    TfElegirCarpeta fElegirCarpeta;
-    TfMosaico fMosaico;
-    TAboutBox AboutBox;
-    fPrincipal.attachWindows(&fElegirCarpeta, &fMosaico, &AboutBox);
-
-    fPrincipal.show();
-    return app.exec();
+    return RunWindows(app);
 }

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,34 +66,6 @@ LocalWriteError Failed(LocalWriteError* out, int error) {
 }
 
 } // namespace
-
-LocalWriteError LocalWriteErrorFor(int error) {
-    switch (error) {
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        return {QStringLiteral("disco lleno"), true};
-    case EACCES:
-    case EPERM:
-        return {QStringLiteral("sin permiso para escribir en la carpeta"), true};
-    case EROFS:
-        return {QStringLiteral("la carpeta es de solo lectura"), true};
-    case ENOENT:
-    case ENOTDIR:
-        return {QStringLiteral("la carpeta no existe"), true};
-    case EEXIST:
-        return {QStringLiteral("el fichero temporal ya existe"), false};
-    case ELOOP:
-        return {QStringLiteral("el fichero es un enlace"), false};
-    case EISDIR:
-        return {QStringLiteral("hay una carpeta con el nombre del fichero"), false};
-    default:
-        return {QStringLiteral("no se pudo escribir el fichero (%1)")
-                    .arg(QString::fromLocal8Bit(std::strerror(error))),
-                false};
-    }
-}
 
 void RemoveFile(const QString& path) {
     if (!path.isEmpty()) {

@@ -5,19 +5,11 @@
 // exclusively under a name of their own, never through a link someone planted in a shared
 // folder, and a tile replaces its old file only once it is complete.
 
+#include "job/WriteError.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
-// Why a write on our side failed, in a few Spanish words.
-struct LocalWriteError {
-    QString reason;
-    // The folder refuses new files or the disk is full: every later tile would fail alike.
-    bool folderUnwritable = false;
-};
-
-// The reason for an errno of a failed create, write or rename.
-LocalWriteError LocalWriteErrorFor(int error);
 
 // Removes whatever has that name: a stale file, or a link itself (never what it points to).
 // A missing file is no error.

@@ -103,6 +103,23 @@ TileImageResult ProcessTileAnswer(int answerFd, const QString& answerPath, const
     r.decodeNs = decodeNs;
     r.encodeNs = encodeNs;
     r.writeNs = writeNs;
+    r.storedBytes = encoded.size();
+    return r;
+}
+
+TileImageResult ProcessImageAnswer(const QByteArray& answer, const std::atomic<bool>* cancelled) {
+    TileImageResult r = DecodeWholeTile(answer, TileImageFailure::WrongSize);
+    if (!r.ok()) {
+        return r;
+    }
+    QByteArray encoded;
+    QString detail;
+    if (cancelled && cancelled->load()) {
+        return Failure(TileImageFailure::Cancelled, {});
+    }
+    if (ThreadEncoder().encode(r.image, kTileQuality, &encoded, &detail)) {
+        r.storedBytes = encoded.size();
+    }
     return r;
 }
 

@@ -28,6 +28,7 @@ struct TileImageResult {
     qint64 decodeNs = 0;
     qint64 encodeNs = 0;
     qint64 writeNs = 0;
+    qint64 storedBytes = 0; // the tile file's size, or what it would be for an image in memory
 
     bool ok() const { return failure == TileImageFailure::None; }
 };
@@ -48,6 +49,10 @@ constexpr qint64 kMaxAnswerFileBytes = 64LL * 1024 * 1024;
 // is not written.
 TileImageResult ProcessTileAnswer(int answerFd, const QString& answerPath, const QString& tilePath,
                                   const std::atomic<bool>* cancelled);
+
+// An answer fetched into memory: checked and decoded as a tile is, and re-encoded as a tile
+// file would be only to know its size; nothing is written.
+TileImageResult ProcessImageAnswer(const QByteArray& answer, const std::atomic<bool>* cancelled);
 
 // A tile file kept from an earlier run, taken as it is only when it is still the very file
 // `stamp` describes; otherwise the reason says why not.

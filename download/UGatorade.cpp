@@ -11,6 +11,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -176,9 +177,15 @@ void TileFetcher::FetchTile(const QString& url, const QString& tilePath, int pri
     m_priority = priority;
     m_url = url;
     m_tilePath = tilePath;
+    m_toMemory = tilePath.isEmpty();
+    m_memory.clear();
     m_answer.setTile(tilePath);
     m_attempt = 0;
     m_start.start(0);
+}
+
+void TileFetcher::FetchImage(const QString& url, int priority) {
+    FetchTile(url, QString(), priority);
 }
 
 void TileFetcher::abort() {
@@ -236,6 +243,7 @@ void TileFetcher::sendAttempt() {
     m_redirects = 0;
     m_localError.reset();
     m_answer.discard();
+    m_memory.clear();
     m_overall.start(m_limits.attemptLimitMs);
     emit attemptStarted(m_attempt);
     sendRequest(QUrl(NumberedRequestUrl(m_url, number)));
@@ -294,6 +302,10 @@ bool TileFetcher::consume(const QByteArray& data) {
     if (m_received > m_limits.maxAnswerBytes) {
         m_abortReason = SizeReason(m_limits.maxAnswerBytes);
         return false;
+    }
+    if (m_toMemory) {
+        m_memory += data;
+        return true;
     }
     LocalWriteError error;
     if ((!m_answer.isOpen() && !m_answer.create(&error)) || !m_answer.write(data, &error)) {
@@ -354,6 +366,7 @@ bool TileFetcher::followRedirect(QString* reason) {
     }
     dropReply();
     m_answer.discard();
+    m_memory.clear();
     sendRequest(target);
     return true;
 }
@@ -418,6 +431,7 @@ void TileFetcher::onReplyFinished() {
 
 void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
     m_answer.discard();
+    m_memory.clear();
     if (m_attempt >= FetchLimits::kAttempts) {
         TileFetchResult r;
         r.reason = reason;
@@ -427,7 +441,7 @@ void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
     }
     const int backoff = BackoffMs(m_attempt + 1, m_limits);
     const int wait = std::max(backoff, serverSeconds * m_limits.msPerRetryAfterSecond);
-    emit waitingToRetry(wait, serverSeconds);
+    emit waitingToRetry(wait, serverSeconds, m_attempt + 1, reason);
     if (m_busy) { // a receiver may have aborted
         // With a gate, its pause holds this attempt back until the server's time has passed;
         // waiting in the gate meanwhile, it leaves before the tiles after it.
@@ -438,11 +452,19 @@ void TileFetcher::attemptFailed(const QString& reason, int serverSeconds) {
 void TileFetcher::startImageWork() {
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     const quint64 generation = m_generation;
-    // The worker reads the answer through the descriptor that wrote it and closes it.
-    m_work = QtConcurrent::run(ImageWorkPool(), [fd = m_answer.release(), answer = m_answer.path(),
-                                                 tile = m_tilePath, cancel = m_cancel] {
-        return ProcessTileAnswer(fd, answer, tile, cancel.get());
-    });
+    if (m_toMemory) {
+        m_work = QtConcurrent::run(ImageWorkPool(),
+                                   [answer = std::exchange(m_memory, {}), cancel = m_cancel] {
+                                       return ProcessImageAnswer(answer, cancel.get());
+                                   });
+    } else {
+        // The worker reads the answer through the descriptor that wrote it and closes it.
+        m_work =
+            QtConcurrent::run(ImageWorkPool(), [fd = m_answer.release(), answer = m_answer.path(),
+                                                tile = m_tilePath, cancel = m_cancel] {
+                return ProcessTileAnswer(fd, answer, tile, cancel.get());
+            });
+    }
     WhenFinished(this, m_work, [this, generation](const TileImageResult& result) {
         if (generation == m_generation && m_busy) {
             imageWorkDone(result);
@@ -470,6 +492,7 @@ void TileFetcher::imageWorkDone(const TileImageResult& result) {
     r.decodeNs = result.decodeNs;
     r.encodeNs = result.encodeNs;
     r.writeNs = result.writeNs;
+    r.storedBytes = result.storedBytes;
     complete(r);
 }
 

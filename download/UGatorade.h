@@ -67,6 +67,7 @@ struct TileFetchResult {
     qint64 decodeNs = 0;
     qint64 encodeNs = 0;
     qint64 writeNs = 0;
+    qint64 storedBytes = 0; // the tile file's size (fetched into memory: what it would be)
 };
 Q_DECLARE_METATYPE(TileFetchResult)
 
@@ -85,6 +86,9 @@ public:
     // Starts one fetch; emits finished() exactly once per call unless abort() is called.
     // With a gate, `priority` orders it among the fetches waiting for a transfer.
     void FetchTile(const QString& url, const QString& tilePath, int priority = 0);
+    // The same fetch into memory, for an image that is only shown: the answer must be a
+    // whole tile and is decoded, nothing is written, and `finished` carries the image.
+    void FetchImage(const QString& url, int priority = 0);
     // Aborts the attempt in flight or the wait for the next one, waits for the image work
     // of the answer if it is under way, and leaves no temporary file; no signal follows.
     void abort();
@@ -97,9 +101,9 @@ public:
 
 signals:
     void finished(const TileFetchResult& result);
-    // The next attempt follows after `waitMs`; `serverSeconds` is what the server asked
-    // for with Retry-After (0 when it did not).
-    void waitingToRetry(int waitMs, int serverSeconds);
+    // Attempt `nextAttempt` follows after `waitMs`; `serverSeconds` is what the server
+    // asked for with Retry-After (0 when it did not), `reason` why the last one failed.
+    void waitingToRetry(int waitMs, int serverSeconds, int nextAttempt, const QString& reason);
     void attemptStarted(int attempt);
 
 private:
@@ -133,6 +137,8 @@ private:
     quint64 m_generation = 0; // tells a late answer of an abandoned fetch from the current one
     QString m_url;
     QString m_tilePath;
+    bool m_toMemory = false;
+    QByteArray m_memory; // the answer of a fetch into memory
     int m_attempt = 0;
 
     // The attempt in progress.

@@ -1,10 +1,13 @@
 #include "geo/CalibrationFile.h"
 
 #include "job/DownloadJob.h"
+#include "job/WriteError.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include <cerrno>
 
 namespace {
 
@@ -30,20 +33,23 @@ bool CheckFolder(const QString& folder, QString* error) {
 bool WriteWhole(const QString& fullName, const QByteArray& bytes, QString* error) {
     const QString shownName = QDir::toNativeSeparators(fullName);
     QSaveFile file(fullName);
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly)) {
-        return Fail(error,
-                    QStringLiteral("No se puede crear %1: %2").arg(shownName, file.errorString()));
+        return Fail(error, QStringLiteral("No se puede crear %1: %2")
+                               .arg(shownName, DeviceWriteError(file, errno).reason));
     }
     // Flushed here and checked: commit() would rename the temporary file into place
     // even when the data still buffered could not be written.
+    errno = 0;
     if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
+        const QString reason = DeviceWriteError(file, errno).reason;
         file.cancelWriting();
         return Fail(error, QStringLiteral("Error al escribir %1: %2").arg(shownName, reason));
     }
+    errno = 0;
     if (!file.commit()) {
-        return Fail(error,
-                    QStringLiteral("Error al escribir %1: %2").arg(shownName, file.errorString()));
+        return Fail(error, QStringLiteral("Error al escribir %1: %2")
+                               .arg(shownName, DeviceWriteError(file, errno).reason));
     }
     return true;
 }

@@ -49,9 +49,9 @@ Pj Conversion(PJ_CONTEXT* context, const PJ* from, const PJ* to) {
 }
 
 // PROJ marks a point it cannot transform with infinite coordinates.
-bool Transform(PJ* operation, PJ_COORD* c) {
+bool Transform(PJ* operation, PJ_COORD* c, PJ_DIRECTION direction = PJ_FWD) {
     proj_errno_reset(operation);
-    *c = proj_trans(operation, PJ_FWD, *c);
+    *c = proj_trans(operation, direction, *c);
     return std::isfinite(c->xy.x) && std::isfinite(c->xy.y);
 }
 
@@ -180,5 +180,16 @@ bool DatumChange::toGrid(double easting, double northing, double* gridEasting,
     }
     *gridEasting = c.xy.x;
     *gridNorthing = c.xy.y;
+    return true;
+}
+
+bool DatumChange::fromGeographic(const GeoPoint& point, double* easting, double* northing) const {
+    PJ_COORD c = proj_coord(point.longitude, point.latitude, 0.0, 0.0);
+    if (!Transform(m_proj->datum.get(), &c, PJ_INV) ||
+        !Transform(m_proj->unproject.get(), &c, PJ_INV)) {
+        return false;
+    }
+    *easting = c.xy.x;
+    *northing = c.xy.y;
     return true;
 }

@@ -34,6 +34,11 @@ public:
     bool toGeographic(double easting, double northing, GeoPoint* out) const;
     // ETRS89 / UTM zone 30N (EPSG:25830), in metres; false as above.
     bool toGrid(double easting, double northing, double* gridEasting, double* gridNorthing) const;
+    // ED50 / UTM zone 30N metres of an ETRS89 latitude and longitude (what a GPS gives as
+    // WGS 84), through the same operation run backwards. Not held to the rectangle: a
+    // place or a track may lie beyond it, and the operation is the same wherever PROJ can
+    // apply it; a point of zone 31 gets zone 30 metres. False where PROJ cannot transform it.
+    bool fromGeographic(const GeoPoint& point, double* easting, double* northing) const;
 
 private:
     struct Proj;

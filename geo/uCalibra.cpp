@@ -8,6 +8,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 
 const QString kEol = QStringLiteral("\r\n");
@@ -93,6 +95,26 @@ bool Wgs84Ground(const CalibrationPointList& points, const CalibrationCornerList
         }
     }
     return true;
+}
+
+// The points of a WGS 84 .map: the ED50 rectangle lies a little turned and bent on the
+// ETRS89 grid, which two points cannot tell a reader (a metre off at the far corners of a
+// large area), so every corner of the image is a point too, in the first free entries.
+CalibrationPointList WithEveryCorner(const CalibrationPointList& points,
+                                     const CalibrationCornerList& corners) {
+    CalibrationPointList out = points;
+    for (const CalibrationPoint& corner : corners) {
+        if (std::find(out.begin(), out.end(), corner) != out.end()) {
+            continue;
+        }
+        const auto free = std::find_if(out.begin(), out.end(),
+                                       [](const CalibrationPoint& p) { return p.empty(); });
+        if (free == out.end()) {
+            break;
+        }
+        *free = corner;
+    }
+    return out;
 }
 
 QString LeftPadded(const QString& text, int width) {
@@ -291,9 +313,10 @@ bool WriteOziExplorerMapWgs84(const CalibrationPointList& points,
                               const QString& title, const QString& folder, const QString& fileName,
                               const QString& imageFileName, const DatumChange& change,
                               OverwriteQuestion& question, QString* error) {
+    const CalibrationPointList all = WithEveryCorner(points, corners);
     Ground ground;
-    return Wgs84Ground(points, corners, change, &ground, error) &&
-           SaveMap(points, corners, ground, projectionName, title, folder, fileName, imageFileName,
+    return Wgs84Ground(all, corners, change, &ground, error) &&
+           SaveMap(all, corners, ground, projectionName, title, folder, fileName, imageFileName,
                    kCornerZone, question, error);
 }
 

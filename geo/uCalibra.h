@@ -49,7 +49,9 @@ bool WriteCompeGpsImp(const CalibrationPointList& points, const CalibrationCorne
 // "WGS 84" and every ground coordinate is moved from ED50 by `change` (ETRS89, which
 // matches WGS 84 to about a metre). Corner latitudes and longitudes get 8 decimals; grid
 // values of the point lines are on ETRS89 / UTM zone 30N, with 2 decimals in the .map and
-// 8 in the .imp; pixels, scale and sizes stay as on ED50. The zone is always 30, the only
+// 8 in the .imp; pixels, scale and sizes stay as on ED50. The .map also has the image's
+// other two corners as points, so that its readers see the slight turn of the ED50 grid
+// on the ETRS89 one (the .imp keeps the two points). The zone is always 30, the only
 // one the change knows. When a coordinate cannot be moved (a point outside the area the
 // change was chosen for) nothing is asked or written and false is returned with a reason;
 // otherwise as the ED50 writers.

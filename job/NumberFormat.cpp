@@ -1,6 +1,11 @@
 #include "job/NumberFormat.h"
 
-QString GroupedNumber(int64_t value, const QLocale& locale) {
+QLocale ProgramLocale() {
+    return QLocale(QLocale::Spanish, QLocale::Spain);
+}
+
+QString GroupedNumber(int64_t value) {
+    const QLocale locale = ProgramLocale();
     const QString separator = locale.groupSeparator();
     const bool negative = value < 0;
     // Through the unsigned magnitude so that the smallest value has a positive form.

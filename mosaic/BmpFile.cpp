@@ -1,5 +1,7 @@
 #include "mosaic/BmpFile.h"
 
+#include "job/WriteError.h"
+
 #include <QIODevice>
 
 #include <cerrno>
@@ -73,8 +75,9 @@ bool BmpStreamWriter::writeHeader() {
         m_error = QStringLiteral("imagen vacía o demasiado grande para BMP");
         return false;
     }
+    errno = 0;
     if (m_device.write(header) != header.size()) {
-        m_error = m_device.errorString();
+        m_error = DeviceWriteError(m_device, errno).reason;
         return false;
     }
     m_row = QByteArray(BmpRowBytes(m_image.width()), '\0');
@@ -94,8 +97,9 @@ bool BmpStreamWriter::writeRows(int rows) {
             in += 3;
             out += 3;
         }
+        errno = 0;
         if (m_device.write(m_row) != m_row.size()) {
-            m_error = m_device.errorString();
+            m_error = DeviceWriteError(m_device, errno).reason;
             return false;
         }
     }
@@ -120,9 +124,10 @@ BmpFileSaver::~BmpFileSaver() {
 bool BmpFileSaver::begin(const QImage& image, const QString& path, QString* error) {
     cancel();
     m_file = std::make_unique<QSaveFile>(path);
+    errno = 0;
     if (!m_file->open(QIODevice::WriteOnly)) {
         if (error) {
-            *error = m_file->errorString();
+            *error = DeviceWriteError(*m_file, errno).reason;
         }
         m_file.reset();
         return false;
@@ -183,9 +188,20 @@ bool BmpFileSaver::commit(QString* error) {
         cancel();
         return false;
     }
+    // The last rows are still in the file's buffer: commit() would rename the file into
+    // place even when they could not be written.
+    errno = 0;
+    if (!m_file->flush()) {
+        if (error) {
+            *error = DeviceWriteError(*m_file, errno).reason;
+        }
+        cancel();
+        return false;
+    }
+    errno = 0;
     const bool ok = m_file->commit();
     if (!ok && error) {
-        *error = m_file->errorString();
+        *error = DeviceWriteError(*m_file, errno).reason;
     }
     m_writer.reset();
     m_file.reset();

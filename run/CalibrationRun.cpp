@@ -5,8 +5,7 @@
 #include "geo/OverwriteQuestion.h"
 #include "geo/WorldFile.h"
 #include "geo/uCalibra.h"
-
-#include <QLocale>
+#include "job/NumberFormat.h"
 
 namespace {
 
@@ -60,10 +59,9 @@ DatumChoice ChooseDatumChange(const DownloadJob& job) {
         return choice;
     }
     const double accuracy = choice.change->accuracyMetres();
-    const QString shown =
-        accuracy < 0 ? QStringLiteral("precisión desconocida")
-                     : QLocale(QLocale::Spanish, QLocale::Spain).toString(accuracy, 'g', 3) +
-                           QStringLiteral(" m");
+    const QString shown = accuracy < 0
+                              ? QStringLiteral("precisión desconocida")
+                              : ProgramLocale().toString(accuracy, 'g', 3) + QStringLiteral(" m");
     choice.logMessage =
         QStringLiteral(". Calibración WGS 84: %1, %2").arg(choice.change->operationName(), shown);
     return choice;

@@ -26,6 +26,12 @@ const QString kBmpText = QStringLiteral("El fichero ya existe. ¿ Sobreescribir 
 const QString kResumeCaption = QStringLiteral("Continuar la descarga");
 const QString kNoBmp = QStringLiteral("no se grabó el fichero BMP");
 
+// The log's line for a tile that failed, with the reason when there is one.
+QString FailureLine(const QString& fileName, const QString& reason) {
+    const QString line = QStringLiteral(". Fallo en la descarga del mosaico ") + fileName;
+    return reason.isEmpty() ? line : line + QStringLiteral(": ") + reason;
+}
+
 // How long the record may lag behind the tiles while they arrive.
 constexpr int kRecordIntervalMs = 250;
 
@@ -315,10 +321,13 @@ size_t DownloadRun::freeFetcher() {
         }
     });
     connect(f, &TileFetcher::waitingToRetry, this,
-            [this, slot](int, int serverSeconds) { onWaitingToRetry(slot, serverSeconds); });
-    connect(f, &TileFetcher::attemptStarted, this, [this] {
-        if (m_busyShown) {
-            m_busyShown = false;
+            [this, slot](int, int serverSeconds, int nextAttempt, const QString& reason) {
+                onWaitingToRetry(slot, serverSeconds, nextAttempt, reason);
+            });
+    connect(f, &TileFetcher::attemptStarted, this, [this, slot] {
+        // The wait shown is over once that tile is asked for again.
+        if (m_waitShown >= 0 && m_fetching[slot] == m_waitShown) {
+            m_waitShown = -1;
             const int head = m_head;
             if (head < tileCount() && m_cells[static_cast<size_t>(head)].announced) {
                 emit statusText(QStringLiteral("Descargando mosaico ") +
@@ -378,18 +387,32 @@ void DownloadRun::onResult(int index, const TileFetchResult& result) {
     }
 }
 
-void DownloadRun::onWaitingToRetry(size_t slot, int serverSeconds) {
-    if (serverSeconds <= 0 || !alive()) {
+void DownloadRun::onWaitingToRetry(size_t slot, int serverSeconds, int nextAttempt,
+                                   const QString& reason) {
+    if (!alive()) {
         return;
     }
     const int index = m_fetching[slot];
     if (index < 0) {
         return;
     }
-    m_busyShown = true;
-    emit statusText(QStringLiteral("Servidor ocupado: reintento del mosaico %1 en %2 s")
-                        .arg(TileLabel(m_job, columnOf(index), rowOf(index)))
-                        .arg(serverSeconds));
+    const QString label = TileLabel(m_job, columnOf(index), rowOf(index));
+    if (serverSeconds > 0) {
+        m_waitShown = index; // shown until its next attempt leaves
+        emit statusText(QStringLiteral("Servidor ocupado: reintento del mosaico %1 en %2 s")
+                            .arg(label)
+                            .arg(serverSeconds));
+        return;
+    }
+    // Only for the tile the status bar names: one further ahead is told of in its turn.
+    if (index != m_head || !m_cells[static_cast<size_t>(index)].announced) {
+        return;
+    }
+    m_waitShown = index;
+    emit statusText(QStringLiteral("Reintento %1 de %2 del mosaico %3: %4")
+                        .arg(nextAttempt)
+                        .arg(FetchLimits::kAttempts)
+                        .arg(label, reason));
 }
 
 void DownloadRun::announceHead() {
@@ -421,12 +444,14 @@ void DownloadRun::drain() {
         if (!alive()) {
             return;
         }
+        // Read before report() takes the result out of the cell.
+        const QString reason = m_cells[static_cast<size_t>(index)].result.reason;
         report(index);
         if (!alive()) {
             return;
         }
         if (index == m_folderStopAt) {
-            stopForFolder(m_cells[static_cast<size_t>(index)].result.reason);
+            stopForFolder(reason);
             return;
         }
         ++m_head;
@@ -495,7 +520,7 @@ void DownloadRun::report(int index) {
     m_outcome.anyFailed = true;
     emit tileRecorded(column, row, tile);
     emit statusText(QStringLiteral("Fallo en la descarga del mosaico ") + name);
-    emit logEvent(QStringLiteral(". Fallo en la descarga del mosaico ") + name);
+    emit logEvent(FailureLine(name, error));
 }
 
 void DownloadRun::failTile(int column, int row, const QString& reason, bool counted) {
@@ -508,7 +533,7 @@ void DownloadRun::failTile(int column, int row, const QString& reason, bool coun
         emit progress(++m_counter);
     }
     emit statusText(QStringLiteral("Fallo en la descarga del mosaico ") + tile.fileName);
-    emit logEvent(QStringLiteral(". Fallo en la descarga del mosaico ") + tile.fileName);
+    emit logEvent(FailureLine(tile.fileName, reason));
 }
 
 void DownloadRun::stopForFolder(const QString& reason) {
@@ -645,11 +670,20 @@ void DownloadRun::endOfGrid() {
         return;
     }
     if (m_outcome.anyFailed) {
+        const int failed = tileCount() - static_cast<int>(fetchedTiles().size());
+        emit statusText(
+            QStringLiteral("Fin de descarga: %1 de %2 mosaicos con fallo.")
+                .arg(failed)
+                .arg(tileCount()) +
+            (m_job.saveBmp ? QStringLiteral(" No se grabó el fichero BMP.") : QString()));
         emit logEvent(m_outcome.anyFetched ? QStringLiteral(". No se descargó algún mosaico")
                                            : QStringLiteral(". No se descargó ningún mosaico"));
         // The tiles are the only copy of what was fetched: no BMP holds them.
         if (m_job.deleteTiles && m_outcome.anyFetched) {
             emit logEvent(QStringLiteral(". Mosaicos conservados: ") + kNoBmp);
+        }
+        if (m_job.saveOzi || m_job.saveCompe || m_job.saveWorldFile) {
+            emit logEvent(QStringLiteral(". Calibración no generada: ") + kNoBmp);
         }
         m_mosaic.reset();
         if (alive()) {
@@ -729,6 +763,11 @@ void DownloadRun::bmpSaved(const BmpSaveResult& result) {
         emit logEvent(QStringLiteral(". Fichero BMP grabado"));
     } else {
         m_outcome.writeFailed = true;
+        emit statusText(QStringLiteral("No se ha podido grabar el fichero BMP."));
+        emit logEvent(QStringLiteral(". No se ha podido grabar el fichero BMP: ") + result.error);
+        if (!alive()) {
+            return;
+        }
         m_asking->error(QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
                             .arg(QDir::toNativeSeparators(bmpPath()), result.error));
     }

@@ -202,7 +202,7 @@ private:
     size_t freeFetcher();
     void startFetch(int index, size_t slot);
     void onResult(int index, const TileFetchResult& result);
-    void onWaitingToRetry(size_t slot, int serverSeconds);
+    void onWaitingToRetry(size_t slot, int serverSeconds, int nextAttempt, const QString& reason);
     void announceHead();
     void drain();
     void report(int index);
@@ -243,7 +243,8 @@ private:
     int m_head = 0;          // the first tile not yet reported
     int m_counter = 0;       // tiles that advanced the progress bar
     int m_folderStopAt = -1; // the tile whose local failure stops the run
-    bool m_busyShown = false;
+    // The tile whose wait for a retry the status bar shows, -1 for none.
+    int m_waitShown = -1;
     quint64 m_generation = 0; // tells late worker answers of an abandoned run apart
 
     std::unique_ptr<MosaicBitmap> m_mosaic;

@@ -12,8 +12,10 @@ namespace {
 constexpr int kDemoQuality = 85;
 constexpr double kMinorStep = 100.0;
 constexpr double kMajorStep = 1000.0;
-// Below this spacing even the 1 km lines would merge into a solid fill.
-constexpr double kMinMajorSpacingPx = 3.0;
+// Below this spacing the 1 km lines, three pixels wide, would all but fill the map.
+constexpr double kMinMajorSpacingPx = 8.0;
+// Below this spacing the kilometre labels would run into each other.
+constexpr double kMinLabelSpacingPx = 40.0;
 constexpr int kNorthingOffset = 4000000;
 
 struct Frame {
@@ -139,6 +141,8 @@ QImage PaintDemoTile(const MapTileQuery& q) {
         }
         if (frame.spacingPx(kMajorStep) >= kMinMajorSpacingPx) {
             DrawGrid(p, frame, kMajorStep, 3, style.majorLine, false);
+        }
+        if (frame.spacingPx(kMajorStep) >= kMinLabelSpacingPx) {
             DrawKilometreLabels(p, frame, style.majorLine);
         }
     }

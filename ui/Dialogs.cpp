@@ -44,3 +44,12 @@ std::optional<QString> Dialogs::chooseFolder(const QString& prompt) {
     }
     return QDir::toNativeSeparators(chosen);
 }
+
+std::optional<QString> Dialogs::chooseFile(const QString& caption, const QString& filter) {
+    const QString chosen =
+        QFileDialog::getOpenFileName(QApplication::activeWindow(), caption, QString(), filter);
+    if (chosen.isEmpty()) {
+        return std::nullopt;
+    }
+    return QDir::toNativeSeparators(chosen);
+}

@@ -20,4 +20,7 @@ public:
     // The folder-browse dialog with `prompt`, folders only, nothing preselected: the
     // chosen folder's path with the platform's separators, or nothing when cancelled.
     virtual std::optional<QString> chooseFolder(const QString& prompt);
+    // The file-open dialog with `caption` and a name filter ("Rutas (*.gpx *.kml)"): the
+    // chosen file's path with the platform's separators, or nothing when cancelled.
+    virtual std::optional<QString> chooseFile(const QString& caption, const QString& filter);
 };

@@ -1,6 +1,7 @@
 #include "ui/IniFile.h"
 
 #include "job/BoundedRead.h"
+#include "job/WriteError.h"
 
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -13,6 +14,7 @@
 #include <SimpleIni.h>
 
 #include <array>
+#include <cerrno>
 #include <limits>
 #include <string>
 
@@ -206,15 +208,27 @@ QByteArray IniFile::contents() const {
     return bytes;
 }
 
-bool IniFile::save() const {
+bool IniFile::save(QString* error) const {
     QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly)) {
+    const auto fail = [&file, error](int savedErrno) {
+        if (error) {
+            *error = DeviceWriteError(file, savedErrno).reason;
+        }
         return false;
+    };
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly)) {
+        return fail(errno);
     }
     const QByteArray bytes = contents();
-    if (file.write(bytes) != bytes.size()) {
+    // Flushed and checked first: commit() renames the file into place even when the
+    // buffered part could not be written.
+    errno = 0;
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const int e = errno;
         file.cancelWriting();
-        return false;
+        return fail(e);
     }
-    return file.commit();
+    errno = 0;
+    return file.commit() || fail(errno);
 }

@@ -47,9 +47,9 @@ public:
 
     // The file's text as save() would write it.
     QByteArray contents() const;
-    // Writes the file through a temporary file in the same folder; false when that
-    // fails, leaving the old file as it was.
-    bool save() const;
+    // Writes the file through a temporary file in the same folder; false, with the
+    // reason in `error`, when that fails, leaving the old file as it was.
+    bool save(QString* error = nullptr) const;
 
 private:
     struct Data;

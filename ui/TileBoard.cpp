@@ -10,11 +10,16 @@
 
 namespace {
 
-void Paint(QLabel* marker, const QColor& colour) {
+void Paint(QLabel* marker, const QColor& colour, const QColor& text = Qt::black) {
     QPalette palette = marker->palette();
     palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::WindowText, text);
     marker->setPalette(palette);
 }
+
+// A failed cell keeps its label under a cross, light on dark, so that it cannot be taken
+// for one still waiting.
+constexpr char16_t kFailedMark[] = u"\u2715";
 
 } // namespace
 
@@ -93,7 +98,9 @@ void TileBoard::markFailed(int column, int row, const QString& reason) {
     if (!marker) {
         return;
     }
-    Paint(marker, WaitingColour());
+    Paint(marker, FailedColour(), Qt::white);
+    const QString label = marker->text().section(u'\n', 0, 0);
+    marker->setText(label + u'\n' + QString::fromUtf16(kFailedMark));
     marker->setToolTip(reason);
     marker->show();
     marker->raise(); // over a thumbnail placed before the failure

@@ -13,10 +13,10 @@ class QLabel;
 class QWidget;
 
 // The viewer's 10 x 10 board of tile cells. The main window owns it; the cells are
-// shown on the viewer's panel. Each cell has a marker (a raised panel, red while its
-// tile waits or after it failed, green once fetched, with the tile label as caption)
-// and a thumbnail (the tile scaled to the cell, with the file name as hint) that is
-// not on the board until its tile arrives.
+// shown on the viewer's panel. Each cell has a marker (a raised panel with the tile label
+// as caption: red while its tile waits, green once fetched, dark red with a cross and the
+// reason as hint after it failed) and a thumbnail (the tile scaled to the cell, with the
+// file name as hint) that is not on the board until its tile arrives.
 class TileBoard {
 public:
     static constexpr int kCellSize = 57;
@@ -32,6 +32,7 @@ public:
     static QRect CellRect(int column, int row);
     static QColor WaitingColour() { return QColor(255, 0, 0); }
     static QColor FetchedColour() { return QColor(0, 255, 0); }
+    static QColor FailedColour() { return QColor(128, 0, 0); }
 
     // The panel that holds the cells; set before build().
     void setPanel(QWidget* panel) { m_panel = panel; }

@@ -1,5 +1,6 @@
 #include "ui/fPruncipal.h"
 
+#include "download/TransferGate.h"
 #include "job/AreaRecalc.h"
 #include "job/MapKinds.h"
 #include "job/NumberFormat.h"
@@ -8,6 +9,7 @@
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
 #include "ui/IniFile.h"
+#include "ui/MapWindow.h"
 #include "ui/RunAnswers.h"
 #include "ui/Settings.h"
 #include "ui/ufElegirCarpeta.h"
@@ -35,7 +37,7 @@ namespace {
 constexpr char kCaption[] = "Morvel 1.0.4";
 constexpr char kFolderPrompt[] = "Seleccione carpeta destino del mosaico";
 constexpr char kIncompleteEntry[] = "Invalid input value.  Use escape key to abandon changes";
-constexpr char kUnwritable[] = "Unable to write to %1";
+constexpr char kUnwritable[] = "No se ha podido grabar el fichero de configuración %1: %2";
 constexpr char kRowLetters[] = "ABCDEFGHIJ";
 // Height the controls need between the menu and the status bar.
 constexpr int kClientWidth = 660;
@@ -108,7 +110,11 @@ TfPrincipal::TfPrincipal(Dialogs* dialogs, QWidget* parent)
     meUTMx->setFocus();
 }
 
-TfPrincipal::~TfPrincipal() = default;
+TfPrincipal::~TfPrincipal() {
+    // A run's fetchers give their transfers back to the server's gate when they go, and the
+    // gate goes with this window's members, before its children: the runs go first.
+    qDeleteAll(findChildren<DownloadRun*>(Qt::FindDirectChildrenOnly));
+}
 
 void TfPrincipal::connectHandlers() {
     connect(meUTMx, &CornerEdit::exited, this, &TfPrincipal::meUTMxExit);
@@ -161,6 +167,7 @@ void TfPrincipal::connectHandlers() {
     connect(Ver1, &QAction::triggered, this, &TfPrincipal::Ver1Click);
     connect(Detener1, &QAction::triggered, this, &TfPrincipal::Detener1Click);
     connect(Reintentar1, &QAction::triggered, this, &TfPrincipal::Reintentar1Click);
+    connect(ElegirMapa1, &QAction::triggered, this, &TfPrincipal::ElegirMapa1Click);
     connect(Ayuda1, &QAction::triggered, this, &TfPrincipal::Ayuda1Click);
 }
 
@@ -201,6 +208,8 @@ void TfPrincipal::ApplyState(WindowState state) {
     Apply(Detener1, row.detener);
     // Only a finished run with failed tiles has something to try again.
     Reintentar1->setEnabled(state == WindowState::Finished && retryable_);
+    // The estimates are for a run to come; during one its own messages need the room.
+    stEstimacion->setVisible(state != WindowState::Running);
 }
 
 void TfPrincipal::setFolder(const QString& folder) {
@@ -238,6 +247,7 @@ bool TfPrincipal::RecalcArea() {
     stMAlto->setText(GroupedNumber(job_.heightMetres));
     stPAncho->setText(GroupedNumber(job_.widthPixels));
     stPAlto->setText(GroupedNumber(job_.heightPixels));
+    areaChanged();
     return true;
 }
 
@@ -406,6 +416,8 @@ void TfPrincipal::btnNuevaClick() {
     // Disables "Mosaico", "Sucesos" and itself, enables "Descargar" and the three lists.
     ApplyState(WindowState::ReadyAgain);
     pbMosaico->setValue(pbMosaico->minimum());
+    // The last run's words belong to it.
+    setStatusText(QString());
     IJPG->clear();
     FreeTileCells();
     BuildTileCells();
@@ -431,6 +443,7 @@ void TfPrincipal::FormCreate() {
     server_ = s.server;
     storedConnections_ = s.connections;
     connections_ = s.connectionsOrDefault();
+    serverGate_ = std::make_unique<TransferGate>(connections_);
 
     ApplyState(WindowState::Ready);
     job_.coveragePosition = s.coveragePosition;
@@ -500,6 +513,7 @@ void TfPrincipal::closeEvent(QCloseEvent* event) {
     // half-written stays behind.
     abortRun();
     event->accept();
+    emit closed();
 }
 
 void TfPrincipal::FormCloseQuery() {
@@ -531,7 +545,8 @@ void TfPrincipal::FormCloseQuery() {
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.
-    if (!ini.save()) {
-        dialogs_->error(QLatin1String(kUnwritable).arg(SettingsPath()));
+    QString reason;
+    if (!ini.save(&reason)) {
+        dialogs_->error(QString::fromUtf8(kUnwritable).arg(SettingsPath(), reason));
     }
 }

@@ -2,10 +2,12 @@
 
 #include "download/UGatorade.h"
 #include "job/DownloadJob.h"
+#include "job/RunEstimate.h"
 #include "ui/TileBoard.h"
 #include "ui/WindowState.h"
 #include "ui/ufMosaico.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPoint>
 #include <QPointer>
@@ -17,6 +19,7 @@
 class CornerEdit;
 class Dialogs;
 class DownloadRun;
+class MapWindow;
 class QNetworkAccessManager;
 class RunAnswers;
 struct RunOutcome;
@@ -33,6 +36,7 @@ class QToolButton;
 class TAboutBox;
 class TfElegirCarpeta;
 class TfMosaico;
+class TransferGate;
 
 // The main window: holds the download job, shows the computed area, the progress of a
 // run and the latest tile, and starts every action from its buttons and menu.
@@ -85,6 +89,16 @@ public:
     // Stops a run for good; nothing half-written is left.
     void abortRun();
 
+    // The "Mapa" window, once opened.
+    MapWindow* mapWindow() const { return mapWindow_.get(); }
+    // What this session measured of the server, for the estimates.
+    const ServerMeasures& measures() const { return measures_; }
+    // The estimates of a run of the area, as the status bar shows them.
+    QString estimateText() const;
+    // An area chosen on the map goes into the fields, and the area is recomputed from them
+    // as when they are typed. `northing` in full metres.
+    void setAreaFromMap(int32_t easting, int32_t northing, int across, int down);
+
 public slots:
     // False when it stopped on a message (which it showed).
     bool RecalcArea();
@@ -123,9 +137,14 @@ public slots:
     void btnNuevaClick();
     void Detener1Click();
     void Reintentar1Click();
+    void ElegirMapa1Click();
 
     // Runs once, when the window is first shown.
     void FormShow();
+
+signals:
+    // The window has closed: the program ends with it.
+    void closed();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -147,6 +166,10 @@ private:
     void startRun(const DownloadJob& job, bool retry, const QSet<QPoint>& taken = {});
     void connectRun(DownloadRun* run);
     void runFinished(const RunOutcome& outcome);
+    // After a complete recompute: the map follows the job, the estimates are made again.
+    void areaChanged();
+    void showEstimate();
+    QNetworkAccessManager* network();
 
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_;
@@ -169,6 +192,14 @@ private:
     QNetworkAccessManager* network_ = nullptr;
     QPointer<DownloadRun> run_;
     std::unique_ptr<RunAnswers> runAnswers_;
+    // The transfers to the map server at once ("Conexiones"), shared by the map's requests.
+    std::unique_ptr<TransferGate> serverGate_;
+    // Declared after the gate, so that it goes first.
+    std::unique_ptr<MapWindow> mapWindow_;
+    ServerMeasures measures_;
+    QElapsedTimer runClock_; // since the latest run started
+    int runTiles_ = 0;       // tiles it wrote
+    qint64 runTilesMs_ = 0;  // when it wrote the last one
 
     // Controls, named as the window's layout names them.
     QLabel* Label9;
@@ -201,6 +232,7 @@ private:
     QPushButton* btnNueva;
     QPushButton* btnSalir;
     QLabel* statusLabel_;
+    QLabel* stEstimacion;
     QMenu* Archivo1;
     QMenu* Mosaico1;
     QMenu* Calibracin1;
@@ -210,6 +242,7 @@ private:
     QAction* Ver1;
     QAction* Detener1;
     QAction* Reintentar1;
+    QAction* ElegirMapa1;
     QAction* OziExplorer1;
     QAction* CompeGPS1;
     QAction* DatumED501;

@@ -223,6 +223,9 @@ void TfPrincipal::buildControls() {
     // A label rather than showMessage(): hovering the menu would wipe a message.
     statusLabel_ = Make<QLabel>(bar, "sbEstadoText");
     bar->addWidget(statusLabel_, 1);
+    // What a run of the area would take, beside the latest message.
+    stEstimacion = Make<QLabel>(bar, "stEstimacion");
+    bar->addPermanentWidget(stEstimacion);
 }
 
 void TfPrincipal::buildMenu() {
@@ -249,6 +252,10 @@ void TfPrincipal::buildMenu() {
     Detener1->setObjectName(QStringLiteral("Detener1"));
     Reintentar1 = Mosaico1->addAction(QStringLiteral("&Reintentar los fallidos"));
     Reintentar1->setObjectName(QStringLiteral("Reintentar1"));
+    Mosaico1->addSeparator()->setObjectName(QStringLiteral("N7"));
+    ElegirMapa1 = Mosaico1->addAction(QStringLiteral("&Elegir en el mapa..."));
+    ElegirMapa1->setObjectName(QStringLiteral("ElegirMapa1"));
+    ElegirMapa1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
 
     Calibracin1 = bar->addMenu(QStringLiteral("&Calibración"));
     Calibracin1->setObjectName(QStringLiteral("Calibracin1"));

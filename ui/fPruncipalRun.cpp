@@ -11,6 +11,7 @@
 #include "ui/ufElegirCarpeta.h"
 #include "ui/ufMosaico.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QPixmap>
@@ -60,14 +61,14 @@ void TfPrincipal::startRun(const DownloadJob& job, bool retry, const QSet<QPoint
     if (run_) {
         run_->deleteLater();
     }
-    if (!network_) {
-        network_ = new QNetworkAccessManager(this);
-    }
     if (!runAnswers_) {
         runAnswers_ = std::make_unique<RunAnswers>(*dialogs_);
     }
-    auto* run = new DownloadRun(job, network_, *runAnswers_, this);
+    auto* run = new DownloadRun(job, network(), *runAnswers_, this);
     run->setConnections(connections_);
+    // The map window's requests share the gate: "Conexiones" and a busy server's pause
+    // hold for both.
+    run->setGate(serverGate_.get());
     run->setFetchLimits(fetchLimits_);
     if (retry) {
         run->takeTiles(taken);
@@ -106,6 +107,16 @@ void TfPrincipal::connectRun(DownloadRun* run) {
             });
     connect(run, &DownloadRun::tileDownloaded, this,
             [this](int column, int row) { board_.markFetched(column, row); });
+    // The tiles' real sizes and the run's pace, for the estimates of the next area.
+    runClock_.start();
+    runTiles_ = 0;
+    connect(run, &DownloadRun::tileDownloaded, this, [this, run](int column, int row) {
+        const DownloadJob& j = run->job();
+        measures_.addTileBytes(j.kind, j.tileSize,
+                               QFileInfo(run->pathPrefix() + TileFileName(j, column, row)).size());
+        ++runTiles_;
+        runTilesMs_ = runClock_.elapsed();
+    });
     connect(run, &DownloadRun::tileShown, this,
             [this](int column, int row, const QImage& image, const QString& fileName) {
                 // Scaled once to the preview's size, which shows it stretched.
@@ -123,6 +134,11 @@ void TfPrincipal::connectRun(DownloadRun* run) {
 }
 
 void TfPrincipal::runFinished(const RunOutcome& outcome) {
+    if (runTiles_ > 0) {
+        // n tiles, c at a time, took about n / c answer times.
+        measures_.addAnswerTime(runTilesMs_ * std::min(connections_, runTiles_) / runTiles_);
+        showEstimate();
+    }
     retryable_ = outcome.anyFailed && !outcome.stopped;
     ApplyState(WindowState::Finished);
 }

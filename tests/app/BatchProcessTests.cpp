@@ -266,7 +266,8 @@ TEST_F(BatchProcess, AFailedTileGivesOneAndTheNextRunGoesOnFromTheRecord) {
     EXPECT_EQ(failed.status, QProcess::NormalExit);
     EXPECT_EQ(failed.code, 1);
     const QStringList lines = Unstamped(failed.out);
-    EXPECT_TRUE(lines.contains(QStringLiteral("<stamp>. Fallo en la descarga del mosaico A02.jpg")))
+    EXPECT_TRUE(lines.contains(
+        QStringLiteral("<stamp>. Fallo en la descarga del mosaico A02.jpg: respuesta vacía")))
         << failed.out.toStdString();
     EXPECT_EQ(lines.value(lines.size() - 1),
               "Resumen: 2 de 3 mosaicos descargados, 1 con fallo." + kNoneWritten);
@@ -429,7 +430,8 @@ INSTANTIATE_TEST_SUITE_P(
 struct InfoCase {
     QStringList args;
     int code;
-    QStringList shown; // texts of standard output (standard error for the window)
+    QStringList shown;  // texts of standard output (standard error for a status other than 0)
+    QStringList absent; // and texts it must not have
 };
 void PrintTo(const InfoCase& c, std::ostream* out) {
     *out << (c.args.isEmpty() ? "no arguments" : c.args.join(' ').toStdString());
@@ -437,7 +439,8 @@ void PrintTo(const InfoCase& c, std::ostream* out) {
 
 class BatchInfo : public BatchProcess, public ::testing::WithParamInterface<InfoCase> {};
 
-// Help and version need no display; the windows still say how to get one.
+// Help, version and wrong arguments need no display, and are in Spanish whatever the
+// locale (the tests run under C); the windows still say how to get one.
 TEST_P(BatchInfo, WithoutADisplay) {
     const InfoCase& c = GetParam();
     const Ended r = Run(c.args);
@@ -447,20 +450,38 @@ TEST_P(BatchInfo, WithoutADisplay) {
     for (const QString& text : c.shown) {
         EXPECT_TRUE(shown.contains(text)) << text.toStdString() << " in " << shown.toStdString();
     }
+    for (const QString& text : c.absent) {
+        EXPECT_FALSE(shown.contains(text)) << text.toStdString() << " in " << shown.toStdString();
+    }
 }
+
+const QStringList kEnglish{"Usage", "Options:", "Displays", "Unknown", "display was found"};
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BatchInfo,
-    ::testing::Values(InfoCase{{"--version"}, 0, {"Morvel 1.0.4\n"}},
-                      InfoCase{{"-v"}, 0, {"Morvel 1.0.4\n"}},
-                      InfoCase{{"--help"},
-                               0,
-                               {"--batch", "--settings <FICHERO>", "--version",
-                                "Estado de salida de --batch",
-                                "  3    no se pudo grabar algún fichero"}},
-                      InfoCase{{"-h", "--settings", "otro.ini"}, 0, {"--batch"}},
-                      InfoCase{{"--help-all"}, 0, {"--batch", "-qmljsdebugger"}},
-                      InfoCase{{}, 1, {"no display was found", "xvfb-run"}}));
+    ::testing::Values(
+        InfoCase{{"--version"}, 0, {"Morvel 1.0.4\n"}, {}},
+        InfoCase{{"-v"}, 0, {"Morvel 1.0.4\n"}, {}},
+        InfoCase{{"--help"},
+                 0,
+                 {"Uso: ", "Opciones:", "--batch", "--settings <FICHERO>", "--version",
+                  "Muestra esta ayuda sobre las opciones.", "Muestra la información de versión.",
+                  "Estado de salida de --batch", "  3    no se pudo grabar algún fichero"},
+                 kEnglish},
+        InfoCase{{"-h", "--settings", "otro.ini"}, 0, {"--batch"}, kEnglish},
+        InfoCase{{"--help-all"},
+                 0,
+                 {"--batch", "-qmljsdebugger", "Muestra la ayuda con las opciones propias de Qt."},
+                 {}},
+        InfoCase{{"--bogus"},
+                 2,
+                 {"Opción desconocida «bogus».", "Las opciones se describen con --help."},
+                 kEnglish},
+        InfoCase{{"--batch", "--settings"}, 2, {"Falta valor tras «--settings»."}, kEnglish},
+        InfoCase{{},
+                 1,
+                 {"no se ha encontrado ninguna pantalla", "xvfb-run -a -s '-screen 0 1280x900x24'"},
+                 kEnglish}));
 
 struct StopCase {
     int signal;

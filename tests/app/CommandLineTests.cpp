@@ -2,6 +2,9 @@
 // exists, and what the parser makes of them.
 #include "app/CommandLine.h"
 
+#include <QFile>
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -87,5 +90,24 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"--batch", "--nada"}, "*", false, ""},
         // Long options take two dashes; one dash runs letters together.
         ParseCase{{"-batch"}, "*", false, ""}));
+
+QString SourceFile(const char* name) {
+    QFile file(QStringLiteral(MORVEL_TEST_DATA_DIR "/../../") + QLatin1String(name));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    return QString::fromUtf8(file.readAll());
+}
+
+// Without a display the program, run.sh and the README give one way to run it under Xvfb,
+// on a 24-bit screen: Xvfb's own default is an 8-bit one that Qt cannot paint on.
+TEST(NoDisplay, TheProgramRunShAndTheReadmeAgreeOnXvfb) {
+    const QRegularExpressionMatch hint =
+        QRegularExpression(QStringLiteral("xvfb-run -a -s '(-screen 0 \\d+x\\d+x24)' \\./run\\.sh"))
+            .match(SourceFile("run.sh"));
+    ASSERT_TRUE(hint.hasMatch());
+    EXPECT_TRUE(SourceFile("README.md").contains(hint.captured(0)));
+    EXPECT_TRUE(
+        NoDisplayText(QStringLiteral("Morvel"))
+            .contains(QStringLiteral("xvfb-run -a -s '%1' Morvel\n").arg(hint.captured(1))));
+}
 
 } // namespace

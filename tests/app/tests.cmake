@@ -5,3 +5,4 @@ morvel_add_test(BatchProcessTests LIBS morvel_app morvel_test_server Qt6::Test
     SOURCES app/BatchProcessTests.cpp)
 target_compile_definitions(BatchProcessTests PRIVATE MORVEL_EXECUTABLE="$<TARGET_FILE:Morvel>")
 add_dependencies(BatchProcessTests Morvel)
+morvel_add_test(WindowStartTests LIBS morvel_app SOURCES app/WindowStartTests.cpp)

@@ -51,6 +51,18 @@ TEST(DemoMap, HundredMetreLinesAreLeftOutWhenTooDense) {
     EXPECT_EQ(At(image, 39, 150), DemoStyleFor(6).majorLine);
 }
 
+TEST(DemoMap, KilometreLinesAreLeftOutWhenTheyWouldFillTheMap) {
+    // 128 km on 400 px, as the map window asks when far out: 1 km would be 3 px apart.
+    const QImage image = PaintDemoTile(
+        ParseMapTileQuery("/navegar/asp/mime.aspx?TIPO=6&Xmin=512000.3846153846&Ymin=608000"
+                          "&Xmax=640000.6153846154&Ymax=736000&PixAncho=400&PixAlto=400"));
+    int lineColoured = 0;
+    for (int x = 0; x < 400; ++x) {
+        lineColoured += At(image, x, 150) == DemoStyleFor(6).majorLine ? 1 : 0;
+    }
+    EXPECT_EQ(lineColoured, 0);
+}
+
 TEST(DemoMap, AbsurdRectanglesAreDrawnWithoutHanging) {
     for (const char* target :
          {"/navegar/asp/mime.aspx?TIPO=6&Xmin=100000000000000000000&Ymin=0&Xmax="

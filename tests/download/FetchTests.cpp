@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -206,7 +207,7 @@ TEST_F(TileFetcherTest, LocalWriteFailuresAreNotRetried) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("A01.jpg"))); // a folder in its place
     const FetchResult r = fetch(tileUrl(1, 1), tile);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.reason, QStringLiteral("hay una carpeta con el nombre del fichero"));
+    EXPECT_EQ(r.reason, LocalWriteErrorFor(EISDIR).reason);
     EXPECT_TRUE(r.localWriteFailed);
     EXPECT_FALSE(r.folderUnwritable);
     EXPECT_EQ(server.requests().size(), 1);

@@ -2,6 +2,7 @@
 #include "geo/DatumChange.h"
 #include "geo/uCalibra.h"
 #include "job/AreaRecalc.h"
+#include "job/WriteError.h"
 #include "tests/geo/GeoTestTools.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
 #include <locale>
 #include <memory>
@@ -363,8 +365,15 @@ TEST_P(FileHandling, WriteErrorKeepsTheOldFileAndLeavesNoPartialFile) {
     std::signal(SIGXFSZ, handler);
     ASSERT_TRUE(limited);
     EXPECT_FALSE(written);
-    EXPECT_FALSE(error_.isEmpty());
+    EXPECT_TRUE(error_.endsWith(LocalWriteErrorFor(EFBIG).reason)) << error_.toStdString();
     ExpectOnly(old_);
+
+    // A folder where the file goes is named as the cause.
+    ASSERT_TRUE(QFile::remove(target_));
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QString::fromLatin1(GetParam().fileName)));
+    ExpectQuestion(true);
+    EXPECT_FALSE(Write());
+    EXPECT_TRUE(error_.endsWith(LocalWriteErrorFor(EISDIR).reason)) << error_.toStdString();
 #else
     GTEST_SKIP() << "needs a file size limit";
 #endif
@@ -450,7 +459,11 @@ TEST_F(Wgs84Files, MapKeepsTheLayoutAndCarriesEtrs89Coordinates) {
     ASSERT_TRUE(WriteMapWgs84(lists_, dir_.path(), *change_, question_, &error_))
         << error_.toStdString();
     const QList<QByteArray> lines = Lines(ReadFile(dir_.filePath(QStringLiteral("Prueba.map"))));
-    QList<QByteArray> expected = Lines(MapBytes(lists_, dir_.path()));
+    // The two ED50 points, then the image's other two corners as points 3 and 4.
+    CalibrationLists four = lists_;
+    four.points[2] = lists_.corners[1];
+    four.points[3] = lists_.corners[3];
+    QList<QByteArray> expected = Lines(MapBytes(four, dir_.path()));
     ASSERT_EQ(lines.size(), 60);
     ASSERT_EQ(expected.size(), 60);
 
@@ -461,7 +474,7 @@ TEST_F(Wgs84Files, MapKeepsTheLayoutAndCarriesEtrs89Coordinates) {
     // characters with two decimals.
     const PlainProj grid = SampleProj("EPSG:25830");
     const QRegularExpression gridValue(QStringLiteral("^ *\\d+\\.\\d\\d$"));
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < 4; ++k) {
         SCOPED_TRACE(testing::Message() << "point " << k + 1);
         const QByteArray& line = lines[9 + k];
         const qsizetype prefix = expected[9 + k].indexOf(" grid, 30,") + 10;
@@ -472,7 +485,7 @@ TEST_F(Wgs84Files, MapKeepsTheLayoutAndCarriesEtrs89Coordinates) {
         const QString northing = QString::fromLatin1(line.mid(prefix + 12, 11));
         EXPECT_TRUE(gridValue.match(easting).hasMatch()) << easting.toStdString();
         EXPECT_TRUE(gridValue.match(northing).hasMatch()) << northing.toStdString();
-        const PJ_XY want = Transformed(grid, lists_.points[static_cast<std::size_t>(k)]);
+        const PJ_XY want = Transformed(grid, four.points[static_cast<std::size_t>(k)]);
         EXPECT_NEAR(easting.toDouble(), want.x, 0.005 + 1e-6);
         EXPECT_NEAR(northing.toDouble(), want.y, 0.005 + 1e-6);
         expected[9 + k] = line;
@@ -532,30 +545,55 @@ TEST_F(Wgs84Files, ImpKeepsTheLayoutAndCarriesEtrs89Coordinates) {
     EXPECT_EQ(lines, expected);
 }
 
-TEST_F(Wgs84Files, GdalReadsTheMapOnTheEtrs89Grid) {
-    // GDAL's OziExplorer reader opens the image that line 3 names and places it by the
-    // .map's points, on the datum the .map names.
-    ASSERT_TRUE(WriteWhiteBmp(dir_.filePath(QStringLiteral("Prueba.bmp")), 2000, 2000));
-    ASSERT_TRUE(WriteMapWgs84(lists_, dir_.path(), *change_, question_, &error_))
-        << error_.toStdString();
-    QJsonObject report;
-    ASSERT_TRUE(GdalInfo(dir_.filePath(QStringLiteral("Prueba.map")), &report));
-    const QString wkt = report.value(QStringLiteral("coordinateSystem"))
-                            .toObject()
-                            .value(QStringLiteral("wkt"))
-                            .toString();
-    EXPECT_TRUE(wkt.contains(QStringLiteral("WGS 84"))) << wkt.toStdString();
-    EXPECT_FALSE(wkt.contains(QStringLiteral("1950"))) << wkt.toStdString();
-
-    // Two points fix no rotation, and the ED50 square is a little turned on the ETRS89
-    // grid: half a metre allows for that.
-    const PlainProj grid = SampleProj("EPSG:25830");
-    const std::array<QPointF, 4> corners = ReportedCorners(report);
-    for (std::size_t k = 0; k < corners.size(); ++k) {
-        SCOPED_TRACE(testing::Message() << "corner " << k + 1);
-        const PJ_XY want = Transformed(grid, lists_.corners[k]);
-        EXPECT_NEAR(corners[k].x(), want.x, 0.5);
-        EXPECT_NEAR(corners[k].y(), want.y, 0.5);
+// GDAL's OziExplorer reader opens the image that line 3 names and places it by the .map's
+// points, on the datum the .map names. Every corner lies where the program's own change
+// puts it, to a tenth of a metre, for the sample area and for one of 100 km: the ED50
+// square is a little turned on the ETRS89 grid, which two points alone would lose (a
+// metre at the far corners of the large one).
+TEST(Wgs84Map, GdalPlacesEveryCornerWhereTheChangeDoes) {
+    const CalibrationLists sample = ListsFor();
+    CalibrationLists large;
+    const int32_t west = 500000;
+    const int32_t east = 600000;
+    const int32_t north = 4700000;
+    const int32_t south = 4600000;
+    const int32_t pixels = 1000; // 100 m a pixel: the image stays small
+    large.points[0] = {0, 0, west, north};
+    large.points[1] = {pixels, pixels, east, south};
+    large.corners = {CalibrationPoint{0, 0, west, north}, CalibrationPoint{pixels, 0, east, north},
+                     CalibrationPoint{pixels, pixels, east, south},
+                     CalibrationPoint{0, pixels, west, south}};
+    for (const CalibrationLists& lists : {sample, large}) {
+        SCOPED_TRACE(testing::Message()
+                     << "area " << lists.corners[2].easting - lists.corners[0].easting
+                     << " m wide");
+        QTemporaryDir dir;
+        const std::unique_ptr<DatumChange> change = ChangeFor(lists);
+        ASSERT_TRUE(change);
+        MockQuestion question;
+        QString error;
+        ASSERT_TRUE(WriteWhiteBmp(dir.filePath(QStringLiteral("Prueba.bmp")), lists.corners[2].x,
+                                  lists.corners[2].y));
+        ASSERT_TRUE(WriteMapWgs84(lists, dir.path(), *change, question, &error))
+            << error.toStdString();
+        QJsonObject report;
+        ASSERT_TRUE(GdalInfo(dir.filePath(QStringLiteral("Prueba.map")), &report));
+        const QString wkt = report.value(QStringLiteral("coordinateSystem"))
+                                .toObject()
+                                .value(QStringLiteral("wkt"))
+                                .toString();
+        EXPECT_TRUE(wkt.contains(QStringLiteral("WGS 84"))) << wkt.toStdString();
+        EXPECT_FALSE(wkt.contains(QStringLiteral("1950"))) << wkt.toStdString();
+        const std::array<QPointF, 4> corners = ReportedCorners(report);
+        for (std::size_t k = 0; k < corners.size(); ++k) {
+            SCOPED_TRACE(testing::Message() << "corner " << k + 1);
+            double easting = 0.0;
+            double northing = 0.0;
+            ASSERT_TRUE(change->toGrid(lists.corners[k].easting, lists.corners[k].northing,
+                                       &easting, &northing));
+            EXPECT_NEAR(corners[k].x(), easting, 0.1);
+            EXPECT_NEAR(corners[k].y(), northing, 0.1);
+        }
     }
 }
 

@@ -33,6 +33,10 @@ PJ_XY PlainProj::operator()(double easting, double northing) const {
     return proj_trans(m_op, PJ_FWD, proj_coord(easting, northing, 0, 0)).xy;
 }
 
+PJ_XY PlainProj::inverse(double x, double y) const {
+    return proj_trans(m_op, PJ_INV, proj_coord(x, y, 0, 0)).xy;
+}
+
 bool RunGdalTool(const QString& tool, const QStringList& arguments, QByteArray* output) {
     const QString program = QStandardPaths::findExecutable(tool);
     if (program.isEmpty()) {

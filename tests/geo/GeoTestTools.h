@@ -24,6 +24,8 @@ public:
 
     // x = easting or longitude, y = northing or latitude.
     PJ_XY operator()(double easting, double northing) const;
+    // The other way: from `target` to ED50 / UTM zone 30N.
+    PJ_XY inverse(double x, double y) const;
 
 private:
     PJ_CONTEXT* m_context;

@@ -11,3 +11,5 @@ morvel_add_test(DatumChangeTests LIBS morvel_geo morvel_geo_test_tools
 morvel_add_test(CalibraTests LIBS morvel_geo morvel_geo_test_tools SOURCES geo/CalibraTests.cpp)
 morvel_add_test(WorldFileTests LIBS morvel_geo morvel_geo_test_tools
     SOURCES geo/WorldFileTests.cpp)
+morvel_add_test(TrackFileTests LIBS morvel_geo morvel_geo_test_tools
+    SOURCES geo/TrackFileTests.cpp)

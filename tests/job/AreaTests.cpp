@@ -270,17 +270,21 @@ TEST(FolderExists, OnlyExistingFolders) {
     EXPECT_FALSE(FolderExists(file.fileName()));
 }
 
-TEST(GroupedNumber, GroupsOfThreeAlwaysWithLocaleSeparator) {
-    const QLocale es(QLocale::Spanish, QLocale::Spain);
-    EXPECT_EQ(GroupedNumber(4705000, es), "4.705.000");
-    EXPECT_EQ(GroupedNumber(2000, es), "2.000");
-    EXPECT_EQ(GroupedNumber(25000, es), "25.000");
-    EXPECT_EQ(GroupedNumber(400, es), "400");
-    EXPECT_EQ(GroupedNumber(0, es), "0");
-    EXPECT_EQ(GroupedNumber(-25000, es), "-25.000");
-    const QLocale en(QLocale::English, QLocale::UnitedStates);
-    EXPECT_EQ(GroupedNumber(4705000, en), "4,705,000");
-    EXPECT_EQ(GroupedNumber(std::numeric_limits<int64_t>::min(), en), "-9,223,372,036,854,775,808");
+// The Spanish way whatever the locale: the tests run under C, and an English locale is
+// set here too.
+TEST(GroupedNumber, GroupsOfThreeTheSpanishWayWhateverTheLocale) {
+    const QLocale before;
+    for (const QLocale& system : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        QLocale::setDefault(system);
+        EXPECT_EQ(GroupedNumber(4705000), "4.705.000");
+        EXPECT_EQ(GroupedNumber(2000), "2.000");
+        EXPECT_EQ(GroupedNumber(25000), "25.000");
+        EXPECT_EQ(GroupedNumber(400), "400");
+        EXPECT_EQ(GroupedNumber(0), "0");
+        EXPECT_EQ(GroupedNumber(-25000), "-25.000");
+        EXPECT_EQ(GroupedNumber(std::numeric_limits<int64_t>::min()), "-9.223.372.036.854.775.808");
+    }
+    QLocale::setDefault(before);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The BMP writer: header fields, row order and padding, and the atomic file replacement.
 #include "mosaic/BmpFile.h"
 
+#include "job/WriteError.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,11 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -117,6 +124,52 @@ TEST_F(BmpFileSaverTest, ReplacesTheOldFileOnlyOnCommit) {
     EXPECT_TRUE(saver.rowsDone());
     ASSERT_TRUE(saver.commit());
     EXPECT_EQ(ReadAll(m_path), ReadAll(kGolden));
+    EXPECT_EQ(Files(), QStringList{QStringLiteral("Prueba.bmp")});
+}
+
+// What fails says why, in the words of the one table of reasons: a full disk (which Qt
+// calls "Unknown error"), a folder where the BMP goes ("Filename refers to a directory").
+TEST(BmpWriter, FailuresGiveTheirCause) {
+    QFile full(QStringLiteral("/dev/full"));
+    if (full.open(QIODevice::WriteOnly)) {
+        QString error;
+        EXPECT_FALSE(WriteBmp(QImage(2000, 20, QImage::Format_RGB888), full, &error));
+        EXPECT_EQ(error, LocalWriteErrorFor(ENOSPC).reason);
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("Prueba.bmp"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Prueba.bmp")));
+    QString error;
+    EXPECT_FALSE(SaveBmpFile(ThreeByTwo(), folder, &error));
+    EXPECT_EQ(error, LocalWriteErrorFor(EISDIR).reason);
+}
+
+// The last rows wait in the file's buffer until the commit: when they cannot be written
+// (here past a file size limit, as on a disk that fills up at the end) the BMP is not
+// saved, the old one stays, and the reason is given.
+TEST_F(BmpFileSaverTest, RowsThatCannotBeFlushedAtTheEndSaveNothing) {
+    const QImage image(100, 100, QImage::Format_RGB888); // 30,054 bytes, all buffered
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limit = saved;
+    limit.rlim_cur = 20000;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    BmpFileSaver saver;
+    QString error;
+    bool begun = false;
+    bool stepped = false;
+    bool committed = true;
+    if (setrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        begun = saver.begin(image, m_path, &error);
+        stepped = begun && saver.step(image.height(), &error);
+        committed = stepped && saver.commit(&error);
+        setrlimit(RLIMIT_FSIZE, &saved);
+    }
+    std::signal(SIGXFSZ, handler);
+    ASSERT_TRUE(stepped) << error.toStdString();
+    EXPECT_FALSE(committed);
+    EXPECT_EQ(error, LocalWriteErrorFor(EFBIG).reason);
+    EXPECT_EQ(ReadAll(m_path), QByteArray("old contents"));
     EXPECT_EQ(Files(), QStringList{QStringLiteral("Prueba.bmp")});
 }
 

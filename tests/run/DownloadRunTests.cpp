@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
 #include <set>
 
 // Readable values in the test's failure messages.
@@ -27,6 +28,20 @@ bool HasLeftovers(const QStringList& names) {
         }
     }
     return false;
+}
+
+// The status texts without the retries of the tile the status bar names, which come as
+// the server's answers and the waits fall: each "Reintento" and the "Descargando" line its
+// attempt shows again.
+QStringList WithoutRetries(const QStringList& statuses) {
+    QStringList out;
+    for (const QString& text : statuses) {
+        if (!text.startsWith(QStringLiteral("Reintento ")) &&
+            (out.isEmpty() || out.last() != text)) {
+            out << text;
+        }
+    }
+    return out;
 }
 
 using RunOf = RunTest;
@@ -56,16 +71,20 @@ TEST_F(RunOf, FetchAndDrawingFailures) {
     job.widthPixels = 800;
     setFault(job, 2, 1, Fault::Http500);
     const RunReport r = Run(job);
-    EXPECT_EQ(r.statuses,
-              (QStringList{
-                  "Iniciando descarga de mosaicos.", "Descargando mosaico A01.jpg",
-                  "Fin de descarga del mosaico A01.jpg", "Descargando mosaico A02.jpg",
-                  "Fallo en la descarga del mosaico A02.jpg", "Descargando mosaico A03.jpg",
-                  "Fallo en la descarga del mosaico A03.jpg", "Fin de descarga de los mosaicos."}));
-    EXPECT_EQ(r.log, (QStringList{". Comienzo de la descarga", ". Descargado mosaico A01.jpg",
-                                  ". Fallo en la descarga del mosaico A02.jpg",
-                                  ". Fallo en la descarga del mosaico A03.jpg",
-                                  ". Fin de la descarga", ". No se descargó algún mosaico"}));
+    EXPECT_EQ(
+        WithoutRetries(r.statuses),
+        (QStringList{"Iniciando descarga de mosaicos.", "Descargando mosaico A01.jpg",
+                     "Fin de descarga del mosaico A01.jpg", "Descargando mosaico A02.jpg",
+                     "Fallo en la descarga del mosaico A02.jpg", "Descargando mosaico A03.jpg",
+                     "Fallo en la descarga del mosaico A03.jpg", "Fin de descarga de los mosaicos.",
+                     "Fin de descarga: 2 de 3 mosaicos con fallo. No se grabó el fichero BMP."}));
+    // Each failure with its reason: the server's answer, the place the mosaic lacks.
+    EXPECT_EQ(r.log,
+              (QStringList{". Comienzo de la descarga", ". Descargado mosaico A01.jpg",
+                           ". Fallo en la descarga del mosaico A02.jpg: HTTP 500",
+                           ". Fallo en la descarga del mosaico A03.jpg: el mosaico no cabe en la "
+                           "imagen de unión",
+                           ". Fin de la descarga", ". No se descargó algún mosaico"}));
     EXPECT_EQ(r.failed, QList<QPoint>{QPoint(2, 1)});
     EXPECT_EQ(r.shown, (QStringList{"A01.jpg", "A03.jpg"}));
     EXPECT_EQ(r.progress, (std::vector<int>{1, 2, 3}));
@@ -110,12 +129,12 @@ TEST_F(RunOf, SeveralConnectionsChangeOnlyTheLoadOnTheServer) {
         if (connections == 1) {
             first = r;
             firstBmp = bmp;
-            EXPECT_TRUE(r.log.contains(". Fallo en la descarga del mosaico B01.jpg"));
+            EXPECT_TRUE(r.log.contains(". Fallo en la descarga del mosaico B01.jpg: HTTP 404"));
             EXPECT_EQ(r.failed, QList<QPoint>{QPoint(1, 2)});
             continue;
         }
         EXPECT_EQ(r.log, first.log) << connections;
-        EXPECT_EQ(r.statuses, first.statuses) << connections;
+        EXPECT_EQ(WithoutRetries(r.statuses), WithoutRetries(first.statuses)) << connections;
         EXPECT_EQ(r.shown, first.shown) << connections;
         EXPECT_EQ(r.progress, first.progress) << connections;
         EXPECT_EQ(r.failed, first.failed) << connections;
@@ -180,6 +199,20 @@ TEST_F(RunOf, RetryAfterIsShownAndPausesEveryRequest) {
                            ". Descargado mosaico A03.jpg"}));
 }
 
+// A tile asked for again after a failed attempt: the status bar says which attempt is
+// next and why the last one failed, until that attempt leaves.
+TEST_F(RunOf, RetriesAreShownWithTheirNumberAndReason) {
+    const DownloadJob job = Job(1);
+    setFault(job, 1, 1, Fault::Http500, 2);
+    const RunReport r = Run(job, 1);
+    EXPECT_EQ(
+        r.statuses.mid(1, 6),
+        (QStringList{"Descargando mosaico A01.jpg", "Reintento 2 de 10 del mosaico A01: HTTP 500",
+                     "Descargando mosaico A01.jpg", "Reintento 3 de 10 del mosaico A01: HTTP 500",
+                     "Descargando mosaico A01.jpg", "Fin de descarga del mosaico A01.jpg"}));
+    EXPECT_FALSE(r.outcome.anyFailed);
+}
+
 // The tiles are deleted only once a BMP of this run that holds them is saved; otherwise
 // the log says they are kept. Calibration files are written only for that BMP.
 TEST_F(RunOf, TilesAndCalibrationOnlyForASavedBmp) {
@@ -202,14 +235,16 @@ TEST_F(RunOf, TilesAndCalibrationOnlyForASavedBmp) {
          "no/such/Prueba",
          true,
          false,
-         {". Mosaicos conservados: no se grabó el fichero BMP",
+         {". No se ha podido grabar el fichero BMP: la carpeta no existe",
+          ". Mosaicos conservados: no se grabó el fichero BMP",
           ". Calibración no generada: no se grabó el fichero BMP"},
          {"A01.jpg", "A02.jpg"}},
         {"ATileFailed",
          "Prueba",
          true,
          true,
-         {". No se descargó algún mosaico", ". Mosaicos conservados: no se grabó el fichero BMP"},
+         {". No se descargó algún mosaico", ". Mosaicos conservados: no se grabó el fichero BMP",
+          ". Calibración no generada: no se grabó el fichero BMP"},
          {"A01.jpg", "Prueba.morvel"}},
         {"NoBmpAsked",
          "Prueba",
@@ -258,13 +293,18 @@ TEST_F(RunOf, AFolderThatTakesNoFileStopsTheRun) {
     }
     EXPECT_TRUE(r.outcome.stopped);
     EXPECT_TRUE(r.outcome.writeFailed);
+    // The box and the log both name the cause (a read-only folder refuses with EACCES, or
+    // EPERM where it takes the immutable flag: the same words).
+    const QString reason = LocalWriteErrorFor(EACCES).reason;
     ASSERT_EQ(questions.errors.size(), 1);
-    EXPECT_TRUE(questions.errors[0].startsWith("No se pueden grabar los mosaicos en la carpeta"))
-        << questions.errors[0].toStdString();
-    EXPECT_FALSE(questions.errors[0].contains("Unknown"));
+    EXPECT_EQ(
+        questions.errors[0],
+        QStringLiteral("No se pueden grabar los mosaicos en la carpeta %1: %2. Se ha detenido "
+                       "la descarga; los mosaicos ya descargados se conservan")
+            .arg(QDir::toNativeSeparators(folder.path()), reason));
     ASSERT_GE(r.log.size(), 3);
-    EXPECT_EQ(r.log[1], ". Fallo en la descarga del mosaico A01.jpg");
-    EXPECT_TRUE(r.log.last().startsWith(". Descarga detenida: ")) << r.log.last().toStdString();
+    EXPECT_EQ(r.log[1], ". Fallo en la descarga del mosaico A01.jpg: " + reason);
+    EXPECT_EQ(r.log.last(), ". Descarga detenida: " + reason);
     EXPECT_EQ(r.failed, QList<QPoint>{QPoint(1, 1)});
 }
 

@@ -67,8 +67,8 @@ TEST(DialogsTest, BoxesShowCaptionTextIconAndButtons) {
         {[](Dialogs& d) { return d.message("Introduzca"), true; }, QMessageBox::Ok, title,
          "Introduzca", QMessageBox::NoIcon, QMessageBox::Ok, true},
         // The error display adds the final full stop.
-        {[](Dialogs& d) { return d.error("Unable to write to ./Morvel.ini"), true; },
-         QMessageBox::Ok, title, "Unable to write to ./Morvel.ini.", QMessageBox::Critical,
+        {[](Dialogs& d) { return d.error("No se puede grabar ./Morvel.ini"), true; },
+         QMessageBox::Ok, title, "No se puede grabar ./Morvel.ini.", QMessageBox::Critical,
          QMessageBox::Ok, true},
         {[](Dialogs& d) { return d.notice("Carpeta destino", "No"), true; }, QMessageBox::Ok,
          "Carpeta destino", "No", QMessageBox::NoIcon, QMessageBox::Ok, true},

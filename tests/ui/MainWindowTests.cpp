@@ -1,5 +1,6 @@
 // The main window driven through its real widgets, offscreen: start-up with and without a
 // settings file, the area displays, the options, the states and closing.
+#include "job/WriteError.h"
 #include "ui/AcercaDe.h"
 #include "ui/CornerEdit.h"
 #include "ui/IniFile.h"
@@ -24,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 
 #include <memory>
@@ -37,7 +39,8 @@ const QString kYOutOfRange = QStringLiteral("Coordenadas UTM Y fuera de límites
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override { QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain)); }
+    // The numbers are Spanish whatever the system's locale: the window is tried under C.
+    void SetUp() override { QLocale::setDefault(QLocale::c()); }
     void TearDown() override {
         window.reset();
         QLocale::setDefault(previousLocale);
@@ -104,6 +107,8 @@ TEST_F(MainWindowTest, NoSettingsFileGivesTheDefaultAreaAndClosingWritesTwelveKe
     EXPECT_EQ(window->windowTitle(), "Morvel 1.0.4");
     EXPECT_TRUE(dialogs.shown.empty());
     // 585000 + 5 x 5000 and 4,730,000 - 5 x 5000; 5 tiles of 5000 m and of 400 px.
+    // The typed corner and the computed one, grouped alike.
+    EXPECT_EQ(find<QLineEdit>("meUTMx")->displayText(), "585.000");
     EXPECT_EQ(text("stX"), "610.000");
     EXPECT_EQ(text("stY"), "4.705.000");
     EXPECT_EQ(text("stMAncho"), "25.000");
@@ -305,7 +310,9 @@ TEST_F(MainWindowTest, UnwritableFileShowsTheErrorAndStillCloses) {
     }
     click("btnSalir");
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(dialogs.texts("error"), QStringList{"Unable to write to ./Morvel.ini"});
+    EXPECT_EQ(dialogs.texts("error"),
+              QStringList{"No se ha podido grabar el fichero de configuración ./Morvel.ini: " +
+                          LocalWriteErrorFor(EACCES).reason});
     EXPECT_EQ(settingsFile(), old);
 }
 

@@ -37,6 +37,7 @@ QColor TileColour(int column, int row) {
 
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 255, 0);
+const QColor kFailed = TileBoard::FailedColour();
 
 bool Near(const QColor& a, const QColor& b, int tolerance = 8) {
     return std::abs(a.red() - b.red()) <= tolerance &&
@@ -114,9 +115,33 @@ TEST_F(Viewer, BuiltBoardAndAWaitingTile) {
     EXPECT_TRUE(Near(Shown(2, 1), kRed));
 }
 
+// A failed cell is told apart from a waiting one at a glance: dark, with a cross under its
+// label, and the reason as hint; a waiting cell stays red with its label alone.
+TEST_F(Viewer, AFailedCellIsNotTakenForAWaitingOne) {
+    m_viewer.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_viewer));
+    m_host.board.markWaiting(1, 1, QStringLiteral("A01"));
+    m_host.board.markWaiting(2, 1, QStringLiteral("A02"));
+    m_host.board.markFailed(2, 1, QStringLiteral("HTTP 500"));
+    EXPECT_TRUE(Near(Shown(1, 1), kRed));
+    EXPECT_EQ(m_host.board.marker(1, 1)->text(), QStringLiteral("A01"));
+    const QLabel* failed = m_host.board.marker(2, 1);
+    EXPECT_TRUE(Near(Shown(2, 1), kFailed));
+    EXPECT_FALSE(Near(kFailed, kRed, 100));
+    const QStringList lines = failed->text().split(u'\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("A02"));
+    EXPECT_FALSE(lines[1].trimmed().isEmpty());
+    EXPECT_EQ(failed->toolTip(), QStringLiteral("HTTP 500"));
+    // Asked for again (a new run on the same board): waiting as any other.
+    m_host.board.markWaiting(2, 1, QStringLiteral("A02"));
+    EXPECT_TRUE(Near(Shown(2, 1), kRed));
+    EXPECT_EQ(failed->text(), QStringLiteral("A02"));
+}
+
 // Thumbnails scaled into their cells with the file name as hint; the toggle swaps them
-// for green markers, while a failed tile keeps its red marker in both views. "Cerrar" ends
-// the showing.
+// for green markers, while a failed tile keeps its failed marker in both views. "Cerrar"
+// ends the showing.
 TEST_F(Viewer, ToggleSwitchesBetweenThumbnailsAndMarkers) {
     RunThreeByTwo({QPoint(2, 2)});
     for (const QPoint cell : {QPoint(1, 1), QPoint(3, 2)}) {
@@ -135,8 +160,10 @@ TEST_F(Viewer, ToggleSwitchesBetweenThumbnailsAndMarkers) {
     EXPECT_TRUE(m_viewer.markersShown());
     for (int row = 1; row <= 2; ++row) {
         for (int column = 1; column <= 3; ++column) {
-            EXPECT_EQ(m_host.board.marker(column, row)->text(), TileLabel(m_host.job, column, row));
-            EXPECT_TRUE(Near(Shown(column, row), column == 2 && row == 2 ? kRed : kGreen))
+            EXPECT_TRUE(m_host.board.marker(column, row)
+                            ->text()
+                            .startsWith(TileLabel(m_host.job, column, row)));
+            EXPECT_TRUE(Near(Shown(column, row), column == 2 && row == 2 ? kFailed : kGreen))
                 << column << "," << row;
         }
     }
@@ -147,7 +174,7 @@ TEST_F(Viewer, ToggleSwitchesBetweenThumbnailsAndMarkers) {
     EXPECT_FALSE(m_viewer.markersShown());
     EXPECT_FALSE(m_host.board.marker(1, 1)->isVisible());
     EXPECT_TRUE(Near(Shown(1, 1), TileColour(1, 1)));
-    EXPECT_TRUE(Near(Shown(2, 2), kRed));
+    EXPECT_TRUE(Near(Shown(2, 2), kFailed));
 
     QTest::mouseClick(m_viewer.findChild<QPushButton*>(QStringLiteral("BitBtn1")), Qt::LeftButton);
     EXPECT_FALSE(m_viewer.isVisible());

@@ -50,13 +50,14 @@ const QStringList kThreeByTwo{"A01.jpg", "A02.jpg", "A03.jpg", "B01.jpg", "B02.j
 const QString kStart = QStringLiteral(". Comienzo de la descarga");
 const QString kEnd = QStringLiteral(". Fin de la descarga");
 
-// The start line and one line per tile of the 3 x 2 grid, those of `failed` failed.
-inline QStringList TileLines(const QStringList& failed = {}) {
+// The start line and one line per tile of the 3 x 2 grid, those of `failed` failed for
+// `reason`.
+inline QStringList TileLines(const QStringList& failed = {}, const QString& reason = {}) {
     QStringList lines{kStart};
     for (const QString& name : kThreeByTwo) {
-        lines << (failed.contains(name) ? ". Fallo en la descarga del mosaico "
-                                        : ". Descargado mosaico ") +
-                     name;
+        lines << (failed.contains(name)
+                      ? ". Fallo en la descarga del mosaico " + name + ": " + reason
+                      : ". Descargado mosaico " + name);
     }
     return lines << kEnd;
 }

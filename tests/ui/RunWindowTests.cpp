@@ -2,6 +2,8 @@
 // the controls, the log, the viewer's cells, the files in the destination folder.
 #include "tests/ui/RunWindowFixture.h"
 
+#include <cerrno>
+
 namespace {
 
 TEST_F(RunWindowTest, ThreeByTwoAllFetched) {
@@ -126,23 +128,30 @@ TEST_F(RunWindowTest, SomeTilesFailWithTheDeleteOption) {
     EXPECT_EQ(values, (QList<int>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(progress()->value(), 6);
     EXPECT_EQ(previewAtFailure, QStringList{"tile"});
-    EXPECT_EQ(messages(), TileLines({"B02.jpg"})
+    // The failed tile with its reason, and the calibration that was ticked but not made.
+    EXPECT_EQ(messages(), TileLines({"B02.jpg"}, "HTTP 500")
                               << ". No se descargó algún mosaico"
-                              << ". Mosaicos conservados: no se grabó el fichero BMP");
+                              << ". Mosaicos conservados: no se grabó el fichero BMP"
+                              << ". Calibración no generada: no se grabó el fichero BMP");
     QStringList kept = kThreeByTwo;
     kept.removeAll("B02.jpg");
     EXPECT_EQ(files(), kept << "Prueba.morvel"); // no BMP, no calibration
     EXPECT_TRUE(dialogs.shown.empty());
-    // The red marker with its label, and the fetch's reason as hint.
+    // The failed marker with its label, and the fetch's reason as hint.
     ASSERT_TRUE(markerShown(2, 2));
     const QLabel* marker = window->tileBoard().marker(2, 2);
-    EXPECT_EQ(marker->text(), QStringLiteral("B02"));
-    EXPECT_EQ(marker->palette().color(QPalette::Window), QColor(255, 0, 0));
+    EXPECT_TRUE(marker->text().startsWith(QStringLiteral("B02\n"))) << marker->text().toStdString();
+    EXPECT_EQ(marker->palette().color(QPalette::Window), TileBoard::FailedColour());
     EXPECT_EQ(marker->toolTip(), QStringLiteral("HTTP 500"));
     EXPECT_FALSE(thumbnailShown(2, 2));
     EXPECT_TRUE(thumbnailShown(3, 2));
-    EXPECT_EQ(window->statusText(), QStringLiteral("Fin de descarga de los mosaicos."));
+    // The window itself says that the run failed, until "Nueva descarga".
+    EXPECT_EQ(
+        window->statusText(),
+        QStringLiteral("Fin de descarga: 1 de 6 mosaicos con fallo. No se grabó el fichero BMP."));
     expectFinished();
+    press("btnNueva");
+    EXPECT_EQ(window->statusText(), QString());
 }
 
 TEST_F(RunWindowTest, EveryTileFailsAndNothingIsDeleted) {
@@ -151,7 +160,12 @@ TEST_F(RunWindowTest, EveryTileFailsAndNothingIsDeleted) {
     server.setFaultForAll(Fault::Http404);
     open();
     download();
-    EXPECT_EQ(messages(), TileLines(kThreeByTwo) << ". No se descargó ningún mosaico");
+    EXPECT_EQ(messages(), TileLines(kThreeByTwo, "HTTP 404")
+                              << ". No se descargó ningún mosaico"
+                              << ". Calibración no generada: no se grabó el fichero BMP");
+    EXPECT_EQ(
+        window->statusText(),
+        QStringLiteral("Fin de descarga: 6 de 6 mosaicos con fallo. No se grabó el fichero BMP."));
     EXPECT_EQ(progress()->maximum(), 6);
     EXPECT_EQ(progress()->value(), 6);
     EXPECT_EQ(files(), (QStringList{"A01.jpg", "Prueba.morvel"}));
@@ -202,12 +216,15 @@ TEST_F(RunWindowTest, BmpThatCannotBeWrittenIsShownAndTheRunFinishes) {
     ASSERT_TRUE(QDir(folder).mkdir("Prueba.bmp"));
     open();
     download();
-    const QStringList errors = dialogs.texts("error");
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith("No se ha podido grabar el fichero BMP "))
-        << errors[0].toStdString();
+    // The cause in the box and in the log, and a status bar that no longer says it saves.
+    const QString reason = LocalWriteErrorFor(EISDIR).reason;
+    EXPECT_EQ(dialogs.texts("error"),
+              QStringList{QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
+                              .arg(QDir::toNativeSeparators(path("Prueba.bmp")), reason)});
+    EXPECT_EQ(window->statusText(), QStringLiteral("No se ha podido grabar el fichero BMP."));
     EXPECT_EQ(messages().mid(7),
-              (QStringList{kEnd, ". Mosaicos conservados: no se grabó el fichero BMP",
+              (QStringList{kEnd, ". No se ha podido grabar el fichero BMP: " + reason,
+                           ". Mosaicos conservados: no se grabó el fichero BMP",
                            ". Calibración no generada: no se grabó el fichero "
                            "BMP"}));
     EXPECT_EQ(files(), QStringList(kThreeByTwo) << "Prueba.morvel");

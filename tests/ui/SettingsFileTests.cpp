@@ -3,6 +3,8 @@
 #include "ui/IniFile.h"
 #include "ui/Settings.h"
 
+#include "job/WriteError.h"
+
 #include "UiTestSupport.h"
 
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
 
 namespace {
@@ -233,6 +236,17 @@ TEST(WriteSettingsTest, SavedFileReadsBackAndLeavesNoTemporaryFile) {
     EXPECT_EQ(back.bmpName, "uno dos");
     s.bmpName = back.bmpName;
     EXPECT_EQ(Written(back), Written(s));
+}
+
+// A file that cannot be saved says why, as every file of the program does.
+TEST(WriteSettingsTest, UnsavedFileGivesTheCause) {
+    const CurrentDirScope cwd;
+    ASSERT_TRUE(QDir(cwd.path()).mkdir(QStringLiteral("Morvel.ini")));
+    IniFile ini(SettingsPath());
+    WriteSettings(ini, Sample());
+    QString error;
+    EXPECT_FALSE(ini.save(&error));
+    EXPECT_EQ(error, LocalWriteErrorFor(EISDIR).reason);
 }
 
 } // namespace

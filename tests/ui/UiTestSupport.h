@@ -14,7 +14,8 @@
 class FakeDialogs : public Dialogs {
 public:
     struct Shown {
-        QString kind; // "message", "error", "notice", "okCancel", "chooseFolder"
+        QString kind; // "message", "error", "notice", "okCancel", "chooseFolder",
+                      // "chooseFile"
         QString caption;
         QString text;
     };
@@ -32,6 +33,10 @@ public:
         shown.push_back({"chooseFolder", {}, prompt});
         return folderAnswer;
     }
+    std::optional<QString> chooseFile(const QString& caption, const QString& filter) override {
+        shown.push_back({"chooseFile", caption, filter});
+        return fileAnswer;
+    }
 
     // The texts of the boxes of one kind, in order.
     QStringList texts(const QString& kind) const {
@@ -47,4 +52,5 @@ public:
     std::vector<Shown> shown;
     bool okAnswer = true;
     std::optional<QString> folderAnswer;
+    std::optional<QString> fileAnswer;
 };

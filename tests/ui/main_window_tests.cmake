@@ -10,3 +10,6 @@ morvel_add_test(MainWindowTests LIBS morvel_ui morvel_ui_test_support
     SOURCES ui/MainWindowTests.cpp)
 morvel_add_test(DialogsTests LIBS morvel_ui morvel_ui_test_support
     SOURCES ui/DialogsTests.cpp)
+morvel_add_test(MapWindowTests
+    LIBS morvel_ui morvel_ui_test_support morvel_test_server morvel_geo_test_tools
+    SOURCES ui/MapWindowTests.cpp)

@@ -1,0 +1,238 @@
+#include "geo/TrackFile.h"
+
+#include "geo/DatumChange.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <cpl_vsi.h>
+#include <gdal.h>
+#include <ogr_api.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// The drivers of the files GPS programs write; nothing else is tried on a file.
+const char* const kDrivers[] = {"GPX", "KML", "LIBKML", nullptr};
+// Layers of GPX's driver that repeat the points of routes and tracks one by one.
+const char* const kRepeatedLayers[] = {"route_points", "track_points"};
+
+struct DatasetCloser {
+    void operator()(void* d) const { GDALClose(d); }
+};
+using Dataset = std::unique_ptr<void, DatasetCloser>;
+
+// GDAL's messages stay off the terminal while a file is read on this thread; the last one
+// is kept to say what went wrong.
+class QuietErrors {
+public:
+    QuietErrors() {
+        CPLPushErrorHandler(CPLQuietErrorHandler);
+        CPLErrorReset();
+    }
+    ~QuietErrors() { CPLPopErrorHandler(); }
+    QuietErrors(const QuietErrors&) = delete;
+    QuietErrors& operator=(const QuietErrors&) = delete;
+
+    bool failed() const { return CPLGetLastErrorType() >= CE_Failure; }
+    QString message() const { return QString::fromUtf8(CPLGetLastErrorMsg()); }
+};
+
+Dataset Open(const QByteArray& path) {
+    return Dataset(GDALOpenEx(path.constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers,
+                              nullptr, nullptr));
+}
+
+// A KMZ is a zip with the KML inside; GDAL's KML driver reads that KML when the LIBKML one,
+// which opens the zip itself, is not built in.
+Dataset OpenKmlInside(const QString& path) {
+    const QByteArray zip = "/vsizip/" + path.toUtf8();
+    char** names = VSIReadDir(zip.constData());
+    Dataset found;
+    for (int i = 0; names && names[i] && !found; ++i) {
+        if (QString::fromUtf8(names[i]).endsWith(QLatin1String(".kml"), Qt::CaseInsensitive)) {
+            found = Open(zip + '/' + names[i]);
+        }
+    }
+    CSLDestroy(names);
+    return found;
+}
+
+bool Usable(double lon, double lat) {
+    return std::isfinite(lon) && std::isfinite(lat) && std::abs(lat) <= 90.0 &&
+           std::abs(lon) <= 180.0;
+}
+
+// Collects the points and lines of a geometry; false when a coordinate is out of range.
+bool Collect(OGRGeometryH g, TrackData* out) {
+    if (g == nullptr) {
+        return true;
+    }
+    const OGRwkbGeometryType type = wkbFlatten(OGR_G_GetGeometryType(g));
+    if (type == wkbPoint) {
+        if (OGR_G_IsEmpty(g)) {
+            return true;
+        }
+        const double lon = OGR_G_GetX(g, 0);
+        const double lat = OGR_G_GetY(g, 0);
+        if (!Usable(lon, lat)) {
+            return false;
+        }
+        out->points.push_back({lat, lon});
+        return true;
+    }
+    if (type == wkbLineString || type == wkbLinearRing) {
+        std::vector<GeoPoint> line;
+        const int n = OGR_G_GetPointCount(g);
+        line.reserve(static_cast<size_t>(std::max(0, n)));
+        for (int i = 0; i < n; ++i) {
+            const double lon = OGR_G_GetX(g, i);
+            const double lat = OGR_G_GetY(g, i);
+            if (!Usable(lon, lat)) {
+                return false;
+            }
+            line.push_back({lat, lon});
+        }
+        if (line.size() == 1) {
+            out->points.push_back(line.front());
+        } else if (!line.empty()) {
+            out->lines.push_back(std::move(line));
+        }
+        return true;
+    }
+    // Polygons (their rings), multi-geometries and collections.
+    for (int i = 0; i < OGR_G_GetGeometryCount(g); ++i) {
+        if (!Collect(OGR_G_GetGeometryRef(g, i), out)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RepeatsPoints(OGRLayerH layer) {
+    const char* name = OGR_L_GetName(layer);
+    return std::any_of(std::begin(kRepeatedLayers), std::end(kRepeatedLayers),
+                       [name](const char* r) { return qstrcmp(name, r) == 0; });
+}
+
+// "... at line 12, column 3" in GDAL's message for a file that is not well formed.
+QString DamageReason(const QString& message) {
+    static const QRegularExpression line(QStringLiteral("line (\\d+)"));
+    const QRegularExpressionMatch m = line.match(message);
+    if (m.hasMatch()) {
+        return QStringLiteral("el fichero está dañado (error en la línea %1)").arg(m.captured(1));
+    }
+    return QStringLiteral("el fichero está dañado");
+}
+
+TrackRead Refused(const QString& reason) {
+    TrackRead r;
+    r.error = reason;
+    return r;
+}
+
+} // namespace
+
+TrackRead ReadTrackFile(const QString& path) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { GDALAllRegister(); });
+
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return Refused(QStringLiteral("el fichero no existe"));
+    }
+    if (!info.isFile() || !info.isReadable()) {
+        return Refused(QStringLiteral("no se puede leer el fichero"));
+    }
+    if (info.size() == 0) {
+        return Refused(QStringLiteral("el fichero está vacío"));
+    }
+
+    const QuietErrors errors;
+    Dataset dataset = Open(path.toUtf8());
+    if (!dataset && info.suffix().compare(QLatin1String("kmz"), Qt::CaseInsensitive) == 0) {
+        dataset = OpenKmlInside(path);
+    }
+    if (!dataset) {
+        return Refused(errors.failed() ? DamageReason(errors.message())
+                                       : QStringLiteral("no es un fichero GPX, KML ni KMZ"));
+    }
+
+    TrackData track;
+    for (int i = 0; i < GDALDatasetGetLayerCount(dataset.get()); ++i) {
+        OGRLayerH layer = GDALDatasetGetLayer(dataset.get(), i);
+        if (layer == nullptr || RepeatsPoints(layer)) {
+            continue;
+        }
+        OGR_L_ResetReading(layer);
+        while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
+            const bool ok = Collect(OGR_F_GetGeometryRef(feature), &track);
+            OGR_F_Destroy(feature);
+            if (!ok) {
+                return Refused(QStringLiteral("el fichero tiene coordenadas fuera de límites"));
+            }
+        }
+        // A reader that stops on a fault ends the layer early: what came before is not
+        // the whole track.
+        if (errors.failed()) {
+            return Refused(DamageReason(errors.message()));
+        }
+    }
+    if (track.empty()) {
+        return Refused(QStringLiteral("no contiene ningún track, ruta ni punto"));
+    }
+    TrackRead r;
+    r.track = std::move(track);
+    return r;
+}
+
+QString TrackErrorMessage(const QString& path, const QString& reason) {
+    return QStringLiteral("No se puede usar la ruta «%1»: %2.")
+        .arg(QFileInfo(path).fileName(), reason);
+}
+
+GroundTrack TrackOnGrid(const TrackData& track, const DatumChange& change) {
+    GroundTrack out;
+    bool first = true;
+    const auto place = [&](const GeoPoint& p, GroundPoint* g) {
+        if (!change.fromGeographic(p, &g->easting, &g->northing)) {
+            ++out.dropped;
+            return false;
+        }
+        if (first) {
+            out.extent = {g->easting, g->northing, g->easting, g->northing};
+            first = false;
+        }
+        out.extent.west = std::min(out.extent.west, g->easting);
+        out.extent.east = std::max(out.extent.east, g->easting);
+        out.extent.south = std::min(out.extent.south, g->northing);
+        out.extent.north = std::max(out.extent.north, g->northing);
+        return true;
+    };
+    for (const std::vector<GeoPoint>& line : track.lines) {
+        std::vector<GroundPoint> ground;
+        ground.reserve(line.size());
+        for (const GeoPoint& p : line) {
+            GroundPoint g;
+            if (place(p, &g)) {
+                ground.push_back(g);
+            }
+        }
+        if (!ground.empty()) {
+            out.lines.push_back(std::move(ground));
+        }
+    }
+    for (const GeoPoint& p : track.points) {
+        GroundPoint g;
+        if (place(p, &g)) {
+            out.points.push_back(g);
+        }
+    }
+    return out;
+}

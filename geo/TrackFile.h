@@ -1,0 +1,48 @@
+#pragma once
+
+// Tracks and routes as GPS programs save them (GPX 1.0 and 1.1, KML and KMZ), read through
+// GDAL's vector drivers into plain lines and points, and laid on the job's grid.
+
+#include "geo/uClaseElipsoide.h"
+#include "job/MapArea.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class DatumChange;
+
+// WGS 84 degrees: the lines of tracks, routes and paths, and the single points (waypoints,
+// placemarks).
+struct TrackData {
+    std::vector<std::vector<GeoPoint>> lines;
+    std::vector<GeoPoint> points;
+
+    bool empty() const { return lines.empty() && points.empty(); }
+};
+
+struct TrackRead {
+    std::optional<TrackData> track;
+    QString error; // why there is no track, in a few Spanish words
+};
+
+// Reads a GPX, KML or KMZ file; any other kind of file, a damaged one and one without a
+// line or a point are refused with the reason. Blocks on the file: call it from a worker.
+TrackRead ReadTrackFile(const QString& path);
+
+// "No se puede usar la ruta «vuelta.gpx»: <reason>."
+QString TrackErrorMessage(const QString& path, const QString& reason);
+
+// A track on the ED50 / UTM zone 30 grid, in metres. Points beyond zone 30 keep zone 30
+// metres: the job's grid is on zone 30, and there a track must be drawn and fitted.
+struct GroundTrack {
+    std::vector<std::vector<GroundPoint>> lines;
+    std::vector<GroundPoint> points;
+    GroundRect extent;
+    int dropped = 0; // points the operation cannot transform (left out)
+
+    bool empty() const { return lines.empty() && points.empty(); }
+};
+
+GroundTrack TrackOnGrid(const TrackData& track, const DatumChange& change);

@@ -1,0 +1,483 @@
+#include "ui/MapWindow.h"
+
+#include "download/OverviewLoader.h"
+#include "download/WhenFinished.h"
+#include "geo/DatumChange.h"
+#include "job/NumberFormat.h"
+#include "job/PlaceText.h"
+#include "ui/Dialogs.h"
+#include "ui/MapView.h"
+#include "ui/WindowFont.h"
+
+#include <QFileInfo>
+#include <QGraphicsEllipseItem>
+#include <QGraphicsPathItem>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsRectItem>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cmath>
+
+namespace {
+
+const QColor kAreaColour(0, 90, 230);
+const QColor kRangeColour(200, 90, 0);
+const QColor kTrackColour(210, 0, 150);
+const QColor kHalo(255, 255, 255, 200);
+// Going to a place from far out comes down to this scale, where streets can be told apart.
+constexpr double kGoToMetresPerPixel = 10.0;
+constexpr int kMaxMargin = 20000;
+constexpr int kMarginStep = 100;
+
+QPen Cosmetic(const QColor& colour, qreal width, Qt::PenStyle style = Qt::SolidLine) {
+    QPen pen(colour, width, style, Qt::RoundCap, Qt::RoundJoin);
+    pen.setCosmetic(true);
+    return pen;
+}
+
+// A mark of a fixed size on the screen, whatever the zoom.
+QGraphicsItem* Dot(QGraphicsScene* scene, const GroundPoint& at, qreal radius, const QColor& colour,
+                   qreal z) {
+    auto* dot =
+        scene->addEllipse(-radius, -radius, 2 * radius, 2 * radius, Cosmetic(Qt::white, 2), colour);
+    dot->setFlag(QGraphicsItem::ItemIgnoresTransformations);
+    dot->setPos(ScenePoint(at));
+    dot->setZValue(z);
+    return dot;
+}
+
+// A caption of a fixed size on the screen, on a pale ground so that any map leaves it legible.
+class Caption : public QGraphicsSimpleTextItem {
+public:
+    Caption(const QString& text, const QColor& colour) : QGraphicsSimpleTextItem(text) {
+        setBrush(colour);
+        setFont(WindowFont(true));
+        setFlag(QGraphicsItem::ItemIgnoresTransformations);
+    }
+    QRectF boundingRect() const override {
+        return QGraphicsSimpleTextItem::boundingRect().adjusted(-3, -1, 3, 1);
+    }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option,
+               QWidget* widget) override {
+        painter->fillRect(boundingRect(), kHalo);
+        QGraphicsSimpleTextItem::paint(painter, option, widget);
+    }
+};
+
+struct TrackOnMap {
+    GroundTrack track;
+    QString error;
+};
+
+TrackOnMap ReadTrackOnGrid(const QString& path) {
+    TrackOnMap out;
+    TrackRead read = ReadTrackFile(path);
+    if (!read.track) {
+        out.error = read.error;
+        return out;
+    }
+    // A change of its own: this one is used on a worker thread.
+    const GroundRect reach = MapReach();
+    QString reason;
+    const auto change =
+        DatumChange::ForArea(reach.west, reach.south, reach.east, reach.north, &reason);
+    if (!change) {
+        out.error = QStringLiteral("no se puede pasar de WGS 84 a ED50 (%1)").arg(reason);
+        return out;
+    }
+    out.track = TrackOnGrid(*read.track, *change);
+    if (out.track.empty()) {
+        out.error = QStringLiteral("ningún punto se puede situar en la cuadrícula UTM");
+    }
+    return out;
+}
+
+} // namespace
+
+MapWindow::MapWindow(QNetworkAccessManager* network, TransferGate& gate, Dialogs& dialogs,
+                     QWidget* parent)
+    : QWidget(parent, Qt::Window), m_dialogs(dialogs) {
+    setObjectName(QStringLiteral("fMapa"));
+    setWindowTitle(QStringLiteral("Mapa"));
+    m_scene = new QGraphicsScene(this);
+    m_scene->setSceneRect(SceneRect(MapReach()));
+    m_scene->setBackgroundBrush(QColor(226, 226, 220));
+    m_view = new MapView(m_scene, this);
+    m_loader = new OverviewLoader(network, gate, this);
+    buildControls();
+
+    connect(m_view, &MapView::settled, this, &MapWindow::refresh);
+    connect(m_view, &MapView::boxDrawn, this, &MapWindow::boxDrawn);
+    connect(m_view, &MapView::pointerMoved, this, [this](const GroundPoint& p) {
+        stPosicion->setText(QStringLiteral("X %1  Y %2")
+                                .arg(GroupedNumber(std::llround(p.easting)),
+                                     GroupedNumber(std::llround(p.northing))));
+    });
+    connect(m_loader, &OverviewLoader::imageReady, this, &MapWindow::imageReady);
+    connect(m_loader, &OverviewLoader::imageFailed, this,
+            [this](const OverviewSquare& square) { imageDone(square); });
+    connect(m_loader, &OverviewLoader::answerMeasured, this,
+            [this](const OverviewSquare& square, qint64 bytes, qint64 ms) {
+                emit overviewMeasured(m_job.kind, OverviewSide(square.level), bytes, ms);
+            });
+
+    const GroundRect range = AcceptedCornerRange();
+    m_scene->addRect(SceneRect(range), Cosmetic(kHalo, 5))->setZValue(10);
+    m_range = m_scene->addRect(SceneRect(range), Cosmetic(kRangeColour, 2.5, Qt::DashLine));
+    m_range->setZValue(11);
+    auto* caption = new Caption(
+        QStringLiteral("Esquinas superiores izquierdas admitidas por Descargar"), kRangeColour);
+    m_scene->addItem(caption);
+    caption->setPos(ScenePoint({range.west, range.north}) + QPointF(4, 4));
+    caption->setZValue(12);
+    resize(900, 700);
+}
+
+MapWindow::~MapWindow() = default;
+
+GroundRect MapWindow::gridShown() const {
+    if (!m_area) {
+        return {};
+    }
+    const QRectF r = m_area->rect();
+    return {r.left(), -r.bottom(), r.right(), -r.top()};
+}
+
+std::optional<GroundPoint> MapWindow::markedPlace() const {
+    if (!m_marker) {
+        return std::nullopt;
+    }
+    return GroundOf(m_marker->pos());
+}
+
+void MapWindow::buildControls() {
+    setFont(WindowFont());
+    auto* top = new QHBoxLayout;
+    auto* irA = new QLabel(QStringLiteral("Ir a:"), this);
+    eIrA = new QLineEdit(this);
+    eIrA->setObjectName(QStringLiteral("eIrA"));
+    eIrA->setPlaceholderText(QStringLiteral("612000 4735000  ó  42.81, -1.64"));
+    eIrA->setToolTip(
+        QStringLiteral("X e Y UTM huso 30 ED50 en metros, o latitud y longitud WGS 84 en grados\n"
+                       "(42.81, -1.64 · 42.81N 1.64W · 42°48'36\"N 1°38'24\"W)"));
+    irA->setBuddy(eIrA);
+    btnIr = new QPushButton(QStringLiteral("Ir"), this);
+    btnIr->setObjectName(QStringLiteral("btnIr"));
+    btnAbrirRuta = new QPushButton(QStringLiteral("Abrir ruta..."), this);
+    btnAbrirRuta->setObjectName(QStringLiteral("btnAbrirRuta"));
+    btnAjustarRuta = new QPushButton(QStringLiteral("Ajustar a la ruta"), this);
+    btnAjustarRuta->setObjectName(QStringLiteral("btnAjustarRuta"));
+    btnAjustarRuta->setEnabled(false);
+    auto* margen = new QLabel(QStringLiteral("Margen:"), this);
+    seMargen = new QSpinBox(this);
+    seMargen->setObjectName(QStringLiteral("seMargen"));
+    seMargen->setRange(0, kMaxMargin);
+    seMargen->setSingleStep(kMarginStep);
+    seMargen->setValue(static_cast<int>(kDefaultTrackMargin));
+    seMargen->setSuffix(QStringLiteral(" m"));
+    margen->setBuddy(seMargen);
+    top->addWidget(irA);
+    top->addWidget(eIrA, 1);
+    top->addWidget(btnIr);
+    top->addSpacing(12);
+    top->addWidget(btnAbrirRuta);
+    top->addWidget(btnAjustarRuta);
+    top->addWidget(margen);
+    top->addWidget(seMargen);
+
+    stEstimacion = new QLabel(this);
+    stEstimacion->setObjectName(QStringLiteral("stEstimacion"));
+    stEstimacion->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    stPosicion = new QLabel(this);
+    stPosicion->setObjectName(QStringLiteral("stPosicion"));
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(stEstimacion, 1);
+    bottom->addWidget(stPosicion);
+    auto* hint = new QLabel(
+        QStringLiteral("Botón izquierdo: dibujar el área · botón derecho o flechas: mover · "
+                       "rueda o +/−: acercar y alejar"),
+        this);
+    hint->setObjectName(QStringLiteral("stAyudaMapa"));
+    hint->setForegroundRole(QPalette::PlaceholderText);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 4);
+    layout->addLayout(top);
+    layout->addWidget(m_view, 1);
+    layout->addLayout(bottom);
+    layout->addWidget(hint);
+
+    connect(eIrA, &QLineEdit::returnPressed, this, &MapWindow::btnIrClick);
+    connect(btnIr, &QPushButton::clicked, this, &MapWindow::btnIrClick);
+    connect(btnAbrirRuta, &QPushButton::clicked, this, &MapWindow::btnAbrirRutaClick);
+    connect(btnAjustarRuta, &QPushButton::clicked, this, &MapWindow::btnAjustarRutaClick);
+}
+
+void MapWindow::setFetchLimits(const FetchLimits& limits) {
+    m_loader->setLimits(limits);
+}
+
+void MapWindow::setEstimate(const QString& text) {
+    stEstimacion->setText(QStringLiteral("Estimación: ") + text);
+}
+
+// --- The job's grid ---------------------------------------------------------------------
+
+void MapWindow::showJob(const DownloadJob& job) {
+    const bool newImages = !m_hasJob || job.requestPrefix != m_job.requestPrefix;
+    m_job = job;
+    m_hasJob = true;
+    drawGrid();
+    placeOnJob();
+    if (newImages) {
+        m_loader->setRequestPrefix(m_job.requestPrefix);
+        dropImages(true);
+        m_level = -1;
+        if (isVisible()) {
+            refresh();
+        }
+    }
+}
+
+void MapWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    placeOnJob();
+}
+
+void MapWindow::placeOnJob() {
+    // Once, when first seen: the area in the middle, a third of the view.
+    if (m_placed || !m_hasJob || !isVisible()) {
+        return;
+    }
+    const GroundRect area = JobRect(m_job);
+    m_view->showGround(area.grown(std::max(area.width(), area.height())));
+    m_placed = true;
+}
+
+void MapWindow::drawGrid() {
+    const GroundRect area = JobRect(m_job);
+    QPainterPath lines;
+    lines.addRect(SceneRect(area));
+    const double s = m_job.tileSize;
+    for (int c = 1; c < m_job.tilesAcross; ++c) {
+        lines.moveTo(ScenePoint({area.west + c * s, area.north}));
+        lines.lineTo(ScenePoint({area.west + c * s, area.south}));
+    }
+    for (int r = 1; r < m_job.tilesDown; ++r) {
+        lines.moveTo(ScenePoint({area.west, area.north - r * s}));
+        lines.lineTo(ScenePoint({area.east, area.north - r * s}));
+    }
+    if (!m_grid) {
+        QColor fill = kAreaColour;
+        fill.setAlpha(30);
+        m_area = m_scene->addRect(QRectF(), Qt::NoPen, fill);
+        m_area->setZValue(19);
+        m_gridHalo = m_scene->addPath(QPainterPath(), Cosmetic(kHalo, 5));
+        m_gridHalo->setZValue(20);
+        m_grid = m_scene->addPath(QPainterPath(), Cosmetic(kAreaColour, 2));
+        m_grid->setZValue(21);
+    }
+    m_area->setRect(SceneRect(area));
+    m_gridHalo->setPath(lines);
+    m_grid->setPath(lines);
+    delete m_corner;
+    m_corner = Dot(m_scene, {area.west, area.north}, 6, kAreaColour, 22);
+    m_corner->setToolTip(
+        QStringLiteral("Esquina superior izquierda: X %1, Y %2")
+            .arg(GroupedNumber(std::llround(area.west)), GroupedNumber(std::llround(area.north))));
+}
+
+void MapWindow::boxDrawn(const GroundRect& box) {
+    if (!m_hasJob) {
+        return;
+    }
+    const GridChoice grid = SnapBoxToGrid(box, m_job.tileSize);
+    emit areaChosen(grid.easting, grid.northing, grid.across, grid.down);
+    if (const std::optional<QString> message = ClampMessage(grid)) {
+        m_dialogs.message(*message);
+    }
+}
+
+// --- The server's images ----------------------------------------------------------------
+
+void MapWindow::refresh() {
+    if (!m_hasJob || !isVisible() || m_view->viewport()->size().isEmpty()) {
+        return;
+    }
+    const GroundRect seen = m_view->visibleGround();
+    m_level = OverviewLevelFor(m_view->metresPerPixel());
+    const std::vector<OverviewSquare> squares = OverviewSquaresFor(seen, m_level, MapReach());
+    m_wanted = QSet<OverviewSquare>(squares.begin(), squares.end());
+    dropImages(false);
+    std::vector<OverviewSquare> missing;
+    for (const OverviewSquare& square : squares) {
+        if (!m_images.contains(square)) {
+            missing.push_back(square);
+        }
+    }
+    m_waiting = QSet<OverviewSquare>(missing.begin(), missing.end());
+    m_loader->show(missing);
+    if (m_waiting.isEmpty()) {
+        dropImages(true);
+    }
+}
+
+void MapWindow::imageReady(const OverviewSquare& square, const QImage& image) {
+    if (!m_wanted.contains(square) || m_images.contains(square)) {
+        return;
+    }
+    const GroundRect r = square.rect();
+    auto* item = m_scene->addPixmap(QPixmap::fromImage(image));
+    item->setTransformationMode(Qt::SmoothTransformation);
+    item->setScale(r.width() / std::max(1, image.width()));
+    item->setPos(ScenePoint({r.west, r.north}));
+    item->setZValue(1);
+    m_images.insert(square, item);
+    imageDone(square);
+}
+
+void MapWindow::imageDone(const OverviewSquare& square) {
+    if (m_waiting.remove(square) && m_waiting.isEmpty()) {
+        dropImages(true);
+    }
+}
+
+void MapWindow::dropImages(bool otherLevels) {
+    const QRectF seen = SceneRect(m_view->visibleGround());
+    for (auto it = m_images.begin(); it != m_images.end();) {
+        const bool current = it.key().level == m_level;
+        const bool away = !SceneRect(it.key().rect()).intersects(seen);
+        // Images of the level before stay under the new ones until these are all in.
+        if ((otherLevels && !current) || away || m_level < 0) {
+            delete it.value();
+            it = m_images.erase(it);
+        } else {
+            it.value()->setZValue(current ? 1 : 0);
+            ++it;
+        }
+    }
+}
+
+// --- A place and a track ----------------------------------------------------------------
+
+const DatumChange* MapWindow::datumChange() {
+    if (!m_change && m_changeError.isEmpty()) {
+        const GroundRect reach = MapReach();
+        m_change =
+            DatumChange::ForArea(reach.west, reach.south, reach.east, reach.north, &m_changeError);
+    }
+    return m_change.get();
+}
+
+void MapWindow::btnIrClick() {
+    const QString text = eIrA->text();
+    const PlaceParse parsed = ParsePlace(text);
+    if (!parsed.place) {
+        m_dialogs.message(PlaceErrorMessage(text, parsed.error));
+        return;
+    }
+    GroundPoint ground = parsed.place->grid;
+    if (parsed.place->kind == TypedPlace::Kind::Geographic) {
+        const DatumChange* change = datumChange();
+        if (!change || !change->fromGeographic({parsed.place->latitude, parsed.place->longitude},
+                                               &ground.easting, &ground.northing)) {
+            m_dialogs.message(QStringLiteral("No se puede pasar «%1» de WGS 84 a ED50%2.")
+                                  .arg(text.trimmed(), m_changeError.isEmpty()
+                                                           ? QString()
+                                                           : QStringLiteral(": ") + m_changeError));
+            return;
+        }
+    }
+    const GroundRect reach = MapReach();
+    if (!reach.contains(ground)) {
+        m_dialogs.message(
+            QStringLiteral("«%1» queda fuera del mapa (X %2, Y %3 en UTM 30 ED50); el mapa "
+                           "abarca X de %4 a %5 e Y de %6 a %7.")
+                .arg(text.trimmed(), GroupedNumber(std::llround(ground.easting)),
+                     GroupedNumber(std::llround(ground.northing)),
+                     GroupedNumber(std::llround(reach.west)),
+                     GroupedNumber(std::llround(reach.east)),
+                     GroupedNumber(std::llround(reach.south)),
+                     GroupedNumber(std::llround(reach.north))));
+        return;
+    }
+    delete m_marker;
+    m_marker = Dot(m_scene, ground, 7, QColor(255, 140, 0), 40);
+    m_marker->setToolTip(text.trimmed());
+    if (m_view->metresPerPixel() > kGoToMetresPerPixel) {
+        m_view->setMetresPerPixel(kGoToMetresPerPixel);
+    }
+    m_view->centreOn(ground);
+}
+
+void MapWindow::btnAbrirRutaClick() {
+    const std::optional<QString> path = m_dialogs.chooseFile(
+        QStringLiteral("Abrir ruta"), QStringLiteral("Rutas GPX, KML y KMZ (*.gpx *.kml *.kmz);;"
+                                                     "Todos los ficheros (*)"));
+    if (path) {
+        openTrack(*path);
+    }
+}
+
+void MapWindow::openTrack(const QString& path) {
+    btnAbrirRuta->setEnabled(false);
+    WhenFinished(this, QtConcurrent::run([path] { return ReadTrackOnGrid(path); }),
+                 [this, path](const TrackOnMap& read) {
+                     btnAbrirRuta->setEnabled(true);
+                     if (!read.error.isEmpty()) {
+                         m_dialogs.message(TrackErrorMessage(path, read.error));
+                         emit trackRead(false);
+                         return;
+                     }
+                     showTrack(path, read.track);
+                     emit trackRead(true);
+                 });
+}
+
+void MapWindow::showTrack(const QString& path, const GroundTrack& track) {
+    qDeleteAll(m_trackItems);
+    m_trackItems.clear();
+    for (const std::vector<GroundPoint>& line : track.lines) {
+        QPainterPath path2;
+        path2.moveTo(ScenePoint(line.front()));
+        for (size_t i = 1; i < line.size(); ++i) {
+            path2.lineTo(ScenePoint(line[i]));
+        }
+        // A pale edge keeps the line visible on any map.
+        auto* halo = m_scene->addPath(path2, Cosmetic(kHalo, 6));
+        halo->setZValue(29);
+        auto* item = m_scene->addPath(path2, Cosmetic(kTrackColour, 3));
+        item->setZValue(30);
+        m_trackItems << halo << item;
+    }
+    for (const GroundPoint& p : track.points) {
+        m_trackItems << Dot(m_scene, p, 4, kTrackColour, 31);
+    }
+    m_track = std::make_unique<GroundTrack>(track);
+    btnAjustarRuta->setEnabled(true);
+    btnAjustarRuta->setToolTip(QFileInfo(path).fileName());
+    const GroundRect extent = track.extent;
+    m_view->showGround(extent.grown(std::max({extent.width(), extent.height(), 2000.0}) / 4));
+}
+
+void MapWindow::btnAjustarRutaClick() {
+    if (!m_track || !m_hasJob) {
+        return;
+    }
+    const TrackFit fit = FitTrackArea(m_track->extent, m_job.tileSize, seMargen->value());
+    if (!fit.grid) {
+        m_dialogs.message(fit.message);
+        return;
+    }
+    emit areaChosen(fit.grid->easting, fit.grid->northing, fit.grid->across, fit.grid->down);
+}

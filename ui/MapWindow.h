@@ -1,0 +1,122 @@
+#pragma once
+
+// The "Mapa" window: the ground drawn from the map server itself, the job's grid over it in
+// step with the main window, the corner range Descargar accepts, a place to go to, a track
+// to show and fit the area to, and the estimates of a run. It sets the area only through
+// areaChosen, which the main window applies as if the fields had been typed.
+
+#include "geo/TrackFile.h"
+#include "job/DownloadJob.h"
+#include "job/MapKinds.h"
+#include "job/OverviewSquares.h"
+
+#include <QHash>
+#include <QSet>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class DatumChange;
+class Dialogs;
+class MapView;
+class OverviewLoader;
+class QGraphicsItem;
+class QGraphicsPathItem;
+class QGraphicsPixmapItem;
+class QGraphicsRectItem;
+class QGraphicsScene;
+class QLabel;
+class QLineEdit;
+class QNetworkAccessManager;
+class QPushButton;
+class QSpinBox;
+class TransferGate;
+struct FetchLimits;
+
+class MapWindow : public QWidget {
+    Q_OBJECT
+public:
+    MapWindow(QNetworkAccessManager* network, TransferGate& gate, Dialogs& dialogs,
+              QWidget* parent = nullptr);
+    ~MapWindow() override;
+
+    // The job as the main window holds it after a complete recompute: the map kind and the
+    // server of the images, and the grid drawn.
+    void showJob(const DownloadJob& job);
+    void setEstimate(const QString& text);
+    void setFetchLimits(const FetchLimits& limits);
+
+    MapView* view() const { return m_view; }
+    OverviewLoader* loader() const { return m_loader; }
+    const GroundTrack* track() const { return m_track.get(); }
+    // The job's grid as drawn, and the place marked by "Ir a:" (none before).
+    GroundRect gridShown() const;
+    std::optional<GroundPoint> markedPlace() const;
+
+public slots:
+    // "Ir", or Enter in "Ir a:".
+    void btnIrClick();
+    void btnAbrirRutaClick();
+    void btnAjustarRutaClick();
+    // Reads a track file on a worker and shows it when it is read.
+    void openTrack(const QString& path);
+
+signals:
+    // The area the user chose on the map: upper-left corner (full metres), tiles across
+    // and down; the main window puts it into its fields and recomputes.
+    void areaChosen(int32_t easting, int32_t northing, int across, int down);
+    // A fresh image of the map, for the estimates of the job's kind.
+    void overviewMeasured(MapKind kind, int32_t side, qint64 storedBytes, qint64 ms);
+    // A track file was read (shown), or refused (with its message shown).
+    void trackRead(bool shown);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void placeOnJob();
+    void buildControls();
+    void refresh();
+    void imageReady(const OverviewSquare& square, const QImage& image);
+    void imageDone(const OverviewSquare& square);
+    void dropImages(bool all);
+    void drawGrid();
+    void boxDrawn(const GroundRect& box);
+    void showTrack(const QString& path, const GroundTrack& track);
+    // The map's datum change, made when first needed; null (with a message shown) when
+    // PROJ cannot give it.
+    const DatumChange* datumChange();
+
+    Dialogs& m_dialogs;
+    QGraphicsScene* m_scene;
+    MapView* m_view;
+    OverviewLoader* m_loader;
+    DownloadJob m_job;
+    bool m_hasJob = false;
+    bool m_placed = false; // the view was put on the job's area once
+
+    int m_level = -1;
+    QSet<OverviewSquare> m_wanted;  // the squares of the settled view
+    QSet<OverviewSquare> m_waiting; // of those, not in yet
+    QHash<OverviewSquare, QGraphicsPixmapItem*> m_images;
+
+    QGraphicsRectItem* m_range = nullptr;
+    QGraphicsPathItem* m_grid = nullptr;
+    QGraphicsPathItem* m_gridHalo = nullptr;
+    QGraphicsRectItem* m_area = nullptr;
+    QGraphicsItem* m_corner = nullptr;
+    QGraphicsItem* m_marker = nullptr;
+    QList<QGraphicsItem*> m_trackItems;
+    std::unique_ptr<GroundTrack> m_track;
+    std::unique_ptr<DatumChange> m_change;
+    QString m_changeError;
+
+    QLineEdit* eIrA;
+    QPushButton* btnIr;
+    QPushButton* btnAbrirRuta;
+    QPushButton* btnAjustarRuta;
+    QSpinBox* seMargen;
+    QLabel* stEstimacion;
+    QLabel* stPosicion;
+};
