@@ -5,9 +5,11 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 
 # Debian packages the build, the tests and the demo need. libproj-dev brings PROJ and its
-# database (proj-data); gdal-bin is for the tests only, which read the files back with it.
+# database (proj-data); libgdal-dev the GDAL library the exports are written with; gdal-bin
+# is for the tests only, which read the files back with it.
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libsimpleini-dev libproj-dev
-          libgtest-dev libgmock-dev gdal-bin fonts-dejavu-core fonts-liberation2 xvfb xauth)
+          libgdal-dev libgtest-dev libgmock-dev gdal-bin fonts-dejavu-core fonts-liberation2 xvfb
+          xauth)
 
 install_missing() {
     local missing=()
