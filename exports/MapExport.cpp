@@ -70,8 +70,10 @@ ExportResult WriteExport(ExportFormat format, const ExportInput& input,
     if (!dataset) {
         return fail(errors.reason(QStringLiteral("GDAL no puede leer la imagen")));
     }
-    // The files are synced once when complete; SQLite need not sync each step on the way.
+    // A file is written under a temporary name, synced once complete and thrown away if
+    // anything fails: SQLite need neither sync each step nor keep a journal to undo one.
     const ThreadGdalOption noSync("OGR_SQLITE_SYNCHRONOUS", "OFF");
+    const ThreadGdalOption noJournal("OGR_SQLITE_JOURNAL", "OFF");
     // Every export names its CRS inside its own file: no side file beside it.
     const ThreadGdalOption noSideFile("GDAL_PAM_ENABLED", "NO");
     OutputFile output(input.job.folder, fileName);

@@ -1,12 +1,15 @@
 #include "exports/FormatWriters.h"
+#include "exports/TilePyramid.h"
 
 #include <QStringList>
 
 #include <gdal_utils.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -15,33 +18,28 @@ constexpr double kPi = 3.14159265358979323846;
 // Levels above the one where the whole area is one tile: about a phone's screen.
 constexpr int kCentreZoomsAboveLowest = 2;
 
-struct TranslateOptionsDeleter {
-    void operator()(GDALTranslateOptions* o) const { GDALTranslateOptionsFree(o); }
-};
 struct WarpOptionsDeleter {
     void operator()(GDALWarpAppOptions* o) const { GDALWarpAppOptionsFree(o); }
 };
 
-// The rectangle on the pixel grid of a zoom level that holds the area.
-struct SnappedArea {
-    double minX, minY, maxX, maxY;
+// The whole tiles of the most detailed level that hold the area.
+struct TileGrid {
+    double minX, maxY, pixel;
     int width, height;
+    double maxX() const { return minX + width * pixel; }
+    double minY() const { return maxY - height * pixel; }
 };
 
-SnappedArea Snap(const MovedArea& m, double pixel) {
+TileGrid TilesHolding(const MovedArea& m, double pixel) {
     const double h = kWebMercatorHalfWorld;
-    SnappedArea s{};
-    const double left = std::floor((m.minX + h) / pixel);
-    const double right = std::ceil((m.maxX + h) / pixel);
-    const double top = std::floor((h - m.maxY) / pixel);
-    const double bottom = std::ceil((h - m.minY) / pixel);
-    s.minX = -h + left * pixel;
-    s.maxX = -h + right * pixel;
-    s.maxY = h - top * pixel;
-    s.minY = h - bottom * pixel;
-    s.width = static_cast<int>(right - left);
-    s.height = static_cast<int>(bottom - top);
-    return s;
+    const double tile = kWebTilePixels * pixel;
+    const double left = std::floor((m.minX + h) / tile);
+    const double right = std::ceil((m.maxX + h) / tile);
+    const double top = std::floor((h - m.maxY) / tile);
+    const double bottom = std::ceil((h - m.minY) / tile);
+    return {-h + left * tile, h - top * tile, pixel,
+            static_cast<int>(right - left) * kWebTilePixels,
+            static_cast<int>(bottom - top) * kWebTilePixels};
 }
 
 // "west,south,east,north" in degrees, as the MBTiles metadata keeps its bounds.
@@ -50,7 +48,6 @@ std::string BoundsText(const MovedArea& g) {
            GdalArguments::Number(g.maxX) + ',' + GdalArguments::Number(g.maxY);
 }
 
-// "west,south,east,north" as the metadata keeps them, read back as numbers.
 bool SameBounds(const char* text, const MovedArea& g) {
     const QStringList parts = QString::fromUtf8(text).split(u',');
     const double meant[] = {g.minX, g.minY, g.maxX, g.maxY};
@@ -85,6 +82,34 @@ QString MetadataDifference(GDALDatasetH dataset,
     return {};
 }
 
+// The image moved onto the pixels of the grid, read as GDAL warps it.
+GdalDataset MovedOnto(const ExportWork& work, const TileGrid& grid, const std::string& pipeline) {
+    GdalArguments arguments{"-of", "VRT", "-t_srs", "EPSG:3857", "-ct", pipeline, "-te"};
+    arguments.add(GdalArguments::Number(grid.minX))
+        .add(GdalArguments::Number(grid.minY()))
+        .add(GdalArguments::Number(grid.maxX()))
+        .add(GdalArguments::Number(grid.maxY))
+        .add("-ts")
+        .add(std::to_string(grid.width))
+        .add(std::to_string(grid.height))
+        .add("-r", "bilinear");
+    const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
+        GDALWarpAppOptionsNew(arguments.list(), nullptr));
+    GDALDatasetH source = work.image;
+    return GdalDataset(options ? GDALWarp("", nullptr, 1, &source, options.get(), nullptr)
+                               : nullptr);
+}
+
+// The dataset of each level: the file itself for the most detailed, then its overviews.
+std::vector<GDALDatasetH> LevelDatasets(GDALDatasetH file, int levels) {
+    std::vector<GDALDatasetH> datasets{file};
+    GDALRasterBandH band = GDALGetRasterBand(file, 1);
+    for (int i = 0; i + 1 < levels && i < GDALGetOverviewCount(band); ++i) {
+        datasets.push_back(GDALGetBandDataset(GDALGetOverview(band, i)));
+    }
+    return datasets;
+}
+
 } // namespace
 
 WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path) {
@@ -102,77 +127,88 @@ WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path) {
         WebMercatorZooms(mercator.maxX - mercator.minX, mercator.maxY - mercator.minY,
                          std::min(mercator.stepX, mercator.stepY));
     const double pixel = WebMercatorPixel(zooms.maxZoom);
-    const SnappedArea grid = Snap(mercator, pixel);
-
-    // The image moved once, onto the pixels of the most detailed level, so that the tiles
-    // are cut from it without a second resampling.
-    GdalArguments warpArguments{"-of", "VRT", "-t_srs", "EPSG:3857", "-ct", toMercator};
-    warpArguments.add("-te")
-        .add(GdalArguments::Number(grid.minX))
-        .add(GdalArguments::Number(grid.minY))
-        .add(GdalArguments::Number(grid.maxX))
-        .add(GdalArguments::Number(grid.maxY))
-        .add("-ts")
-        .add(std::to_string(grid.width))
-        .add(std::to_string(grid.height))
-        .add("-r", "bilinear");
-    const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> warpOptions(
-        GDALWarpAppOptionsNew(warpArguments.list(), nullptr));
-    GDALDatasetH source = work.image;
-    GdalDataset moved(warpOptions ? GDALWarp("", nullptr, 1, &source, warpOptions.get(), nullptr)
-                                  : nullptr);
+    const TileGrid grid = TilesHolding(mercator, pixel);
+    const GdalDataset moved = MovedOnto(work, grid, toMercator);
     if (!moved) {
         return GdalFailure(work, QStringLiteral("GDAL no puede pasar la imagen a Web Mercator"));
     }
 
+    // The file covers whole tiles; the bounds tell readers where the map ends.
     const std::string name = work.input.job.bmpName.toStdString();
     const std::string bounds = BoundsText(degrees);
     const int centreZoom = std::min(zooms.minZoom + kCentreZoomsAboveLowest, zooms.maxZoom);
-    GdalArguments arguments{"-of", "MBTILES"};
-    arguments.creation("TILE_FORMAT=JPEG")
-        .creation("QUALITY=" + std::to_string(kQuality))
-        .creation("ZOOM_LEVEL_STRATEGY=AUTO")
-        .creation("RESAMPLING=NEAREST")
-        .creation("NAME=" + name)
-        .creation("DESCRIPTION=" + name)
-        .creation("TYPE=baselayer")
-        .creation("BOUNDS=" + bounds)
-        .creation("CENTER=" + GdalArguments::Number((degrees.minX + degrees.maxX) / 2) + ',' +
-                  GdalArguments::Number((degrees.minY + degrees.maxY) / 2) + ',' +
-                  std::to_string(centreZoom));
-    const std::unique_ptr<GDALTranslateOptions, TranslateOptionsDeleter> options(
-        GDALTranslateOptionsNew(arguments.list(), nullptr));
-    if (!options) {
-        return GdalFailure(work, QStringLiteral("GDAL no acepta las opciones del MBTiles"));
+    GdalArguments creation{"TILE_FORMAT=JPEG",
+                           "QUALITY=" + std::to_string(kQuality),
+                           "NAME=" + name,
+                           "DESCRIPTION=" + name,
+                           "TYPE=baselayer",
+                           "BOUNDS=" + bounds,
+                           "CENTER=" + GdalArguments::Number((degrees.minX + degrees.maxX) / 2) +
+                               ',' + GdalArguments::Number((degrees.minY + degrees.maxY) / 2) +
+                               ',' + std::to_string(centreZoom)};
+    GDALDriverH driver = GDALGetDriverByName("MBTiles");
+    GdalDataset written(driver == nullptr ? nullptr
+                                          : GDALCreate(driver, path.c_str(), grid.width,
+                                                       grid.height, 3, GDT_Byte, creation.list()));
+    std::array<double, 6> transform{grid.minX, pixel, 0.0, grid.maxY, 0.0, -pixel};
+    if (!written || GDALSetProjection(written.get(), EpsgWkt(3857).c_str()) != CE_None ||
+        GDALSetGeoTransform(written.get(), transform.data()) != CE_None) {
+        return GdalFailure(work, QStringLiteral("GDAL no ha podido crear el MBTiles"));
     }
-    const ExportProgress::Stage tiles(work.progress, 0.0, 0.75);
-    GDALTranslateOptionsSetProgress(options.get(), tiles.function(), tiles.data());
-    GdalDataset written(GDALTranslate(path.c_str(), moved.get(), options.get(), nullptr));
-    if (!written) {
+
+    // Every level from the moved image read once, each tile written whole.
+    const int levelCount = zooms.maxZoom - zooms.minZoom + 1;
+    const std::vector<GDALDatasetH> datasets = LevelDatasets(written.get(), levelCount);
+    std::vector<TilePyramid::Level> levels;
+    for (int i = 0; i < static_cast<int>(datasets.size()); ++i) {
+        const double levelPixel = WebMercatorPixel(zooms.maxZoom - i);
+        const long long above =
+            std::llround((kWebMercatorHalfWorld - grid.maxY) / levelPixel) % kWebTilePixels;
+        levels.push_back({GDALGetRasterXSize(datasets[static_cast<size_t>(i)]),
+                          GDALGetRasterYSize(datasets[static_cast<size_t>(i)]),
+                          kWebTilePixels - static_cast<int>(above)});
+    }
+    if (static_cast<int>(levels.size()) != levelCount || !TilePyramid::Halves(levels)) {
+        return Failure(QStringLiteral("GDAL no da los niveles del MBTiles que se esperaban"));
+    }
+    TilePyramid pyramid(
+        levels, kWebTilePixels, [&](int level, int firstRow, int rows, const uint8_t* pixels) {
+            const int width = levels[static_cast<size_t>(level)].width;
+            return GDALDatasetRasterIO(datasets[static_cast<size_t>(level)], GF_Write, 0, firstRow,
+                                       width, rows, const_cast<uint8_t*>(pixels), width, rows,
+                                       GDT_Byte, 3, nullptr, 3, 3 * width, 1) == CE_None;
+        });
+    std::vector<GByte> stripe(3u * static_cast<size_t>(grid.width) * kWebTilePixels);
+    for (int y = 0; y < grid.height; y += kWebTilePixels) {
+        if (GDALDatasetRasterIO(moved.get(), GF_Read, 0, y, grid.width, kWebTilePixels,
+                                stripe.data(), grid.width, kWebTilePixels, GDT_Byte, 3, nullptr, 3,
+                                3 * grid.width, 1) != CE_None ||
+            !pyramid.add(stripe.data(), kWebTilePixels)) {
+            return GdalFailure(work, QStringLiteral("GDAL no ha podido escribir el MBTiles"));
+        }
+        if (!work.progress.report(0.9 * (y + kWebTilePixels) / grid.height)) {
+            return Failure(QStringLiteral("exportación detenida"));
+        }
+    }
+    if (!pyramid.finish()) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido escribir el MBTiles"));
     }
-    // The levels go into the file as opened anew: the dataset the copy returns records its
-    // lowest level wrongly.
     written.reset();
-    const char* const driver[] = {"MBTiles", nullptr};
+    // GDAL records the lowest level in the metadata only when it builds the levels itself:
+    // asked to build them without computing anything, it records it for those written here.
+    const char* const drivers[] = {"MBTiles", nullptr};
     written.reset(
-        GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, driver, nullptr, nullptr));
-    if (!written) {
+        GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
+    std::vector<int> factors;
+    for (int level = 1; level < levelCount; ++level) {
+        factors.push_back(1 << level);
+    }
+    if (!written || (!factors.empty() &&
+                     GDALBuildOverviews(written.get(), "NONE", static_cast<int>(factors.size()),
+                                        factors.data(), 0, nullptr, nullptr, nullptr) != CE_None)) {
         return GdalFailure(work, QStringLiteral("GDAL no puede abrir el MBTiles escrito"));
     }
-    std::vector<int> factors;
-    for (int zoom = zooms.maxZoom - 1; zoom >= zooms.minZoom; --zoom) {
-        factors.push_back(1 << (zooms.maxZoom - zoom));
-    }
-    const ExportProgress::Stage levels(work.progress, 0.75, 0.95);
-    if (!factors.empty() &&
-        GDALBuildOverviews(written.get(), "AVERAGE", static_cast<int>(factors.size()),
-                           factors.data(), 0, nullptr, levels.function(),
-                           levels.data()) != CE_None) {
-        return GdalFailure(work, QStringLiteral("GDAL no ha podido hacer los niveles del MBTiles"));
-    }
     written.reset();
-    moved.reset();
 
     // A reader shows the area the bounds give, on the pixels of the most detailed level.
     const double h = kWebMercatorHalfWorld;
@@ -201,10 +237,10 @@ WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path) {
         return Failure(reason);
     }
     const int overviews = GDALGetOverviewCount(GDALGetRasterBand(back.get(), 1));
-    if (overviews != static_cast<int>(factors.size())) {
+    if (overviews != levelCount - 1) {
         return Failure(QStringLiteral("el MBTiles escrito tiene %1 niveles, no %2")
                            .arg(overviews + 1)
-                           .arg(factors.size() + 1));
+                           .arg(levelCount));
     }
     WrittenFile done;
     done.ok = true;
