@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <gtest/gtest.h>
 
@@ -180,5 +181,23 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryExport, ::testing::ValuesIn(kFormats),
                              QString name = QLatin1String(info.param.fileName);
                              return name.section(u'.', 1).toStdString();
                          });
+
+// As a run will: off the thread that made the input, several at once, GDAL set up by
+// whichever comes first.
+TEST(Exports, RunOnWorkerThreadsAtOnce) {
+    QTemporaryDir dir;
+    const ExportInput input = MakeExportInput(ExportCase{}, dir.path());
+    std::vector<QFuture<ExportResult>> running;
+    for (const Format& f : kFormats) {
+        running.push_back(
+            QtConcurrent::run([&input, format = f.format] { return ExportNow(format, input); }));
+    }
+    for (QFuture<ExportResult>& r : running) {
+        EXPECT_TRUE(r.result().ok) << r.result().error.toStdString();
+    }
+    EXPECT_EQ(FolderEntries(dir.path()),
+              (QStringList{QStringLiteral("Prueba.gpkg"), QStringLiteral("Prueba.kmz"),
+                           QStringLiteral("Prueba.mbtiles"), QStringLiteral("Prueba.tif")}));
+}
 
 } // namespace

@@ -3,9 +3,12 @@
 #include "geo/DatumChange.h"
 #include "job/AreaRecalc.h"
 #include "tests/geo/GeoTestTools.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,10 @@ namespace {
 constexpr int kEdgePoints = 201;
 
 } // namespace
+
+void PrintTo(const ExportCase& c, std::ostream* os) {
+    *os << c.name.toStdString();
+}
 
 QColor TileColour(int column, int row) {
     // Neighbours differ by 90 in red or green: no blur or compression makes one the other.
@@ -115,25 +122,103 @@ QPointF WebMercator(double longitude, double latitude) {
             a * std::log(std::tan(3.14159265358979323846 / 4 + latitude * rad / 2))};
 }
 
-bool LocationColour(const QString& path, double x, double y, bool georeferenced, QColor* colour) {
-    QStringList arguments{QStringLiteral("-valonly")};
+bool RunProgram(const QString& program, const QStringList& arguments, QByteArray* output,
+                const char* package) {
+    const QString found = QStandardPaths::findExecutable(program);
+    if (found.isEmpty()) {
+        ADD_FAILURE() << program.toStdString() << " is missing: install Debian's " << package;
+        return false;
+    }
+    QProcess process;
+    process.start(found, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        ADD_FAILURE() << program.toStdString() << ' ' << arguments.join(u' ').toStdString()
+                      << " failed: " << process.readAllStandardError().toStdString();
+        return false;
+    }
+    *output = process.readAllStandardOutput();
+    return true;
+}
+
+std::vector<QColor> LocationColours(const QString& path, const std::vector<QPointF>& points,
+                                    bool georeferenced) {
+    QStringList arguments{QStringLiteral("-valonly"), QStringLiteral("-b"), QStringLiteral("1"),
+                          QStringLiteral("-b"),       QStringLiteral("2"),  QStringLiteral("-b"),
+                          QStringLiteral("3")};
     if (georeferenced) {
         arguments << QStringLiteral("-geoloc");
     }
-    arguments << path << QString::number(x, 'f', 6) << QString::number(y, 'f', 6);
-    QByteArray output;
-    if (!RunGdalTool(QStringLiteral("gdallocationinfo"), arguments, &output)) {
-        return false;
+    arguments << path;
+    QByteArray input;
+    for (const QPointF& p : points) {
+        input += QByteArray::number(p.x(), 'f', 6) + ' ' + QByteArray::number(p.y(), 'f', 6) + '\n';
     }
-    const QList<QByteArray> values = output.trimmed().split('\n');
-    if (values.size() < 3) {
-        ADD_FAILURE() << "gdallocationinfo gave " << output.toStdString() << " at " << x << ' '
-                      << y;
-        return false;
+    QProcess process;
+    process.start(QStandardPaths::findExecutable(QStringLiteral("gdallocationinfo")), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        ADD_FAILURE() << "gdallocationinfo failed on " << path.toStdString() << ": "
+                      << process.readAllStandardError().toStdString();
+        return {};
     }
-    *colour = QColor(values[0].trimmed().toInt(), values[1].trimmed().toInt(),
-                     values[2].trimmed().toInt());
-    return true;
+    const QList<QByteArray> values = process.readAllStandardOutput().split('\n');
+    std::vector<QColor> colours;
+    for (size_t i = 0; i < points.size(); ++i) {
+        const qsizetype at = static_cast<qsizetype>(3 * i);
+        if (at + 2 >= values.size() || values[at].trimmed().isEmpty()) {
+            ADD_FAILURE() << "gdallocationinfo gave no value at " << points[i].x() << ' '
+                          << points[i].y() << " in " << path.toStdString();
+            return {};
+        }
+        colours.emplace_back(values[at].trimmed().toInt(), values[at + 1].trimmed().toInt(),
+                             values[at + 2].trimmed().toInt());
+    }
+    return colours;
+}
+
+int ProjectedCsTypeKey(const QString& path) {
+    const QByteArray d = ReadAll(path);
+    const auto u16 = [&d](qsizetype at) {
+        return at + 2 <= d.size() ? static_cast<uchar>(d[at]) | (static_cast<uchar>(d[at + 1]) << 8)
+                                  : -1;
+    };
+    const auto u32 = [&](qsizetype at) {
+        return at + 4 <= d.size()
+                   ? static_cast<qsizetype>(static_cast<quint32>(u16(at)) |
+                                            (static_cast<quint32>(u16(at + 2)) << 16))
+                   : -1;
+    };
+    // A classic little-endian TIFF, as GDAL writes one this small.
+    if (!d.startsWith(QByteArray("II*\0", 4))) {
+        return 0;
+    }
+    const qsizetype ifd = u32(4);
+    const int entries = u16(ifd);
+    for (int i = 0; i < entries; ++i) {
+        const qsizetype entry = ifd + 2 + 12 * i;
+        constexpr int kGeoKeyDirectoryTag = 34735;
+        if (u16(entry) != kGeoKeyDirectoryTag) {
+            continue;
+        }
+        // Version, revision, minor revision and key count, then four shorts per key: the
+        // key, where its value lies (0: in the entry itself), a count and the value.
+        const qsizetype keys = u32(entry + 8);
+        const int count = u16(keys + 6);
+        for (int k = 0; k < count; ++k) {
+            const qsizetype key = keys + 8 + 8 * k;
+            constexpr int kProjectedCsTypeGeoKey = 3072;
+            if (u16(key) == kProjectedCsTypeGeoKey && u16(key + 2) == 0) {
+                return u16(key + 6);
+            }
+        }
+    }
+    return 0;
+}
+
+double Luma(const QColor& c) {
+    return 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue();
 }
 
 bool NearColour(const QColor& a, const QColor& b, int tolerance) {

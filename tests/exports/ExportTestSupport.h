@@ -7,8 +7,13 @@
 #include "job/MapKinds.h"
 
 #include <QColor>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
+
+#include <ostream>
+
+#include <vector>
 
 // The job's outer edges on its ED50 / UTM 30N grid, in metres.
 struct Ed50Rect {
@@ -31,6 +36,8 @@ struct ExportCase {
     QImage::Format format = QImage::Format_RGB888;
 };
 
+void PrintTo(const ExportCase& c, std::ostream* os);
+
 // The job the area recompute makes for the case, named Prueba, in `folder`, with its image:
 // every 400-pixel tile a flat colour of its own, so that a reader can tell where each one
 // landed; and the datum change the run would find for its area.
@@ -48,9 +55,22 @@ QPointF MovedPoint(const Ed50Rect& rect, double easting, double northing);
 // Web Mercator metres of a longitude and latitude on WGS 84.
 QPointF WebMercator(double longitude, double latitude);
 
-// `gdallocationinfo` of one pixel (x, y from the upper left) or, with `georeferenced`, of a
-// point in the file's CRS: its first three values. False (the test failed) when unreadable.
-bool LocationColour(const QString& path, double x, double y, bool georeferenced, QColor* colour);
+// `gdallocationinfo` of pixels (x, y from the upper left) or, with `georeferenced`, of points
+// in the file's CRS: their first three bands. Empty (the test failed) when unreadable.
+std::vector<QColor> LocationColours(const QString& path, const std::vector<QPointF>& points,
+                                    bool georeferenced);
+
+// Runs a program (unzip, one of GDAL's tools) and gives its standard output; fails the test,
+// naming the Debian package, when it is missing or does not end well.
+bool RunProgram(const QString& program, const QStringList& arguments, QByteArray* output,
+                const char* package);
+
+// A GeoTIFF's ProjectedCSTypeGeoKey, read from the file's own tags rather than through GDAL;
+// 0 when it has none or the file cannot be read.
+int ProjectedCsTypeKey(const QString& path);
+
+// Brightness as JPEG keeps it apart from colour (ITU-R BT.601).
+double Luma(const QColor& c);
 
 // Each channel within `tolerance`.
 bool NearColour(const QColor& a, const QColor& b, int tolerance);
