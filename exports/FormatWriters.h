@@ -63,6 +63,16 @@ GdalDataset OpenAndCompare(const std::string& path, const ExpectedRaster& expect
 // Levels of overviews halving the image until its larger side is no more than `side`.
 std::vector<int> OverviewFactors(int width, int height, int side);
 
+// GDAL's translate of the image into `path`, its progress reported as the stage; null when
+// GDAL refuses the arguments or fails.
+GdalDataset TranslateImage(const ExportWork& work, const std::string& path,
+                           GdalArguments& arguments, const ExportProgress::Stage& stage);
+
+// The image moved to the CRS through the pipeline onto width x height pixels over the
+// rectangle, bilinear, as GDAL reads it: nothing is computed until it is read.
+GdalDataset MovedImage(const ExportWork& work, MovedCrs crs, const std::string& pipeline,
+                       const MovedArea& rectangle, int width, int height);
+
 // A failed GDAL step: GDAL's reason, or `fallback`.
 WrittenFile GdalFailure(const ExportWork& work, const QString& fallback);
 WrittenFile Failure(const QString& reason);

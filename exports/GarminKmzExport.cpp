@@ -6,7 +6,6 @@
 #include <cpl_minixml.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
-#include <gdal_utils.h>
 
 #include <cmath>
 #include <cstdint>
@@ -24,9 +23,6 @@ constexpr int kLowestQuality = 45;
 // Above 50 the overlay is drawn over the device's own maps, not under them.
 constexpr int kDrawOrder = 51;
 
-struct WarpOptionsDeleter {
-    void operator()(GDALWarpAppOptions* o) const { GDALWarpAppOptionsFree(o); }
-};
 struct XmlDeleter {
     void operator()(CPLXMLNode* n) const { CPLDestroyXMLNode(n); }
 };
@@ -234,21 +230,7 @@ WrittenFile WriteGarminKmz(const ExportWork& work, const std::string& path) {
     const int height =
         std::max(1, static_cast<int>(std::lround((area.maxY - area.minY) / area.stepY)));
 
-    GdalArguments warpArguments{"-of", "VRT", "-t_srs", "EPSG:4326", "-ct", pipeline};
-    warpArguments.add("-te")
-        .add(GdalArguments::Number(area.minX))
-        .add(GdalArguments::Number(area.minY))
-        .add(GdalArguments::Number(area.maxX))
-        .add(GdalArguments::Number(area.maxY))
-        .add("-ts")
-        .add(std::to_string(width))
-        .add(std::to_string(height))
-        .add("-r", "bilinear");
-    const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> warpOptions(
-        GDALWarpAppOptionsNew(warpArguments.list(), nullptr));
-    GDALDatasetH source = work.image;
-    const GdalDataset moved(
-        warpOptions ? GDALWarp("", nullptr, 1, &source, warpOptions.get(), nullptr) : nullptr);
+    const GdalDataset moved = MovedImage(work, MovedCrs::Wgs84, pipeline, area, width, height);
     if (!moved) {
         return GdalFailure(work, QStringLiteral("GDAL no puede pasar la imagen a WGS 84"));
     }

@@ -1,18 +1,11 @@
 #include "exports/FormatWriters.h"
 
-#include <gdal_utils.h>
 #include <ogr_api.h>
-
-#include <memory>
 
 namespace {
 
 constexpr int kQuality = 90;
 constexpr int kGpkgTilePixels = 256;
-
-struct TranslateOptionsDeleter {
-    void operator()(GDALTranslateOptions* o) const { GDALTranslateOptionsFree(o); }
-};
 
 // Every tile of the table starts as a JPEG file does, and there are tiles.
 bool AllTilesJpeg(GDALDatasetH dataset, const std::string& table) {
@@ -46,14 +39,8 @@ WrittenFile WriteGeoPackage(const ExportWork& work, const std::string& path) {
         .creation("BLOCKSIZE=" + std::to_string(kGpkgTilePixels))
         .creation("RASTER_TABLE=" + name)
         .creation("RASTER_IDENTIFIER=" + name);
-    const std::unique_ptr<GDALTranslateOptions, TranslateOptionsDeleter> options(
-        GDALTranslateOptionsNew(arguments.list(), nullptr));
-    if (!options) {
-        return GdalFailure(work, QStringLiteral("GDAL no acepta las opciones del GeoPackage"));
-    }
     const ExportProgress::Stage tiles(work.progress, 0.0, 0.7);
-    GDALTranslateOptionsSetProgress(options.get(), tiles.function(), tiles.data());
-    GdalDataset written(GDALTranslate(path.c_str(), work.image, options.get(), nullptr));
+    GdalDataset written = TranslateImage(work, path, arguments, tiles);
     if (!written) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido escribir el GeoPackage"));
     }

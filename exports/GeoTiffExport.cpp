@@ -1,19 +1,12 @@
 #include "exports/FormatWriters.h"
 
-#include <gdal_utils.h>
-
 #include <cstring>
-#include <memory>
 
 namespace {
 
 constexpr int kQuality = 90;
 // The driver's tiles; overviews are made until the smallest fits one.
 constexpr int kBlockPixels = 512;
-
-struct TranslateOptionsDeleter {
-    void operator()(GDALTranslateOptions* o) const { GDALTranslateOptionsFree(o); }
-};
 
 } // namespace
 
@@ -26,14 +19,8 @@ WrittenFile WriteGeoTiff(const ExportWork& work, const std::string& path) {
         .creation("BLOCKSIZE=" + std::to_string(kBlockPixels))
         .creation("OVERVIEWS=IGNORE_EXISTING")
         .creation("RESAMPLING=AVERAGE");
-    const std::unique_ptr<GDALTranslateOptions, TranslateOptionsDeleter> options(
-        GDALTranslateOptionsNew(arguments.list(), nullptr));
-    if (!options) {
-        return GdalFailure(work, QStringLiteral("GDAL no acepta las opciones del GeoTIFF"));
-    }
     const ExportProgress::Stage stage(work.progress, 0.0, 0.95);
-    GDALTranslateOptionsSetProgress(options.get(), stage.function(), stage.data());
-    GdalDataset written(GDALTranslate(path.c_str(), work.image, options.get(), nullptr));
+    GdalDataset written = TranslateImage(work, path, arguments, stage);
     if (!written) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido escribir el GeoTIFF"));
     }

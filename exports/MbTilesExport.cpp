@@ -3,12 +3,9 @@
 
 #include <QStringList>
 
-#include <gdal_utils.h>
-
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <utility>
 
 namespace {
@@ -17,10 +14,6 @@ constexpr int kQuality = 85;
 constexpr double kPi = 3.14159265358979323846;
 // Levels above the one where the whole area is one tile: about a phone's screen.
 constexpr int kCentreZoomsAboveLowest = 2;
-
-struct WarpOptionsDeleter {
-    void operator()(GDALWarpAppOptions* o) const { GDALWarpAppOptionsFree(o); }
-};
 
 // The whole tiles of the most detailed level that hold the area.
 struct TileGrid {
@@ -82,24 +75,6 @@ QString MetadataDifference(GDALDatasetH dataset,
     return {};
 }
 
-// The image moved onto the pixels of the grid, read as GDAL warps it.
-GdalDataset MovedOnto(const ExportWork& work, const TileGrid& grid, const std::string& pipeline) {
-    GdalArguments arguments{"-of", "VRT", "-t_srs", "EPSG:3857", "-ct", pipeline, "-te"};
-    arguments.add(GdalArguments::Number(grid.minX))
-        .add(GdalArguments::Number(grid.minY()))
-        .add(GdalArguments::Number(grid.maxX()))
-        .add(GdalArguments::Number(grid.maxY))
-        .add("-ts")
-        .add(std::to_string(grid.width))
-        .add(std::to_string(grid.height))
-        .add("-r", "bilinear");
-    const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
-        GDALWarpAppOptionsNew(arguments.list(), nullptr));
-    GDALDatasetH source = work.image;
-    return GdalDataset(options ? GDALWarp("", nullptr, 1, &source, options.get(), nullptr)
-                               : nullptr);
-}
-
 // The dataset of each level: the file itself for the most detailed, then its overviews.
 std::vector<GDALDatasetH> LevelDatasets(GDALDatasetH file, int levels) {
     std::vector<GDALDatasetH> datasets{file};
@@ -108,6 +83,48 @@ std::vector<GDALDatasetH> LevelDatasets(GDALDatasetH file, int levels) {
         datasets.push_back(GDALGetBandDataset(GDALGetOverview(band, i)));
     }
     return datasets;
+}
+
+// Every level from the moved image, read once, each tile written whole: the most detailed
+// level into the file, the ones below into its overviews. False, with a fallback reason,
+// when GDAL fails or a stop is asked for.
+bool WriteLevels(const ExportWork& work, GDALDatasetH moved, GDALDatasetH file,
+                 const TileGrid& grid, const ZoomRange& zooms, QString* reason) {
+    const int levelCount = zooms.maxZoom - zooms.minZoom + 1;
+    const std::vector<GDALDatasetH> datasets = LevelDatasets(file, levelCount);
+    std::vector<TilePyramid::Level> levels;
+    for (int i = 0; i < static_cast<int>(datasets.size()); ++i) {
+        // Rows of the level above its first edge of tiles.
+        const double levelPixel = WebMercatorPixel(zooms.maxZoom - i);
+        const long long above =
+            std::llround((kWebMercatorHalfWorld - grid.maxY) / levelPixel) % kWebTilePixels;
+        levels.push_back({GDALGetRasterXSize(datasets[static_cast<size_t>(i)]),
+                          GDALGetRasterYSize(datasets[static_cast<size_t>(i)]),
+                          kWebTilePixels - static_cast<int>(above)});
+    }
+    if (static_cast<int>(levels.size()) != levelCount || !TilePyramid::Halves(levels)) {
+        *reason = QStringLiteral("GDAL no da los niveles del MBTiles que se esperaban");
+        return false;
+    }
+    TilePyramid pyramid(
+        levels, kWebTilePixels, [&](int level, int firstRow, int rows, const uint8_t* pixels) {
+            const int width = levels[static_cast<size_t>(level)].width;
+            return GDALDatasetRasterIO(datasets[static_cast<size_t>(level)], GF_Write, 0, firstRow,
+                                       width, rows, const_cast<uint8_t*>(pixels), width, rows,
+                                       GDT_Byte, 3, nullptr, 3, 3 * width, 1) == CE_None;
+        });
+    *reason = QStringLiteral("GDAL no ha podido escribir el MBTiles");
+    std::vector<GByte> stripe(3u * static_cast<size_t>(grid.width) * kWebTilePixels);
+    for (int y = 0; y < grid.height; y += kWebTilePixels) {
+        if (GDALDatasetRasterIO(moved, GF_Read, 0, y, grid.width, kWebTilePixels, stripe.data(),
+                                grid.width, kWebTilePixels, GDT_Byte, 3, nullptr, 3, 3 * grid.width,
+                                1) != CE_None ||
+            !pyramid.add(stripe.data(), kWebTilePixels) ||
+            !work.progress.report(0.9 * (y + kWebTilePixels) / grid.height)) {
+            return false;
+        }
+    }
+    return pyramid.finish();
 }
 
 } // namespace
@@ -128,7 +145,9 @@ WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path) {
                          std::min(mercator.stepX, mercator.stepY));
     const double pixel = WebMercatorPixel(zooms.maxZoom);
     const TileGrid grid = TilesHolding(mercator, pixel);
-    const GdalDataset moved = MovedOnto(work, grid, toMercator);
+    const GdalDataset moved = MovedImage(
+        work, MovedCrs::WebMercator, toMercator,
+        {grid.minX, grid.minY(), grid.maxX(), grid.maxY, pixel, pixel}, grid.width, grid.height);
     if (!moved) {
         return GdalFailure(work, QStringLiteral("GDAL no puede pasar la imagen a Web Mercator"));
     }
@@ -156,42 +175,9 @@ WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido crear el MBTiles"));
     }
 
-    // Every level from the moved image read once, each tile written whole.
     const int levelCount = zooms.maxZoom - zooms.minZoom + 1;
-    const std::vector<GDALDatasetH> datasets = LevelDatasets(written.get(), levelCount);
-    std::vector<TilePyramid::Level> levels;
-    for (int i = 0; i < static_cast<int>(datasets.size()); ++i) {
-        const double levelPixel = WebMercatorPixel(zooms.maxZoom - i);
-        const long long above =
-            std::llround((kWebMercatorHalfWorld - grid.maxY) / levelPixel) % kWebTilePixels;
-        levels.push_back({GDALGetRasterXSize(datasets[static_cast<size_t>(i)]),
-                          GDALGetRasterYSize(datasets[static_cast<size_t>(i)]),
-                          kWebTilePixels - static_cast<int>(above)});
-    }
-    if (static_cast<int>(levels.size()) != levelCount || !TilePyramid::Halves(levels)) {
-        return Failure(QStringLiteral("GDAL no da los niveles del MBTiles que se esperaban"));
-    }
-    TilePyramid pyramid(
-        levels, kWebTilePixels, [&](int level, int firstRow, int rows, const uint8_t* pixels) {
-            const int width = levels[static_cast<size_t>(level)].width;
-            return GDALDatasetRasterIO(datasets[static_cast<size_t>(level)], GF_Write, 0, firstRow,
-                                       width, rows, const_cast<uint8_t*>(pixels), width, rows,
-                                       GDT_Byte, 3, nullptr, 3, 3 * width, 1) == CE_None;
-        });
-    std::vector<GByte> stripe(3u * static_cast<size_t>(grid.width) * kWebTilePixels);
-    for (int y = 0; y < grid.height; y += kWebTilePixels) {
-        if (GDALDatasetRasterIO(moved.get(), GF_Read, 0, y, grid.width, kWebTilePixels,
-                                stripe.data(), grid.width, kWebTilePixels, GDT_Byte, 3, nullptr, 3,
-                                3 * grid.width, 1) != CE_None ||
-            !pyramid.add(stripe.data(), kWebTilePixels)) {
-            return GdalFailure(work, QStringLiteral("GDAL no ha podido escribir el MBTiles"));
-        }
-        if (!work.progress.report(0.9 * (y + kWebTilePixels) / grid.height)) {
-            return Failure(QStringLiteral("exportación detenida"));
-        }
-    }
-    if (!pyramid.finish()) {
-        return GdalFailure(work, QStringLiteral("GDAL no ha podido escribir el MBTiles"));
+    if (!WriteLevels(work, moved.get(), written.get(), grid, zooms, &reason)) {
+        return GdalFailure(work, reason);
     }
     written.reset();
     // GDAL records the lowest level in the metadata only when it builds the levels itself:

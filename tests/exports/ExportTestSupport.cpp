@@ -142,12 +142,15 @@ bool RunProgram(const QString& program, const QStringList& arguments, QByteArray
 }
 
 std::vector<QColor> LocationColours(const QString& path, const std::vector<QPointF>& points,
-                                    bool georeferenced) {
+                                    bool georeferenced, int overview) {
     QStringList arguments{QStringLiteral("-valonly"), QStringLiteral("-b"), QStringLiteral("1"),
                           QStringLiteral("-b"),       QStringLiteral("2"),  QStringLiteral("-b"),
                           QStringLiteral("3")};
     if (georeferenced) {
         arguments << QStringLiteral("-geoloc");
+    }
+    if (overview > 0) {
+        arguments << QStringLiteral("-overview") << QString::number(overview);
     }
     arguments << path;
     QByteArray input;

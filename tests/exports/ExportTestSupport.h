@@ -56,9 +56,10 @@ QPointF MovedPoint(const Ed50Rect& rect, double easting, double northing);
 QPointF WebMercator(double longitude, double latitude);
 
 // `gdallocationinfo` of pixels (x, y from the upper left) or, with `georeferenced`, of points
-// in the file's CRS: their first three bands. Empty (the test failed) when unreadable.
+// in the file's CRS: their first three bands, in the file itself or in its overview of that
+// number (from 1). Empty (the test failed) when unreadable.
 std::vector<QColor> LocationColours(const QString& path, const std::vector<QPointF>& points,
-                                    bool georeferenced);
+                                    bool georeferenced, int overview = 0);
 
 // Runs a program (unzip, one of GDAL's tools) and gives its standard output; fails the test,
 // naming the Debian package, when it is missing or does not end well.

@@ -152,13 +152,45 @@ TEST_P(MbTilesExport, ShowsEachTileWhereTheDatumChangeMovesIt) {
             }
         }
     }
-    const std::vector<QColor> read =
-        LocationColours(dir.filePath(QStringLiteral("Prueba.mbtiles")), points, true);
+    const QString file = dir.filePath(QStringLiteral("Prueba.mbtiles"));
+    const std::vector<QColor> read = LocationColours(file, points, true);
     ASSERT_EQ(read.size(), points.size());
     for (size_t i = 0; i < read.size(); ++i) {
         EXPECT_TRUE(NearColour(read[i], meant[i], 16))
             << "point " << i << ": " << read[i].name().toStdString() << " instead of "
             << meant[i].name().toStdString();
+    }
+
+    // The levels below, made by halving, show the tiles' centres in the same places for as
+    // long as a tile is some 40 pixels across.
+    const Zooms zooms = ExpectedZooms(r, input);
+    const QPointF corner = MovedPoint(r, r.west, r.north);
+    const QPointF across = MovedPoint(r, r.west + tile, r.north);
+    const double tileMercator =
+        WebMercator(across.x(), across.y()).x() - WebMercator(corner.x(), corner.y()).x();
+    for (int overview = 1; overview <= zooms.maxZoom - zooms.minZoom; ++overview) {
+        const double levelPixel = 2 * kHalfWorld / 256 / std::ldexp(1.0, zooms.maxZoom - overview);
+        if (tileMercator / levelPixel < 40) {
+            break;
+        }
+        SCOPED_TRACE(testing::Message() << "zoom " << zooms.maxZoom - overview);
+        std::vector<QPointF> centres;
+        std::vector<QColor> colours;
+        for (int row = 1; row <= GetParam().down; ++row) {
+            for (int column = 1; column <= GetParam().across; ++column) {
+                const QPointF g =
+                    MovedPoint(r, r.west + (column - 0.5) * tile, r.north - (row - 0.5) * tile);
+                centres.push_back(WebMercator(g.x(), g.y()));
+                colours.push_back(TileColour(column, row));
+            }
+        }
+        const std::vector<QColor> level = LocationColours(file, centres, true, overview);
+        ASSERT_EQ(level.size(), centres.size());
+        for (size_t i = 0; i < level.size(); ++i) {
+            EXPECT_TRUE(NearColour(level[i], colours[i], 16))
+                << "centre " << i << ": " << level[i].name().toStdString() << " instead of "
+                << colours[i].name().toStdString();
+        }
     }
 }
 
