@@ -77,10 +77,6 @@ OutputFile::~OutputFile() {
     }
 }
 
-QString OutputFile::shownPath() const {
-    return QDir::toNativeSeparators(m_final);
-}
-
 bool OutputFile::commit(QString* error) {
     QString reason;
     if (QFileInfo(m_final).isDir()) {

@@ -17,8 +17,6 @@ public:
 
     // Where to write, as GDAL takes paths.
     const std::string& temporaryPath() const { return m_temporaryGdal; }
-    // The real file, with the platform's separators, for messages.
-    QString shownPath() const;
 
     // Puts the file on the disk and renames it over the real name; false, with the reason,
     // when it cannot (and the temporary file is then removed).
