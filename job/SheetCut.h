@@ -63,6 +63,9 @@ struct SheetSet {
     GroundRect extent() const;
 };
 
+// Beyond this many sheets a corridor is not counted further: the message only says "more".
+constexpr int64_t kSheetCountLimit = 100000;
+
 // A set, or the message saying why the area cannot be cut.
 struct SheetCut {
     std::optional<SheetSet> set;
@@ -71,9 +74,6 @@ struct SheetCut {
     // count passes kSheetCountLimit it stops there and the message says "más de".
     int64_t sheetCount = 0;
 };
-
-// Beyond this many sheets a corridor is not counted further: the message only says "more".
-constexpr int64_t kSheetCountLimit = 100000;
 
 struct SheetOptions {
     int32_t tileSize = 0;
