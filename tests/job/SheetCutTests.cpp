@@ -319,7 +319,7 @@ const LimitCase kLimits[] = {
      500,
      0,
      420,
-     "La ruta, con 2,500 m de margen, necesita 420 hojas de hasta 10 × 10 mosaicos de 500 m"},
+     "La ruta, con 2.500 m de margen, necesita 420 hojas de hasta 10 × 10 mosaicos de 500 m"},
     {"a second column east of 690 km",
      false,
      GroundRect{685000, 4700000, 705000, 4705000},
@@ -328,8 +328,8 @@ const LimitCase kLimits[] = {
      1000,
      0,
      2,
-     "La hoja Ruta_02 tiene la esquina superior izquierda fuera de límites (X 695,000, Y "
-     "4,705,000); debe estar entre X 537,000 y 690,000 e Y 4,640,000 y 4,800,000."},
+     "La hoja Ruta_02 tiene la esquina superior izquierda fuera de límites (X 695.000, Y "
+     "4.705.000); debe estar entre X 537.000 y 690.000 e Y 4.640.000 y 4.800.000."},
     {"a box whose corner is north of 4,800 km",
      false,
      GroundRect{600000, 4795000, 605000, 4805000},
@@ -349,7 +349,7 @@ const LimitCase kLimits[] = {
      0,
      6,
      "4 hojas tienen la esquina superior izquierda fuera de límites (la primera, Ruta_03: X "
-     "695,000, Y 4,705,000)"},
+     "695.000, Y 4.705.000)"},
 };
 
 class SheetLimits : public ::testing::TestWithParam<LimitCase> {};
