@@ -3,6 +3,7 @@
 #include <proj.h>
 
 #include <cmath>
+#include <string>
 
 namespace {
 
@@ -48,6 +49,23 @@ Pj Conversion(PJ_CONTEXT* context, const PJ* from, const PJ* to) {
                       Pj(proj_create_crs_to_crs_from_pj(context, from, to, nullptr, nullptr)));
 }
 
+// The steps of one PROJ string, each starting with " +step", so that two pipelines can be
+// joined into one (PROJ refuses a pipeline inside another). Empty when PROJ gives no string
+// or one with options of the whole pipeline, which would not hold for the joined one.
+std::string Steps(PJ_CONTEXT* context, const PJ* operation) {
+    const char* text = proj_as_proj_string(context, operation, PJ_PROJ_5, nullptr);
+    if (text == nullptr) {
+        return {};
+    }
+    const std::string s(text);
+    const std::string head = "+proj=pipeline ";
+    if (s.compare(0, head.size(), head) != 0) {
+        return " +step " + s;
+    }
+    const std::string rest = s.substr(head.size() - 1);
+    return rest.compare(0, 6, " +step") == 0 ? rest : std::string();
+}
+
 // PROJ marks a point it cannot transform with infinite coordinates.
 bool Transform(PJ* operation, PJ_COORD* c, PJ_DIRECTION direction = PJ_FWD) {
     proj_errno_reset(operation);
@@ -64,6 +82,7 @@ struct DatumChange::Proj {
     Pj datum;     // ED50 to ETRS89, the chosen operation
     Pj project;   // ETRS89 to ETRS89 / UTM 30N
     QString name;
+    QString pipeline;
     double accuracy = -1.0;
     double west = 0.0;
     double south = 0.0;
@@ -136,9 +155,12 @@ std::unique_ptr<DatumChange> DatumChange::ForArea(double west, double south, dou
         p->accuracy = proj_coordoperation_get_accuracy(ctx, best.get());
     }
     p->datum = Normalized(ctx, std::move(best));
-    if (!p->datum) {
+    const std::string unprojectSteps = p->datum ? Steps(ctx, p->unproject.get()) : std::string();
+    const std::string datumSteps = p->datum ? Steps(ctx, p->datum.get()) : std::string();
+    if (unprojectSteps.empty() || datumSteps.empty()) {
         return Fail(error, QStringLiteral("PROJ no puede usar la transformación elegida"));
     }
+    p->pipeline = QString::fromStdString("+proj=pipeline" + unprojectSteps + datumSteps);
     p->west = west;
     p->south = south;
     p->east = east;
@@ -148,6 +170,10 @@ std::unique_ptr<DatumChange> DatumChange::ForArea(double west, double south, dou
 
 QString DatumChange::operationName() const {
     return m_proj->name;
+}
+
+QString DatumChange::pipeline() const {
+    return m_proj->pipeline;
 }
 
 double DatumChange::accuracyMetres() const {

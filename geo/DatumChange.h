@@ -28,6 +28,10 @@ public:
     QString operationName() const;
     // The operation's accuracy in metres; -1 when unknown.
     double accuracyMetres() const;
+    // The same route as toGeographic() as one PROJ pipeline, from ED50 / UTM 30N easting and
+    // northing in metres to ETRS89 longitude and latitude in degrees, for a program that
+    // takes a pipeline (GDAL's warp) and must move the image exactly as the calibration does.
+    QString pipeline() const;
 
     // ETRS89 latitude and longitude (EPSG:4258), in degrees. False for a point outside the
     // rectangle the operation was chosen for, or one PROJ cannot transform.

@@ -1,11 +1,11 @@
 #include "geo/TrackFile.h"
 
 #include "geo/DatumChange.h"
+#include "geo/GdalSupport.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <cpl_error.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
 #include <gdal.h>
@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -23,38 +22,17 @@ const char* const kDrivers[] = {"GPX", "KML", "LIBKML", nullptr};
 // Layers of GPX's driver that repeat the points of routes and tracks one by one.
 const char* const kRepeatedLayers[] = {"route_points", "track_points"};
 
-struct DatasetCloser {
-    void operator()(void* d) const { GDALClose(d); }
-};
-using Dataset = std::unique_ptr<void, DatasetCloser>;
-
-// GDAL's messages stay off the terminal while a file is read on this thread; the last one
-// is kept to say what went wrong.
-class QuietErrors {
-public:
-    QuietErrors() {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
-    }
-    ~QuietErrors() { CPLPopErrorHandler(); }
-    QuietErrors(const QuietErrors&) = delete;
-    QuietErrors& operator=(const QuietErrors&) = delete;
-
-    bool failed() const { return CPLGetLastErrorType() >= CE_Failure; }
-    QString message() const { return QString::fromUtf8(CPLGetLastErrorMsg()); }
-};
-
-Dataset Open(const QByteArray& path) {
-    return Dataset(GDALOpenEx(path.constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers,
-                              nullptr, nullptr));
+GdalDataset Open(const QByteArray& path) {
+    return GdalDataset(GDALOpenEx(path.constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY, kDrivers,
+                                  nullptr, nullptr));
 }
 
 // A KMZ is a zip with the KML inside; GDAL's KML driver reads that KML when the LIBKML one,
 // which opens the zip itself, is not built in.
-Dataset OpenKmlInside(const QString& path) {
+GdalDataset OpenKmlInside(const QString& path) {
     const QByteArray zip = "/vsizip/" + path.toUtf8();
     char** names = VSIReadDir(zip.constData());
-    Dataset found;
+    GdalDataset found;
     for (int i = 0; names && names[i] && !found; ++i) {
         if (QString::fromUtf8(names[i]).endsWith(QLatin1String(".kml"), Qt::CaseInsensitive)) {
             found = Open(zip + '/' + names[i]);
@@ -140,8 +118,7 @@ TrackRead Refused(const QString& reason) {
 } // namespace
 
 TrackRead ReadTrackFile(const QString& path) {
-    static std::once_flag registered;
-    std::call_once(registered, [] { GDALAllRegister(); });
+    RegisterGdalDrivers();
 
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -154,8 +131,8 @@ TrackRead ReadTrackFile(const QString& path) {
         return Refused(QStringLiteral("el fichero está vacío"));
     }
 
-    const QuietErrors errors;
-    Dataset dataset = Open(path.toUtf8());
+    const QuietGdalErrors errors;
+    GdalDataset dataset = Open(path.toUtf8());
     if (!dataset && info.suffix().compare(QLatin1String("kmz"), Qt::CaseInsensitive) == 0) {
         dataset = OpenKmlInside(path);
     }

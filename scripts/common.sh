@@ -5,11 +5,11 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 
 # Debian packages the build, the tests and the demo need. libproj-dev brings PROJ and its
-# database (proj-data); libgdal-dev reads tracks (GPX, KML); gdal-bin is for the tests only,
-# which read the files back with it.
+# database (proj-data); libgdal-dev reads tracks (GPX, KML) and writes the exports; gdal-bin and
+# unzip are for the tests only, which read the files back with them.
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libsimpleini-dev libproj-dev
-          libgdal-dev libgtest-dev libgmock-dev gdal-bin fonts-dejavu-core fonts-liberation2 xvfb xauth
-          qt6-translations-l10n)
+          libgdal-dev libgtest-dev libgmock-dev gdal-bin unzip fonts-dejavu-core fonts-liberation2
+          xvfb xauth qt6-translations-l10n)
 
 install_missing() {
     local missing=()

@@ -1,8 +1,8 @@
 # cmake -DROOT=<source folder> -P LayerCheck.cmake
 #
 # The folders are floors and includes point down only: job at the bottom; download,
-# mosaic and geo above it, none of them including another; run above those three; then
-# ui, then app. Below ui no widget is included, and job includes no network, image or
+# mosaic, geo and exports above it, none of them including another; run above those four;
+# then ui, then app. Below ui no widget is included, and job includes no network, image or
 # file-writing header. Every offending line is listed and the check fails.
 
 cmake_minimum_required(VERSION 3.25)
@@ -11,10 +11,11 @@ set(floor_job 0)
 set(floor_download 1)
 set(floor_mosaic 1)
 set(floor_geo 1)
+set(floor_exports 1)
 set(floor_run 2)
 set(floor_ui 3)
 set(floor_app 4)
-set(layered job download mosaic geo run ui app)
+set(layered job download mosaic geo exports run ui app)
 # Project folders a layered file must never include from.
 set(outside tools tests bench)
 

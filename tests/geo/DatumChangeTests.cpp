@@ -52,6 +52,16 @@ TEST_P(OperationForArea, IsTheMostAccurateOneAndMovesPointsAsPlainProj) {
         EXPECT_DOUBLE_EQ(change->accuracyMetres(), a.accuracy);
     }
 
+    // The pipeline handed to other programs is the route the calibration takes, not
+    // just one PROJ could also have picked.
+    PJ_CONTEXT* context = proj_context_create();
+    proj_context_set_enable_network(context, 0);
+    PJ* pipeline = proj_create(context, change->pipeline().toUtf8().constData());
+    ASSERT_NE(pipeline, nullptr) << change->pipeline().toStdString();
+    EXPECT_TRUE(
+        change->pipeline().startsWith(QStringLiteral("+proj=pipeline +step +inv +proj=utm")))
+        << change->pipeline().toStdString();
+
     // The corners and the centre of the area, both ways, against PROJ's plain route.
     const PlainProj geographic(a.lonWest, a.latSouth, a.lonEast, a.latNorth, "EPSG:4258");
     const PlainProj grid(a.lonWest, a.latSouth, a.lonEast, a.latNorth, "EPSG:25830");
@@ -67,6 +77,9 @@ TEST_P(OperationForArea, IsTheMostAccurateOneAndMovesPointsAsPlainProj) {
         const PJ_XY expectedGeographic = geographic(p[0], p[1]);
         EXPECT_NEAR(g.longitude, expectedGeographic.x, 1e-10);
         EXPECT_NEAR(g.latitude, expectedGeographic.y, 1e-10);
+        const PJ_XY piped = proj_trans(pipeline, PJ_FWD, proj_coord(p[0], p[1], 0, 0)).xy;
+        EXPECT_NEAR(piped.x, g.longitude, 1e-11);
+        EXPECT_NEAR(piped.y, g.latitude, 1e-11);
         double e = 0.0;
         double n = 0.0;
         ASSERT_TRUE(change->toGrid(p[0], p[1], &e, &n));
@@ -77,6 +90,8 @@ TEST_P(OperationForArea, IsTheMostAccurateOneAndMovesPointsAsPlainProj) {
         // would pass the comparisons only if PROJ did the same.
         EXPECT_GT(std::hypot(e - p[0], n - p[1]), 50.0);
     }
+    proj_destroy(pipeline);
+    proj_context_destroy(context);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -100,4 +101,53 @@ bool WriteWhiteBmp(const QString& path, int width, int height) {
     EXPECT_EQ(header.size(), 30);
     EXPECT_EQ(header.mid(28, 2), QByteArray("\x18\x00", 2)) << "bits per pixel";
     return header.size() == 30 && header.mid(28, 2) == QByteArray("\x18\x00", 2);
+}
+
+bool OgrInfo(const QString& path, QString* layerSrs, std::vector<OgrFeature>* features) {
+    QByteArray text;
+    if (!RunGdalTool(QStringLiteral("ogrinfo"),
+                     {QStringLiteral("-ro"), QStringLiteral("-al"), path}, &text)) {
+        return false;
+    }
+    static const QRegularExpression field(QStringLiteral("^  (\\S+) \\([A-Za-z]+\\) = (.*)$"));
+    features->clear();
+    layerSrs->clear();
+    bool inSrs = false;
+    for (const QString& line : QString::fromUtf8(text).split(u'\n')) {
+        if (line.startsWith(QLatin1String("Layer SRS WKT:"))) {
+            inSrs = true;
+        } else if (line.startsWith(QLatin1String("OGRFeature("))) {
+            inSrs = false;
+            features->emplace_back();
+        } else if (inSrs) {
+            *layerSrs += line;
+        } else if (!features->empty()) {
+            const QRegularExpressionMatch m = field.match(line);
+            if (m.hasMatch()) {
+                features->back().fields.insert(m.captured(1), m.captured(2));
+            } else if (line.startsWith(QLatin1String("  POLYGON")) ||
+                       line.startsWith(QLatin1String("  MULTIPOLYGON"))) {
+                features->back().geometry = line.trimmed();
+            }
+        }
+    }
+    return true;
+}
+
+std::vector<QPointF> OuterRing(const QString& polygonWkt) {
+    std::vector<QPointF> points;
+    const int open = polygonWkt.indexOf(QLatin1String("(("));
+    const int close = polygonWkt.indexOf(u')', open);
+    if (open < 0 || close < 0) {
+        ADD_FAILURE() << "no polygon in " << polygonWkt.toStdString();
+        return points;
+    }
+    for (const QString& pair : polygonWkt.mid(open + 2, close - open - 2).split(u',')) {
+        const QStringList xy = pair.trimmed().split(u' ');
+        EXPECT_GE(xy.size(), 2) << pair.toStdString();
+        if (xy.size() >= 2) {
+            points.emplace_back(xy.at(0).toDouble(), xy.at(1).toDouble());
+        }
+    }
+    return points;
 }

@@ -4,6 +4,7 @@
 // plain way, and GDAL's command-line tools, which read the files back as GIS programs do.
 
 #include <QJsonObject>
+#include <QMap>
 #include <QPointF>
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,7 @@
 #include <proj.h>
 
 #include <array>
+#include <vector>
 
 // PROJ's transformation from ED50 / UTM zone 30N to `target` for an area given in degrees,
 // as proj_create_crs_to_crs chooses it (per point, among the operations of the area), with
@@ -46,3 +48,16 @@ std::array<QPointF, 4> ReportedCorners(const QJsonObject& report);
 
 // A white 24-bit BMP of that size; false (the test failed) when it cannot be written.
 bool WriteWhiteBmp(const QString& path, int width, int height);
+
+// A feature as `ogrinfo -al` prints it: each field's value as text, and the geometry in WKT.
+struct OgrFeature {
+    QMap<QString, QString> fields;
+    QString geometry;
+};
+
+// `ogrinfo -ro -al` of a vector file with one layer: the layer's CRS in WKT and its
+// features in order; false (the test failed) when it cannot be read.
+bool OgrInfo(const QString& path, QString* layerSrs, std::vector<OgrFeature>* features);
+
+// The points of the outer ring of a POLYGON in WKT, in order (x y).
+std::vector<QPointF> OuterRing(const QString& polygonWkt);

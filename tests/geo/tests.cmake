@@ -13,3 +13,7 @@ morvel_add_test(WorldFileTests LIBS morvel_geo morvel_geo_test_tools
     SOURCES geo/WorldFileTests.cpp)
 morvel_add_test(TrackFileTests LIBS morvel_geo morvel_geo_test_tools
     SOURCES geo/TrackFileTests.cpp)
+morvel_add_test(SheetIndexTests LIBS morvel_geo morvel_geo_test_tools
+    SOURCES geo/SheetIndexTests.cpp)
+morvel_add_test(TrackSheetsTests LIBS morvel_geo morvel_sheet_checks
+    SOURCES geo/TrackSheetsTests.cpp)

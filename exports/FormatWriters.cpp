@@ -1,0 +1,109 @@
+#include "exports/FormatWriters.h"
+
+#include <gdal_utils.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+struct TranslateOptionsDeleter {
+    void operator()(GDALTranslateOptions* o) const { GDALTranslateOptionsFree(o); }
+};
+struct WarpOptionsDeleter {
+    void operator()(GDALWarpAppOptions* o) const { GDALWarpAppOptionsFree(o); }
+};
+
+} // namespace
+
+GdalDataset TranslateImage(const ExportWork& work, const std::string& path,
+                           GdalArguments& arguments, const ExportProgress::Stage& stage) {
+    const std::unique_ptr<GDALTranslateOptions, TranslateOptionsDeleter> options(
+        GDALTranslateOptionsNew(arguments.list(), nullptr));
+    if (!options) {
+        return nullptr;
+    }
+    GDALTranslateOptionsSetProgress(options.get(), stage.function(), stage.data());
+    return GdalDataset(GDALTranslate(path.c_str(), work.image, options.get(), nullptr));
+}
+
+GdalDataset MovedImage(const ExportWork& work, MovedCrs crs, const std::string& pipeline,
+                       const MovedArea& r, int width, int height) {
+    GdalArguments arguments{"-of", "VRT",    "-t_srs", "EPSG:" + std::to_string(MovedCrsEpsg(crs)),
+                            "-ct", pipeline, "-te"};
+    arguments.add(GdalArguments::Number(r.minX))
+        .add(GdalArguments::Number(r.minY))
+        .add(GdalArguments::Number(r.maxX))
+        .add(GdalArguments::Number(r.maxY))
+        .add("-ts")
+        .add(std::to_string(width))
+        .add(std::to_string(height))
+        .add("-r", "bilinear");
+    const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
+        GDALWarpAppOptionsNew(arguments.list(), nullptr));
+    GDALDatasetH source = work.image;
+    return GdalDataset(options ? GDALWarp("", nullptr, 1, &source, options.get(), nullptr)
+                               : nullptr);
+}
+
+WrittenFile Failure(const QString& reason) {
+    WrittenFile written;
+    written.reason = reason;
+    return written;
+}
+
+WrittenFile GdalFailure(const ExportWork& work, const QString& fallback) {
+    return Failure(work.errors.reason(fallback));
+}
+
+GdalDataset OpenAndCompare(const std::string& path, const ExpectedRaster& expected,
+                           QString* reason) {
+    const char* const drivers[] = {expected.driver, nullptr};
+    GdalDataset dataset(
+        GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, nullptr, nullptr));
+    if (!dataset) {
+        *reason = QStringLiteral("GDAL no puede leer el fichero escrito");
+        return nullptr;
+    }
+    const int epsg = DatasetEpsg(dataset.get());
+    if (epsg != expected.epsg) {
+        *reason = QStringLiteral("el fichero escrito no está en EPSG:%1").arg(expected.epsg);
+        return nullptr;
+    }
+    const int width = GDALGetRasterXSize(dataset.get());
+    const int height = GDALGetRasterYSize(dataset.get());
+    if (width != expected.width || height != expected.height) {
+        *reason = QStringLiteral("el fichero escrito mide %1 x %2 píxeles, no %3 x %4")
+                      .arg(width)
+                      .arg(height)
+                      .arg(expected.width)
+                      .arg(expected.height);
+        return nullptr;
+    }
+    double t[6];
+    if (GDALGetGeoTransform(dataset.get(), t) != CE_None || t[2] != 0.0 || t[4] != 0.0) {
+        *reason = QStringLiteral("el fichero escrito no está georreferenciado");
+        return nullptr;
+    }
+    const double edges[][2] = {{t[0], expected.minX},
+                               {t[0] + width * t[1], expected.maxX},
+                               {t[3], expected.maxY},
+                               {t[3] + height * t[5], expected.minY}};
+    for (const auto& edge : edges) {
+        if (!(std::fabs(edge[0] - edge[1]) <= expected.tolerance)) {
+            *reason = QStringLiteral("el fichero escrito no cubre la zona");
+            return nullptr;
+        }
+    }
+    return dataset;
+}
+
+std::vector<int> OverviewFactors(int width, int height, int side) {
+    std::vector<int> factors;
+    int larger = std::max(width, height);
+    for (int factor = 2; larger > side; factor *= 2) {
+        factors.push_back(factor);
+        larger = (std::max(width, height) + factor - 1) / factor;
+    }
+    return factors;
+}

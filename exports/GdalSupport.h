@@ -1,0 +1,131 @@
+#pragma once
+
+// Small holders around GDAL's C interface, so that every export closes what it opens,
+// reports GDAL's own reason when a step fails and stops when asked.
+
+#include <QImage>
+#include <QString>
+
+#include <gdal.h>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+// GDAL's drivers, registered once for the whole process by whichever thread comes first.
+void EnsureGdal();
+
+struct GdalDatasetCloser {
+    void operator()(GDALDatasetH dataset) const { GDALClose(dataset); }
+};
+using GdalDataset = std::unique_ptr<std::remove_pointer_t<GDALDatasetH>, GdalDatasetCloser>;
+
+// Arguments of one of GDAL's utilities as its command line spells them.
+class GdalArguments {
+public:
+    GdalArguments(std::initializer_list<std::string> arguments);
+    GdalArguments& add(const std::string& argument);
+    GdalArguments& add(const std::string& option, const std::string& value);
+    // Creation option: "-co NAME=VALUE".
+    GdalArguments& creation(const std::string& nameValue) { return add("-co", nameValue); }
+    // Numbers as GDAL reads them back exactly, "." whatever the locale.
+    static std::string Number(double value);
+
+    // Null-terminated, alive as long as this object is not changed.
+    char** list();
+
+private:
+    std::vector<std::string> m_arguments;
+    std::vector<char*> m_pointers;
+};
+
+// GDAL's last failure on this thread while the object lives, instead of standard error.
+class GdalErrorCapture {
+public:
+    GdalErrorCapture();
+    ~GdalErrorCapture();
+    GdalErrorCapture(const GdalErrorCapture&) = delete;
+    GdalErrorCapture& operator=(const GdalErrorCapture&) = delete;
+
+    // GDAL's words for the latest failure, or `fallback` when it gave none.
+    QString reason(const QString& fallback) const;
+
+private:
+    static void CPL_STDCALL Handler(CPLErr level, CPLErrorNum number, const char* message);
+    std::string m_last;
+};
+
+// The stop flag and the observer of the part done, handed to GDAL as a progress function.
+// GDAL abandons a step whose progress function returns false.
+class ExportProgress {
+public:
+    ExportProgress(const std::atomic<bool>& stop, std::function<void(double)> observer);
+
+    bool stopRequested() const { return m_stop.load(); }
+    // Reports the part done so far (0 to 1 of the whole export); false once a stop is asked.
+    // Called from the exporting thread only.
+    bool report(double done) const;
+
+    // The stretch [from, to] of the whole export that one GDAL call covers.
+    class Stage {
+    public:
+        Stage(const ExportProgress& owner, double from, double to)
+            : m_owner(owner), m_from(from), m_to(to) {}
+        GDALProgressFunc function() const { return &Stage::Report; }
+        void* data() const { return const_cast<Stage*>(this); }
+        bool report(double complete) const {
+            return m_owner.report(m_from + (m_to - m_from) * complete);
+        }
+
+    private:
+        static int CPL_STDCALL Report(double complete, const char* message, void* data);
+        const ExportProgress& m_owner;
+        double m_from;
+        double m_to;
+    };
+
+private:
+    const std::atomic<bool>& m_stop;
+    std::function<void(double)> m_observer;
+    mutable double m_done = 0.0;
+};
+
+// A configuration option of GDAL set for this thread only while the object lives.
+class ThreadGdalOption {
+public:
+    ThreadGdalOption(const char* key, const char* value);
+    ~ThreadGdalOption();
+    ThreadGdalOption(const ThreadGdalOption&) = delete;
+    ThreadGdalOption& operator=(const ThreadGdalOption&) = delete;
+
+private:
+    std::string m_key;
+    std::string m_previous;
+    bool m_hadPrevious = false;
+};
+
+// A dataset in memory over pixels someone else owns, without a copy: red, green and blue
+// bands, each byte `offsets` into a pixel of `pixelBytes`. GDAL only reads them. Null when
+// GDAL fails; the pixels must outlive the dataset.
+GdalDataset RgbDataset(const uchar* pixels, int width, int height, int pixelBytes,
+                       long long lineBytes, const std::array<int, 3>& offsets);
+
+// The same over a 24-bit (RGB888) or 32-bit (RGB32, ARGB32) image, placed by the six numbers
+// of a geotransform in the CRS of `wkt`. Null for another pixel format or when GDAL fails.
+GdalDataset ImageDataset(const QImage& image, const std::array<double, 6>& geoTransform,
+                         const std::string& wkt);
+
+// The WKT of an EPSG CRS, with its codes, for datasets and comparisons.
+std::string EpsgWkt(int code);
+
+// The EPSG code a dataset's CRS is known by, 0 when it has none.
+int DatasetEpsg(GDALDatasetH dataset);
+
+// Path text as GDAL takes it: UTF-8 on every platform.
+inline std::string GdalPath(const QString& path) {
+    return path.toUtf8().toStdString();
+}

@@ -1,0 +1,98 @@
+#include "exports/MapExport.h"
+
+#include "exports/FormatWriters.h"
+#include "exports/OutputFile.h"
+
+#include <QDir>
+
+namespace {
+
+struct Format {
+    const char* extension;
+    WrittenFile (*write)(const ExportWork&, const std::string&);
+};
+
+Format FormatOf(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::GeoTiff:
+        return {"tif", &WriteGeoTiff};
+    case ExportFormat::GeoPackage:
+        return {"gpkg", &WriteGeoPackage};
+    case ExportFormat::MbTiles:
+        return {"mbtiles", &WriteMbTiles};
+    case ExportFormat::GarminKmz:
+        return {"kmz", &WriteGarminKmz};
+    }
+    return {"", nullptr};
+}
+
+// The image's own pixels when GDAL can read them as they are; one converted copy otherwise.
+QImage ReadableImage(const QImage& image) {
+    switch (image.format()) {
+    case QImage::Format_RGB888:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        return image;
+    default:
+        return image.convertToFormat(QImage::Format_RGB888);
+    }
+}
+
+} // namespace
+
+QString ExportFileName(ExportFormat format, const QString& baseName) {
+    return baseName + u'.' + QLatin1String(FormatOf(format).extension);
+}
+
+ExportResult WriteExport(ExportFormat format, const ExportInput& input,
+                         const std::atomic<bool>& stop, const ExportProgressObserver& observer) {
+    const QString fileName = ExportFileName(format, input.job.bmpName);
+    const QString shown = QDir::toNativeSeparators(PathPrefix(input.job.folder) + fileName);
+    ExportResult result;
+    const auto fail = [&](const QString& reason) {
+        result.error = QStringLiteral("No se ha podido exportar %1: %2").arg(shown, reason);
+        return result;
+    };
+    if (!FolderExists(input.job.folder)) {
+        return fail(QStringLiteral("no existe la carpeta"));
+    }
+    const QImage image = ReadableImage(input.image);
+    GridArea area;
+    QString reason;
+    if (!GridAreaOfJob(input.job, image.width(), image.height(), &area, &reason)) {
+        return fail(reason);
+    }
+
+    EnsureGdal();
+    const GdalErrorCapture errors;
+    const ExportProgress progress(stop, observer);
+    const GdalDataset dataset = ImageDataset(image, area.geoTransform(), EpsgWkt(23030));
+    if (!dataset) {
+        return fail(errors.reason(QStringLiteral("GDAL no puede leer la imagen")));
+    }
+    // A file is written under a temporary name, synced once complete and thrown away if
+    // anything fails: SQLite need neither sync each step nor keep a journal to undo one.
+    const ThreadGdalOption noSync("OGR_SQLITE_SYNCHRONOUS", "OFF");
+    const ThreadGdalOption noJournal("OGR_SQLITE_JOURNAL", "OFF");
+    // Every export names its CRS inside its own file: no side file beside it.
+    const ThreadGdalOption noSideFile("GDAL_PAM_ENABLED", "NO");
+    OutputFile output(input.job.folder, fileName);
+    const ExportWork work{input, area, dataset.get(), progress, errors};
+    const WrittenFile written = FormatOf(format).write(work, output.temporaryPath());
+    if (progress.stopRequested()) {
+        result.stopped = true;
+        result.error = QStringLiteral("Exportación de %1 detenida").arg(shown);
+        return result;
+    }
+    if (!written.ok) {
+        return fail(written.reason);
+    }
+    if (!output.commit(&reason)) {
+        return fail(reason);
+    }
+    progress.report(1.0);
+    result.ok = true;
+    result.logLines << QStringLiteral(". Exportado %1 (%2)").arg(fileName, written.description)
+                    << written.remarks;
+    return result;
+}

@@ -1,0 +1,105 @@
+#include "exports/OutputFile.h"
+
+#include "job/DownloadJob.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Syncs what the file holds to the disk, so that the rename never puts a file in place whose
+// data is still only in the system's buffers.
+bool SyncFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        return false;
+    }
+#ifdef Q_OS_WIN
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+// Replaces `to` by `from` in one step.
+bool RenameOver(const QString& from, const QString& to, QString* reason) {
+#ifdef Q_OS_WIN
+    if (MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
+                    reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    *reason = QStringLiteral("no se puede poner en su sitio (error %1)").arg(GetLastError());
+    return false;
+#else
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) {
+        return true;
+    }
+    *reason = QStringLiteral("no se puede poner en su sitio: %1")
+                  .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+#endif
+}
+
+} // namespace
+
+OutputFile::OutputFile(const QString& folder, const QString& fileName)
+    : m_folder(folder), m_final(PathPrefix(folder) + fileName) {
+    const QFileInfo info(fileName);
+    const QString tag = QString::number(QRandomGenerator::global()->generate64(), 36)
+                            .left(8)
+                            .rightJustified(8, u'0');
+    m_temporary =
+        PathPrefix(folder) + u'.' + info.completeBaseName() + u'-' + tag + u'.' + info.suffix();
+#ifdef Q_OS_WIN
+    m_temporaryGdal = m_temporary.toUtf8().toStdString();
+#else
+    m_temporaryGdal = QFile::encodeName(m_temporary).toStdString();
+#endif
+}
+
+OutputFile::~OutputFile() {
+    if (!m_committed) {
+        removeTemporary();
+    }
+}
+
+bool OutputFile::commit(QString* error) {
+    QString reason;
+    if (QFileInfo(m_final).isDir()) {
+        reason = QStringLiteral("hay una carpeta con ese nombre");
+    } else if (!SyncFile(m_temporary)) {
+        reason = QStringLiteral("no se puede grabar en el disco");
+    } else if (RenameOver(m_temporary, m_final, &reason)) {
+        m_committed = true;
+        return true;
+    }
+    removeTemporary();
+    *error = reason;
+    return false;
+}
+
+void OutputFile::removeTemporary() const {
+    // GDAL may leave a journal or a file of overviews named after the file it was writing.
+    const QString prefix = QFileInfo(m_temporary).fileName();
+    QDir dir(m_folder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        if (name.startsWith(prefix)) {
+            dir.remove(name);
+        }
+    }
+}

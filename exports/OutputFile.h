@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+// One file of the folder written under a temporary name beside it, so that a failed or
+// stopped write never leaves a half file under the real name nor loses the file it replaces.
+// The temporary name keeps the extension, which some of GDAL's drivers go by.
+class OutputFile {
+public:
+    OutputFile(const QString& folder, const QString& fileName);
+    // Removes the temporary file, and any side file GDAL made beside it, unless committed.
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Where to write, as GDAL takes paths.
+    const std::string& temporaryPath() const { return m_temporaryGdal; }
+
+    // Puts the file on the disk and renames it over the real name; false, with the reason,
+    // when it cannot (and the temporary file is then removed).
+    bool commit(QString* error);
+
+private:
+    void removeTemporary() const;
+
+    QString m_folder;
+    QString m_final;
+    QString m_temporary;
+    std::string m_temporaryGdal;
+    bool m_committed = false;
+};

@@ -1,0 +1,203 @@
+// What every export does with the folder: the file under its name and a line for the log,
+// or a reason and nothing left behind; a stop leaves nothing either.
+#include "tests/exports/ExportTestSupport.h"
+#include "tests/geo/GeoTestTools.h"
+#include "tests/support/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <vector>
+
+namespace {
+
+struct Format {
+    ExportFormat format;
+    const char* fileName;
+    // The log line up to where the area's own figures begin.
+    const char* logStart;
+    // The formats moved to WGS 84 cannot be written without the datum change.
+    bool needsDatum;
+};
+
+void PrintTo(const Format& f, std::ostream* os) {
+    *os << f.fileName;
+}
+
+const Format kFormats[] = {
+    {ExportFormat::GeoTiff, "Prueba.tif", ". Exportado Prueba.tif (GeoTIFF, ED50 / UTM 30N)",
+     false},
+    {ExportFormat::GeoPackage, "Prueba.gpkg",
+     ". Exportado Prueba.gpkg (GeoPackage, ED50 / UTM 30N)", false},
+    {ExportFormat::MbTiles, "Prueba.mbtiles",
+     ". Exportado Prueba.mbtiles (MBTiles, Web Mercator con ", true},
+    {ExportFormat::GarminKmz, "Prueba.kmz", ". Exportado Prueba.kmz (KMZ de Garmin, WGS 84 con ",
+     true},
+};
+
+class EveryExport : public ::testing::TestWithParam<Format> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        input = MakeExportInput(ExportCase{}, dir.path());
+    }
+    QString file() const { return dir.filePath(QLatin1String(GetParam().fileName)); }
+    QString shown() const { return QDir::toNativeSeparators(file()); }
+
+    QTemporaryDir dir;
+    ExportInput input;
+};
+
+TEST_P(EveryExport, WritesItsFileAndOneLogLineNamingTheDatumChange) {
+    const ExportResult result = ExportNow(GetParam().format, input);
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_FALSE(result.stopped);
+    EXPECT_TRUE(result.error.isEmpty());
+    ASSERT_EQ(result.logLines.size(), 1);
+    const QString line = result.logLines.first();
+    EXPECT_TRUE(line.startsWith(QLatin1String(GetParam().logStart))) << line.toStdString();
+    EXPECT_EQ(line.contains(input.datum.name), GetParam().needsDatum) << line.toStdString();
+    EXPECT_TRUE(line.endsWith(u')')) << line.toStdString();
+    EXPECT_EQ(FolderEntries(dir.path()), QStringList{QLatin1String(GetParam().fileName)});
+    QJsonObject report;
+    EXPECT_TRUE(
+        GdalInfo(GetParam().format == ExportFormat::GarminKmz
+                     ? QStringLiteral("/vsizip/") + file() + QStringLiteral("/files/f01_01.jpg")
+                     : file(),
+                 &report));
+}
+
+TEST_P(EveryExport, ReplacesAnOlderFileOfTheSameName) {
+    WriteAll(file(), QByteArray("not a map"));
+    const ExportResult result = ExportNow(GetParam().format, input);
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_NE(ReadAll(file()).left(9), QByteArray("not a map"));
+    EXPECT_EQ(FolderEntries(dir.path()), QStringList{QLatin1String(GetParam().fileName)});
+}
+
+TEST_P(EveryExport, FolderWhereTheFileGoesIsAnErrorAndLeavesNothing) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QLatin1String(GetParam().fileName)));
+    const ExportResult result = ExportNow(GetParam().format, input);
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.stopped);
+    EXPECT_TRUE(result.logLines.isEmpty());
+    EXPECT_EQ(
+        result.error,
+        QStringLiteral("No se ha podido exportar %1: hay una carpeta con ese nombre").arg(shown()));
+    EXPECT_EQ(FolderEntries(dir.path()), QStringList{QLatin1String(GetParam().fileName)});
+    EXPECT_TRUE(FolderEntries(file()).isEmpty());
+}
+
+TEST_P(EveryExport, FolderRefusingFilesKeepsTheOlderFile) {
+    WriteAll(file(), QByteArray("older map"));
+    ReadOnlyFolder readOnly(dir.path());
+    if (!readOnly.active()) {
+        GTEST_SKIP() << "this system lets every file be written";
+    }
+    const ExportResult result = ExportNow(GetParam().format, input);
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.stopped);
+    EXPECT_TRUE(
+        result.error.startsWith(QStringLiteral("No se ha podido exportar %1: ").arg(shown())))
+        << result.error.toStdString();
+    EXPECT_EQ(ReadAll(file()), QByteArray("older map"));
+    EXPECT_EQ(FolderEntries(dir.path()), QStringList{QLatin1String(GetParam().fileName)});
+}
+
+TEST_P(EveryExport, StopAskedBeforeOrOnTheWayLeavesNoFile) {
+    for (const bool before : {true, false}) {
+        SCOPED_TRACE(before ? "before" : "on the way");
+        std::atomic<bool> stop{before};
+        std::vector<double> reports;
+        const ExportResult result = WriteExport(GetParam().format, input, stop, [&](double done) {
+            reports.push_back(done);
+            stop = true;
+        });
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(result.stopped);
+        EXPECT_TRUE(result.logLines.isEmpty());
+        EXPECT_TRUE(FolderEntries(dir.path()).isEmpty())
+            << FolderEntries(dir.path()).join(u' ').toStdString();
+        // Asked before, nothing is done at all; on the way, the first report stops the work.
+        EXPECT_EQ(reports.size(), before ? 0u : 1u);
+    }
+}
+
+TEST_P(EveryExport, ReportsProgressUpToTheWhole) {
+    const std::atomic<bool> stop{false};
+    std::vector<double> reports;
+    const ExportResult result =
+        WriteExport(GetParam().format, input, stop, [&](double done) { reports.push_back(done); });
+    ASSERT_TRUE(result.ok) << result.error.toStdString();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_GE(reports.front(), 0.0);
+    EXPECT_DOUBLE_EQ(reports.back(), 1.0);
+}
+
+TEST_P(EveryExport, RefusesWhatItCannotPlace) {
+    struct Broken {
+        const char* what;
+        std::function<void(ExportInput&)> spoil;
+        QString reason;
+        bool onlyMoved;
+    };
+    const Broken cases[] = {
+        {"an image smaller than the area",
+         [](ExportInput& in) { in.image = in.image.copy(0, 0, 800, 400); },
+         QStringLiteral("la imagen (800 x 400 píxeles) no es la de la zona (800 x 800)"), false},
+        {"a missing folder", [](ExportInput& in) { in.job.folder += QStringLiteral("/nowhere"); },
+         QStringLiteral("no existe la carpeta"), false},
+        {"no datum change for the area", [](ExportInput& in) { in.datum = {}; },
+         QStringLiteral("no hay transformación de ED50 a ETRS89 para la zona"), true},
+    };
+    for (const Broken& b : cases) {
+        SCOPED_TRACE(b.what);
+        ExportInput spoilt = input;
+        b.spoil(spoilt);
+        const ExportResult result = ExportNow(GetParam().format, spoilt);
+        if (b.onlyMoved && !GetParam().needsDatum) {
+            EXPECT_TRUE(result.ok) << result.error.toStdString();
+            QFile::remove(file());
+            continue;
+        }
+        EXPECT_FALSE(result.ok);
+        const QString where = QDir::toNativeSeparators(PathPrefix(spoilt.job.folder) +
+                                                       QLatin1String(GetParam().fileName));
+        EXPECT_EQ(result.error,
+                  QStringLiteral("No se ha podido exportar %1: %2").arg(where, b.reason));
+        EXPECT_TRUE(FolderEntries(dir.path()).isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, EveryExport, ::testing::ValuesIn(kFormats),
+                         [](const ::testing::TestParamInfo<Format>& info) {
+                             QString name = QLatin1String(info.param.fileName);
+                             return name.section(u'.', 1).toStdString();
+                         });
+
+// As a run will: off the thread that made the input, several at once, GDAL set up by
+// whichever comes first.
+TEST(Exports, RunOnWorkerThreadsAtOnce) {
+    QTemporaryDir dir;
+    const ExportInput input = MakeExportInput(ExportCase{}, dir.path());
+    std::vector<QFuture<ExportResult>> running;
+    for (const Format& f : kFormats) {
+        running.push_back(
+            QtConcurrent::run([&input, format = f.format] { return ExportNow(format, input); }));
+    }
+    for (QFuture<ExportResult>& r : running) {
+        EXPECT_TRUE(r.result().ok) << r.result().error.toStdString();
+    }
+    EXPECT_EQ(FolderEntries(dir.path()),
+              (QStringList{QStringLiteral("Prueba.gpkg"), QStringLiteral("Prueba.kmz"),
+                           QStringLiteral("Prueba.mbtiles"), QStringLiteral("Prueba.tif")}));
+}
+
+} // namespace
