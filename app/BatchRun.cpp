@@ -8,6 +8,7 @@
 #include "job/MapKinds.h"
 #include "run/CalibrationRun.h"
 #include "run/DownloadRun.h"
+#include "run/ExportOutput.h"
 #include "ui/IniFile.h"
 
 #include <QCoreApplication>
@@ -64,6 +65,9 @@ BatchJob BatchJobFromSettings(const StoredSettings& s) {
     job.saveCompe = s.saveCompe;
     job.datum = s.datum;
     job.saveWorldFile = s.worldFile;
+    for (const ExportFormat format : kExportFormats) {
+        job.setExport(format, s.exports.at(static_cast<size_t>(format)).on);
+    }
 
     const QString server = ChosenServerBase(s.server);
     AreaInputs in;
@@ -182,6 +186,15 @@ void BatchRun::printSummary(const RunOutcome& outcome) {
             }
         }
     }
+    // The exports are asked for apart from the BMP.
+    for (const ExportFormat format : kExportFormats) {
+        if (job.exportWanted(format)) {
+            text += QStringLiteral(" Fichero %1 %2.")
+                        .arg(ExportFormatName(format), outcome.exportsWritten.contains(format)
+                                                           ? QStringLiteral("grabado")
+                                                           : QStringLiteral("no grabado"));
+        }
+    }
     m_console.endProgress();
     m_console.line(text);
 }
@@ -227,8 +240,9 @@ int RunBatch(const QString& settingsPath) {
         return *early;
     }
     const int status = batch.status() ? *batch.status() : QCoreApplication::exec();
-    // A BMP abandoned by a stop removes its temporary file once its sync is over: the
-    // process ends after that, so that the folder is as the summary says.
+    // A BMP or an export abandoned by a stop removes its temporary file once the work under
+    // way is over: the process ends after that, so that the folder is as the summary says.
     ImageWorkPool()->waitForDone();
+    ExportWorkPool()->waitForDone();
     return status;
 }

@@ -1,5 +1,6 @@
 #include "app/WindowProgram.h"
 
+#include "run/ExportOutput.h"
 #include "ui/AcercaDe.h"
 #include "ui/ProgramPicture.h"
 #include "ui/fPruncipal.h"
@@ -41,5 +42,8 @@ int RunWindows(QApplication& app) {
                      Qt::QueuedConnection);
 
     fPrincipal.show();
-    return app.exec();
+    const int status = app.exec();
+    // An export stopped by the closing window removes its temporary file before the end.
+    ExportWorkPool()->waitForDone();
+    return status;
 }

@@ -51,6 +51,7 @@ ExportResult WriteExport(ExportFormat format, const ExportInput& input,
     ExportResult result;
     const auto fail = [&](const QString& reason) {
         result.error = QStringLiteral("No se ha podido exportar %1: %2").arg(shown, reason);
+        result.reason = reason;
         return result;
     };
     if (!FolderExists(input.job.folder)) {

@@ -13,8 +13,6 @@
 #include <atomic>
 #include <functional>
 
-enum class ExportFormat { GeoTiff, GeoPackage, MbTiles, GarminKmz };
-
 // The change from ED50 to ETRS89 that the WGS 84 calibration uses for the area.
 struct DatumOperation {
     // PROJ's name of the operation, for the log, e.g. "ED50 to ETRS89 (7)".
@@ -42,6 +40,8 @@ struct ExportResult {
     QStringList logLines;
     // When not: what to tell the user, in Spanish, with the reason.
     QString error;
+    // The reason alone, for a line that names the file itself.
+    QString reason;
 };
 
 // Called on the exporting thread with the part done, from 0 to 1.

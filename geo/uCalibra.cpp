@@ -291,42 +291,32 @@ QByteArray CompeGpsImpBytes(const CalibrationPointList& points,
 }
 
 bool WriteOziExplorerMap(const CalibrationPointList& points, const CalibrationCornerList& corners,
-                         const QString& projectionName, const QString& datumName,
+                         const QString& projectionName, const FileDatum& datum,
                          const QString& title, const QString& folder, const QString& fileName,
                          const QString& imageFileName, int32_t zone, OverwriteQuestion& question,
                          QString* error) {
-    return SaveMap(points, corners, Ed50Ground(points, corners, datumName), projectionName, title,
-                   folder, fileName, imageFileName, zone, question, error);
-}
-
-bool WriteCompeGpsImp(const CalibrationPointList& points, const CalibrationCornerList& corners,
-                      const QString& projectionName, const QString& datumName,
-                      const QString& zoneLetter, const QString& folder, const QString& fileName,
-                      const QString& imageFileName, int32_t zone, OverwriteQuestion& question,
-                      QString* error) {
-    return SaveImp(points, corners, Ed50Ground(points, corners, datumName), projectionName,
-                   zoneLetter, folder, fileName, imageFileName, zone, question, error);
-}
-
-bool WriteOziExplorerMapWgs84(const CalibrationPointList& points,
-                              const CalibrationCornerList& corners, const QString& projectionName,
-                              const QString& title, const QString& folder, const QString& fileName,
-                              const QString& imageFileName, const DatumChange& change,
-                              OverwriteQuestion& question, QString* error) {
+    if (datum.change == nullptr) {
+        return SaveMap(points, corners, Ed50Ground(points, corners, datum.ed50Name), projectionName,
+                       title, folder, fileName, imageFileName, zone, question, error);
+    }
     const CalibrationPointList all = WithEveryCorner(points, corners);
     Ground ground;
-    return Wgs84Ground(all, corners, change, &ground, error) &&
+    return Wgs84Ground(all, corners, *datum.change, &ground, error) &&
            SaveMap(all, corners, ground, projectionName, title, folder, fileName, imageFileName,
                    kCornerZone, question, error);
 }
 
-bool WriteCompeGpsImpWgs84(const CalibrationPointList& points, const CalibrationCornerList& corners,
-                           const QString& projectionName, const QString& zoneLetter,
-                           const QString& folder, const QString& fileName,
-                           const QString& imageFileName, const DatumChange& change,
-                           OverwriteQuestion& question, QString* error) {
+bool WriteCompeGpsImp(const CalibrationPointList& points, const CalibrationCornerList& corners,
+                      const QString& projectionName, const FileDatum& datum,
+                      const QString& zoneLetter, const QString& folder, const QString& fileName,
+                      const QString& imageFileName, int32_t zone, OverwriteQuestion& question,
+                      QString* error) {
     Ground ground;
-    return Wgs84Ground(points, corners, change, &ground, error) &&
-           SaveImp(points, corners, ground, projectionName, zoneLetter, folder, fileName,
-                   imageFileName, kCornerZone, question, error);
+    if (datum.change == nullptr) {
+        ground = Ed50Ground(points, corners, datum.ed50Name);
+    } else if (!Wgs84Ground(points, corners, *datum.change, &ground, error)) {
+        return false;
+    }
+    return SaveImp(points, corners, ground, projectionName, zoneLetter, folder, fileName,
+                   imageFileName, datum.change == nullptr ? zone : kCornerZone, question, error);
 }

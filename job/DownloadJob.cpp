@@ -3,12 +3,32 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 void DownloadJob::resetTiles() {
     for (auto& column : tiles) {
         for (auto& cell : column) {
             cell.reset();
         }
     }
+}
+
+bool DownloadJob::anyExport() const {
+    return std::find(exports.begin(), exports.end(), true) != exports.end();
+}
+
+QString ExportFormatName(ExportFormat format) {
+    switch (format) {
+    case ExportFormat::GeoTiff:
+        return QStringLiteral("GeoTIFF");
+    case ExportFormat::GeoPackage:
+        return QStringLiteral("GeoPackage");
+    case ExportFormat::MbTiles:
+        return QStringLiteral("MBTiles");
+    case ExportFormat::GarminKmz:
+        return QStringLiteral("KMZ de Garmin");
+    }
+    return {};
 }
 
 TileRect TileBounds(const DownloadJob& job, int column, int row) {

@@ -12,6 +12,15 @@ enum class MapKind : int32_t { Carto = 0, Orto = 1, MDT = 2 };
 // ED50 grid; WGS 84 files carry every coordinate moved to ETRS89.
 enum class CalibrationDatum { Ed50, Wgs84 };
 
+// The files for other programs a run can write from its joined image, in the order they are
+// written; the values index DownloadJob::exports.
+enum class ExportFormat { GeoTiff, GeoPackage, MbTiles, GarminKmz };
+constexpr std::array<ExportFormat, 4> kExportFormats{
+    ExportFormat::GeoTiff, ExportFormat::GeoPackage, ExportFormat::MbTiles,
+    ExportFormat::GarminKmz};
+// The format as the user knows it: "GeoTIFF", "GeoPackage", "MBTiles", "KMZ de Garmin".
+QString ExportFormatName(ExportFormat format);
+
 // Largest grid: ten tiles across and ten down.
 constexpr int kMaxTiles = 10;
 // Every tile is asked for, and stored, as an image of this many pixels on a side.
@@ -60,6 +69,14 @@ struct DownloadJob {
     CalibrationDatum datum = CalibrationDatum::Ed50;
     // A world file (.bpw) and the image's CRS beside the BMP, for GIS programs.
     bool saveWorldFile = false;
+    // The exports asked for, by ExportFormat; they need the joined image, not the BMP.
+    std::array<bool, kExportFormats.size()> exports{};
+
+    bool exportWanted(ExportFormat format) const { return exports.at(static_cast<size_t>(format)); }
+    void setExport(ExportFormat format, bool on) { exports.at(static_cast<size_t>(format)) = on; }
+    bool anyExport() const;
+    // The run joins the tiles into one image: for the BMP or for an export.
+    bool joinsTiles() const { return saveBmp || anyExport(); }
 
     TileRequest& tile(int column, int row) { return tiles.at(column - 1).at(row - 1); }
     const TileRequest& tile(int column, int row) const { return tiles.at(column - 1).at(row - 1); }

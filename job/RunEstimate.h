@@ -59,7 +59,8 @@ struct RunEstimate {
     int tiles = 0;
     int connections = 1;
     FileEstimate tileFiles;
-    // The BMP and any other file a run writes, each when its option is on.
+    // The BMP and each export, when asked for: the BMP exact, the exports from their
+    // usual share of its bytes ("aprox.").
     std::vector<FileEstimate> outputs;
     std::optional<qint64> seconds; // nothing until an answer time was measured
 };

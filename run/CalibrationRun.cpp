@@ -43,7 +43,7 @@ bool CalibrationWanted(CalibrationFormat format, const DownloadJob& job) {
     return false;
 }
 
-DatumChoice ChooseDatumChange(const DownloadJob& job) {
+DatumChoice ChooseDatumChange(const DownloadJob& job, const QString& use) {
     const CalibrationLists lists = BuildCalibrationLists(job);
     const CalibrationPoint& upperLeft = lists.corners[0];
     const CalibrationPoint& lowerRight = lists.corners[2];
@@ -52,6 +52,7 @@ DatumChoice ChooseDatumChange(const DownloadJob& job) {
     choice.change = DatumChange::ForArea(upperLeft.easting, lowerRight.northing, lowerRight.easting,
                                          upperLeft.northing, &reason);
     if (!choice.change) {
+        choice.reason = reason;
         choice.statusText = QStringLiteral("No se ha podido generar la calibración WGS 84.");
         choice.logMessage = QStringLiteral(". No se ha generado calibración WGS 84: ") + reason;
         choice.failureMessage =
@@ -63,7 +64,7 @@ DatumChoice ChooseDatumChange(const DownloadJob& job) {
                               ? QStringLiteral("precisión desconocida")
                               : ProgramLocale().toString(accuracy, 'g', 3) + QStringLiteral(" m");
     choice.logMessage =
-        QStringLiteral(". Calibración WGS 84: %1, %2").arg(choice.change->operationName(), shown);
+        QStringLiteral(". %1: %2, %3").arg(use, choice.change->operationName(), shown);
     return choice;
 }
 
@@ -77,25 +78,24 @@ CalibrationOutcome WriteCalibrationFile(CalibrationFormat format, const Download
     const bool wgs84 = job.datum == CalibrationDatum::Wgs84;
     RecordingQuestion asked(question);
     CalibrationOutcome o;
+    // A WGS 84 file is written only with the change: never one that puts the map in the
+    // wrong place.
+    const bool datumKnown = !wgs84 || change != nullptr;
+    const auto datum = [&](const QString& ed50Name) {
+        return wgs84 ? FileDatum::Wgs84(*change) : FileDatum::Ed50(ed50Name);
+    };
     switch (format) {
     case CalibrationFormat::OziExplorer:
-        o.written =
-            wgs84
-                ? change && WriteOziExplorerMapWgs84(lists.points, lists.corners, oziProjection,
-                                                     job.bmpName, job.folder, map, image, *change,
-                                                     asked, &o.reason)
-                : WriteOziExplorerMap(lists.points, lists.corners, oziProjection,
-                                      QStringLiteral("European 1950 (Spain and Portugal)"),
+        o.written = datumKnown && WriteOziExplorerMap(
+                                      lists.points, lists.corners, oziProjection,
+                                      datum(QStringLiteral("European 1950 (Spain and Portugal)")),
                                       job.bmpName, job.folder, map, image, kZone, asked, &o.reason);
         break;
     case CalibrationFormat::CompeGps:
-        o.written = wgs84 ? change && WriteCompeGpsImpWgs84(lists.points, lists.corners,
-                                                            QStringLiteral("UTM"),
-                                                            QStringLiteral("T"), job.folder, imp,
-                                                            image, *change, asked, &o.reason)
-                          : WriteCompeGpsImp(lists.points, lists.corners, QStringLiteral("UTM"),
-                                             QStringLiteral("European 1950"), QStringLiteral("T"),
-                                             job.folder, imp, image, kZone, asked, &o.reason);
+        o.written = datumKnown &&
+                    WriteCompeGpsImp(lists.points, lists.corners, QStringLiteral("UTM"),
+                                     datum(QStringLiteral("European 1950")), QStringLiteral("T"),
+                                     job.folder, imp, image, kZone, asked, &o.reason);
         break;
     case CalibrationFormat::WorldFile:
         o.written = WriteWorldFiles(lists.corners, job.folder, job.bmpName, &o.reason);

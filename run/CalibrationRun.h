@@ -28,15 +28,18 @@ struct CalibrationOutcome {
 // True when the job's option asks for the file.
 bool CalibrationWanted(CalibrationFormat format, const DownloadJob& job);
 
-// The change from ED50 to ETRS89 for the GPS files of a job on WGS 84, chosen once for
-// its area, with what the run reports of it.
+// The change from ED50 to ETRS89 for a job's area, chosen once for the GPS files on WGS 84
+// and the exports moved to WGS 84, with what the run reports of it: the log line names the
+// operation after `use`, the files it is for; the failure's texts are the GPS files'.
 struct DatumChoice {
     std::shared_ptr<const DatumChange> change; // none when no operation covers the area
+    QString reason;                            // why not
     QString statusText;                        // only on failure
     QString logMessage;
     QString failureMessage; // for the message box when there is no change
 };
-DatumChoice ChooseDatumChange(const DownloadJob& job);
+DatumChoice ChooseDatumChange(const DownloadJob& job,
+                              const QString& use = QStringLiteral("Calibración WGS 84"));
 
 // Writes one file for the job's image in the job's folder: the base name with ".map" or
 // ".imp", describing the image base name + ".bmp", on the job's datum (a WGS 84 file

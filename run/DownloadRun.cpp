@@ -3,10 +3,8 @@
 #include "download/TileImage.h"
 #include "download/WhenFinished.h"
 #include "job/MapKinds.h"
-#include "mosaic/BmpFile.h"
 #include "mosaic/MosaicBitmap.h"
-#include "mosaic/TileCleanup.h"
-#include "run/CalibrationRun.h"
+#include "run/RunOutputs.h"
 #include "run/RunQuestions.h"
 
 #include <QDir>
@@ -24,7 +22,6 @@ const QString kFolderText =
 const QString kBmpCaption = QStringLiteral("Grabar fichero BMP");
 const QString kBmpText = QStringLiteral("El fichero ya existe. ¿ Sobreescribir ?");
 const QString kResumeCaption = QStringLiteral("Continuar la descarga");
-const QString kNoBmp = QStringLiteral("no se grabó el fichero BMP");
 
 // The log's line for a tile that failed, with the reason when there is one.
 QString FailureLine(const QString& fileName, const QString& reason) {
@@ -67,6 +64,7 @@ DownloadRun::DownloadRun(const DownloadJob& job, QNetworkAccessManager* manager,
 
 DownloadRun::~DownloadRun() {
     abort();
+    m_outputs.reset(); // before the outcome it writes into
 }
 
 void DownloadRun::setConnections(int connections) {
@@ -147,7 +145,7 @@ DownloadRun::StartResult DownloadRun::start() {
     if (!alive()) {
         return StartResult::Aborted;
     }
-    if (m_job.saveBmp) {
+    if (m_job.joinsTiles()) {
         // A mosaic that cannot be made makes every tile fail at its drawing step.
         m_mosaic = std::make_unique<MosaicBitmap>();
         if (m_mosaic->create(m_job.widthPixels, m_job.heightPixels)) {
@@ -560,17 +558,13 @@ void DownloadRun::stopBecause(const QString& cause) {
     if (!isRunning()) {
         return;
     }
-    if (m_phase == Phase::Saving) {
-        if (const std::optional<BmpSaveResult> done = abandonBmp()) {
-            // Too late to abandon: the new BMP is in place, and what goes with it follows
-            // now, so that it never stands beside calibration files of another area.
-            ++m_generation;
-            bmpSaved(*done);
-            return;
-        }
+    // Once the run's BMP is in place, what goes with it is written first, so that it never
+    // stands beside calibration files of another area; the outputs then finish the run.
+    if (m_phase == Phase::Saving && m_outputs && m_outputs->stop(cause, false)) {
+        return;
     }
     haltWork();
-    cancelBmp();
+    releaseImage();
     m_phase = Phase::Fetching;
     m_outcome.stopped = true;
     emit statusText(QStringLiteral("Descarga detenida."));
@@ -602,15 +596,20 @@ void DownloadRun::abort() {
         m_phase = Phase::Done;
         return;
     }
-    if (m_phase == Phase::Saving) {
-        if (const std::optional<BmpSaveResult> done = abandonBmp()) {
-            completeUnattended(*done);
+    if (m_phase == Phase::Saving && m_outputs) {
+        // The files that go with a BMP in place are written unasked and untold.
+        Unattended nobody;
+        const QSignalBlocker silent(this);
+        m_outputs->setQuestions(nobody);
+        const bool completed = m_outputs->stop(QString(), true);
+        m_outputs->setQuestions(*m_asking);
+        if (completed && !isRunning()) {
             return;
         }
     }
     m_phase = Phase::Done;
     haltWork();
-    cancelBmp();
+    releaseImage();
     m_recordTimer.stop();
     if (m_recordActive) {
         saveRecord();
@@ -619,40 +618,12 @@ void DownloadRun::abort() {
     m_lock.unlock();
 }
 
-void DownloadRun::cancelBmp() {
+void DownloadRun::releaseImage() {
     m_mosaicWork.waitForFinished(); // the worker may still be laying out the white
-    // The writer sees this between slices of rows or once its file is synced, and removes
-    // its temporary file itself; the old BMP, if any, stays. Nobody waits for the sync.
-    abandonBmp();
-    m_bmpCommit.reset();
+    if (m_outputs) {
+        m_outputs->halt();
+    }
     m_mosaic.reset();
-}
-
-std::optional<DownloadRun::BmpSaveResult> DownloadRun::abandonBmp() {
-    if (!m_bmpCommit) {
-        return std::nullopt;
-    }
-    // Held by the writer only while it renames: a wait of one rename at the most.
-    const std::lock_guard<std::mutex> lock(m_bmpCommit->mutex);
-    if (m_bmpCommit->decided) {
-        return m_bmpCommit->result;
-    }
-    m_bmpCommit->abandoned = true;
-    return std::nullopt;
-}
-
-void DownloadRun::completeUnattended(const BmpSaveResult& result) {
-    ++m_generation;
-    Unattended nobody;
-    const QSignalBlocker silent(this);
-    m_asking = &nobody;
-    bmpSaved(result);
-    m_asking = &m_questions;
-    if (isRunning()) { // a closing step was cut short
-        m_phase = Phase::Done;
-        m_recordWriter.waitForDone();
-        m_lock.unlock();
-    }
 }
 
 void DownloadRun::endOfGrid() {
@@ -678,174 +649,24 @@ void DownloadRun::endOfGrid() {
             (m_job.saveBmp ? QStringLiteral(" No se grabó el fichero BMP.") : QString()));
         emit logEvent(m_outcome.anyFetched ? QStringLiteral(". No se descargó algún mosaico")
                                            : QStringLiteral(". No se descargó ningún mosaico"));
-        // The tiles are the only copy of what was fetched: no BMP holds them.
-        if (m_job.deleteTiles && m_outcome.anyFetched) {
-            emit logEvent(QStringLiteral(". Mosaicos conservados: ") + kNoBmp);
-        }
-        if (m_job.saveOzi || m_job.saveCompe || m_job.saveWorldFile) {
-            emit logEvent(QStringLiteral(". Calibración no generada: ") + kNoBmp);
-        }
+        // Nothing is written from an image with holes; the outputs say what that leaves.
         m_mosaic.reset();
-        if (alive()) {
-            finish();
-        }
-        return;
     }
-    if (m_mosaic) {
-        saveBmp();
-    } else {
-        closingSteps();
+    if (alive()) {
+        startOutputs();
     }
 }
 
-void DownloadRun::saveBmp() {
-    emit statusText(QStringLiteral("Grabando el mosaico a .BMP."));
-    if (!alive()) {
-        return;
-    }
+void DownloadRun::startOutputs() {
     m_phase = Phase::Saving;
-    m_bmpCommit = std::make_shared<BmpCommit>();
-    const quint64 generation = m_generation;
-    // Written and synced on a worker thread; the image is shared, not copied, and nothing
-    // draws into it any more. The worker owns what it needs: a run that stops meanwhile
-    // does not wait for it.
-    m_bmpWork = QtConcurrent::run(ImageWorkPool(), [image = m_mosaic->image(), path = bmpPath(),
-                                                    commit = m_bmpCommit, hook = m_bmpCommitHook] {
-        BmpSaveResult r;
-        BmpFileSaver saver;
-        if (!saver.begin(image, path, &r.error)) {
-            return r;
-        }
-        while (!saver.rowsDone()) {
-            if (commit->abandoned) {
-                saver.cancel();
-                r.abandoned = true;
-                return r;
-            }
-            if (!saver.step(kBmpRowsPerSlice, &r.error)) {
-                return r;
-            }
-        }
-        if (!saver.sync(&r.error)) {
-            return r;
-        }
-        if (hook) {
-            hook(BmpCommitStep::Synced);
-        }
-        const std::lock_guard<std::mutex> lock(commit->mutex);
-        if (commit->abandoned) {
-            saver.cancel();
-            r.abandoned = true;
-            return r;
-        }
-        if (hook) {
-            hook(BmpCommitStep::Renaming);
-        }
-        r.ok = saver.commit(&r.error);
-        commit->decided = true;
-        commit->result = r;
-        return r;
-    });
-    WhenFinished(this, m_bmpWork, [this, generation](const BmpSaveResult& result) {
-        if (generation == m_generation && m_phase == Phase::Saving) {
-            bmpSaved(result);
-        }
-    });
-}
-
-void DownloadRun::bmpSaved(const BmpSaveResult& result) {
-    m_bmpCommit.reset();
+    // Every place of the image holds its tile by now: nothing is left to whiten.
+    const QImage image = m_mosaic ? m_mosaic->image() : QImage();
     m_mosaic.reset();
-    m_phase = Phase::Fetching;
-    if (result.ok) {
-        m_outcome.bmpSaved = true;
-        emit statusText(QStringLiteral("Fichero BMP grabado."));
-        emit logEvent(QStringLiteral(". Fichero BMP grabado"));
-    } else {
-        m_outcome.writeFailed = true;
-        emit statusText(QStringLiteral("No se ha podido grabar el fichero BMP."));
-        emit logEvent(QStringLiteral(". No se ha podido grabar el fichero BMP: ") + result.error);
-        if (!alive()) {
-            return;
-        }
-        m_asking->error(QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
-                            .arg(QDir::toNativeSeparators(bmpPath()), result.error));
-    }
-    if (alive()) {
-        closingSteps();
-    }
-}
-
-void DownloadRun::closingSteps() {
-    // The tiles go only once a BMP of this run holds them.
-    if (m_job.deleteTiles) {
-        if (m_outcome.bmpSaved) {
-            emit statusText(QStringLiteral("Borrando archivos del mosaico."));
-            DeleteTileFiles(m_job, m_prefix);
-            emit statusText(QStringLiteral("Archivos del mosaico borrados."));
-            emit logEvent(QStringLiteral(". Archivos del mosaico borrados"));
-        } else {
-            emit logEvent(QStringLiteral(". Mosaicos conservados: ") + kNoBmp);
-        }
-        if (!alive()) {
-            return;
-        }
-    }
-    // Calibration files describe an image this run saved, or none at all.
-    if (m_outcome.bmpSaved) {
-        WriteCalibrationFiles();
-    } else if (m_job.saveOzi || m_job.saveCompe || m_job.saveWorldFile) {
-        emit logEvent(QStringLiteral(". Calibración no generada: ") + kNoBmp);
-    }
-    if (alive()) {
-        finish();
-    }
-}
-
-void DownloadRun::WriteCalibrationFiles() {
-    const bool gps = m_job.saveOzi || m_job.saveCompe;
-    DatumChoice datum;
-    if (gps && m_job.datum == CalibrationDatum::Wgs84) {
-        datum = ChooseDatumChange(m_job);
-        if (!datum.statusText.isEmpty()) {
-            emit statusText(datum.statusText);
-        }
-        emit logEvent(datum.logMessage);
-        if (!datum.change) {
-            // No GPS file rather than one that puts the map in the wrong place.
-            m_outcome.writeFailed = true;
-            m_asking->message(datum.failureMessage);
-            if (!alive()) {
-                return;
-            }
-        }
-    }
-    for (const CalibrationFormat format :
-         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
-          CalibrationFormat::WorldFile}) {
-        const bool needsChange =
-            format != CalibrationFormat::WorldFile && m_job.datum == CalibrationDatum::Wgs84;
-        if (!CalibrationWanted(format, m_job) || (needsChange && !datum.change)) {
-            continue;
-        }
-        const CalibrationOutcome outcome =
-            WriteCalibrationFile(format, m_job, *m_asking, datum.change.get());
-        if (!alive()) {
-            return; // closed while the overwrite question was open
-        }
-        if (outcome.written) {
-            m_outcome.calibrationsWritten << format;
-        }
-        emit statusText(outcome.statusText);
-        emit logEvent(outcome.logMessage);
-        if (!outcome.written) {
-            m_outcome.writeFailed = m_outcome.writeFailed || !outcome.refused;
-            m_asking->message(outcome.failureMessage);
-            if (!alive()) {
-                return;
-            }
-        }
-    }
+    m_outputs = std::make_unique<RunOutputs>(m_job, image, m_outcome, *m_asking, m_bmpCommitHook);
+    connect(m_outputs.get(), &RunOutputs::statusText, this, &DownloadRun::statusText);
+    connect(m_outputs.get(), &RunOutputs::logEvent, this, &DownloadRun::logEvent);
+    connect(m_outputs.get(), &RunOutputs::finished, this, &DownloadRun::finish);
+    m_outputs->start();
 }
 
 void DownloadRun::finish() {

@@ -3,6 +3,7 @@
 #include "download/TransferGate.h"
 #include "download/UGatorade.h"
 #include "job/DownloadJob.h"
+#include "run/BmpOutput.h"
 #include "run/CalibrationRun.h"
 #include "run/FolderLock.h"
 #include "run/JobRecord.h"
@@ -16,15 +17,14 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 class MosaicBitmap;
 class QNetworkAccessManager;
+class RunOutputs;
 class RunQuestions;
 
 // How a run ended.
@@ -35,12 +35,14 @@ struct RunOutcome {
     // Ended before its grid was walked: stopped by the user, or by a folder that takes
     // no file. Its record stays for a later run to resume.
     bool stopped = false;
-    // A tile, the BMP or a calibration file could not be written.
+    // A tile, the BMP, an export or a calibration file could not be written.
     bool writeFailed = false;
     // The record is left in the folder: something is still to be done.
     bool recordKept = false;
     // The files written beside the BMP, in the order written.
     QList<CalibrationFormat> calibrationsWritten;
+    // The exports written, in the order written.
+    QList<ExportFormat> exportsWritten;
 };
 Q_DECLARE_METATYPE(RunOutcome)
 
@@ -54,8 +56,9 @@ enum class ResumePolicy {
 // One download run over the grid of a job: requests the tiles in grid order (rows from the
 // top, columns from the left), several at once when allowed, and reports each tile in grid
 // order whatever order the answers come in, exactly as a plain loop would. It joins them
-// into the BMP when asked and ends with the summary and the closing steps: the BMP saved
-// first, then the tile clean-up, then the calibration files. It works on a copy of the job
+// into one image when the BMP or an export is asked for, and ends with the summary and the
+// closing steps (RunOutputs): the BMP saved first, then the exports, the tile clean-up and
+// the calibration files. It works on a copy of the job
 // taken when it is made, so nothing the user changes meanwhile reaches it, and keeps the
 // job's record in the folder up to date. Control is back in the event loop between all
 // steps; the image work and the BMP's writing run on worker threads.
@@ -70,10 +73,7 @@ public:
         FolderBusy, // another run has the destination folder; the message said so
     };
     // Where the BMP's save stands when the hook of setBmpCommitHook() is called.
-    enum class BmpCommitStep {
-        Synced,   // the file is on the disk; a stop now abandons it
-        Renaming, // too late to abandon: it is being renamed into place
-    };
+    using BmpCommitStep = ::BmpCommitStep;
 
     // Transfers in flight at once: the default and the range of the setting.
     static constexpr int kDefaultConnections = 2;
@@ -81,8 +81,6 @@ public:
     // Tiles fetched ahead of the first one not yet reported; bounds what waits, decoded,
     // for its turn, and the fetches waiting for a transfer.
     static constexpr int kLookahead = 16;
-    // Rows of the BMP the worker writes between looks at a cancel.
-    static constexpr int kBmpRowsPerSlice = 500;
 
     DownloadRun(const DownloadJob& job, QNetworkAccessManager* manager, RunQuestions& questions,
                 QObject* parent = nullptr);
@@ -114,7 +112,8 @@ public:
     // Stops at the user's request: the transfers in flight are aborted, nothing
     // half-written is left, the record stays, and the run finishes at once. A BMP being
     // written or synced is abandoned and the old one stays; one already being renamed into
-    // place is kept, and the run finishes with its clean-up and calibration files instead.
+    // place is kept, and so is one saved before the stop came (an export under way is given
+    // up): the run then finishes with the clean-up and calibration files that go with it.
     void stop();
     // The same, with what stopped it for the log (". Descarga detenida por " + `cause`).
     void stopBecause(const QString& cause);
@@ -171,22 +170,6 @@ private:
         QString notTaken; // why the earlier run's file was not taken
         TileFetchResult result;
     };
-    struct BmpSaveResult {
-        bool ok = false;
-        bool abandoned = false;
-        QString error;
-    };
-    // The BMP's commit, shared with the thread that writes it. Once the file is synced, it
-    // is renamed into place only if the run has not abandoned it; both sides decide under
-    // the mutex, which the writer holds for the rename alone, so that a stop knows at once
-    // whether the new BMP is in place.
-    struct BmpCommit {
-        std::mutex mutex;
-        std::atomic<bool> abandoned{false};
-        bool decided = false; // the rename was tried: too late to abandon
-        BmpSaveResult result; // with decided
-    };
-
     int tileCount() const { return m_job.tilesAcross * m_job.tilesDown; }
     int columnOf(int index) const { return index % m_job.tilesAcross + 1; }
     int rowOf(int index) const { return index / m_job.tilesAcross + 1; }
@@ -209,17 +192,10 @@ private:
     void failTile(int column, int row, const QString& reason, bool counted);
     void stopForFolder(const QString& reason);
     void endOfGrid();
-    void saveBmp();
-    void bmpSaved(const BmpSaveResult& result);
-    void cancelBmp();
-    // Nothing when the BMP's commit is abandoned (or none is going on); otherwise it is
-    // too late, and its result.
-    std::optional<BmpSaveResult> abandonBmp();
-    // The closing steps of a BMP put in place while the run is being aborted.
-    void completeUnattended(const BmpSaveResult& result);
-    void closingSteps();
-    // The calibration files of the BMP this run saved, each when its option is on.
-    void WriteCalibrationFiles();
+    // The closing steps, walked by m_outputs.
+    void startOutputs();
+    // Gives up the joined image and any output under way.
+    void releaseImage();
     void finish();
     void haltWork();
     void recordChanged();
@@ -249,9 +225,8 @@ private:
 
     std::unique_ptr<MosaicBitmap> m_mosaic;
     QFuture<void> m_mosaicWork; // laying out the joined image's white
-    QFuture<BmpSaveResult> m_bmpWork;
-    std::shared_ptr<BmpCommit> m_bmpCommit;
     std::function<void(BmpCommitStep)> m_bmpCommitHook;
+    std::unique_ptr<RunOutputs> m_outputs;
 
     JobRecord m_record;
     bool m_recordActive = false;

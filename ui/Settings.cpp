@@ -9,6 +9,10 @@ namespace {
 constexpr char kMosaicos[] = "Mosaicos";
 constexpr char kAplicacion[] = "Aplicacion";
 constexpr char kCalibracion[] = "Calibracion";
+constexpr char kExportar[] = "Exportar";
+// The key of each export, in the order of ExportFormat.
+constexpr std::array<const char*, kExportFormats.size()> kExportKeys{"GeoTIFF", "GeoPackage",
+                                                                     "MBTiles", "KMZ"};
 
 // Out-of-range numbers fall back to 0, not to the default.
 int ReadRanged(const IniFile& ini, const char* key, int fallback, int highest) {
@@ -54,6 +58,10 @@ StoredSettings ReadSettings(const IniFile& ini) {
     s.datum = datum == QStringLiteral("WGS84") ? CalibrationDatum::Wgs84 : CalibrationDatum::Ed50;
     s.worldFileStored = ini.value(kCalibracion, "Georreferencia").has_value();
     s.worldFile = ini.readFlag(kCalibracion, "Georreferencia", false);
+    for (size_t i = 0; i < kExportKeys.size(); ++i) {
+        s.exports[i].stored = ini.value(kExportar, kExportKeys[i]).has_value();
+        s.exports[i].on = ini.readFlag(kExportar, kExportKeys[i], false);
+    }
     return s;
 }
 
@@ -87,5 +95,10 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
     }
     if (s.worldFileStored || s.worldFile) {
         ini.writeFlag(kCalibracion, "Georreferencia", s.worldFile);
+    }
+    for (size_t i = 0; i < kExportKeys.size(); ++i) {
+        if (s.exports[i].stored || s.exports[i].on) {
+            ini.writeFlag(kExportar, kExportKeys[i], s.exports[i].on);
+        }
     }
 }

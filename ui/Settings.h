@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <array>
 #include <optional>
 
 // Where the settings live: a file in the process's current directory at each access.
@@ -38,14 +39,20 @@ struct StoredSettings {
     bool datumStored = false;
     bool worldFile = false;
     bool worldFileStored = false;
+    // "[Exportar]": "GeoTIFF", "GeoPackage", "MBTiles" and "KMZ", by ExportFormat; each
+    // written back when the file had it or it is on.
+    struct Export {
+        bool on = false;
+        bool stored = false;
+    };
+    std::array<Export, kExportFormats.size()> exports{};
 
     int connectionsOrDefault() const;
 };
-
 
 // Reads every key with its default; a missing "Carpeta" gives the current directory.
 StoredSettings ReadSettings(const IniFile& ini);
 
 // Writes the twelve keys in their order, then "Servidor" and "Conexiones" when there are,
-// and "Datum" and "Georreferencia" under their rule.
+// and "Datum", "Georreferencia" and the exports' keys under their rule.
 void WriteSettings(IniFile& ini, const StoredSettings& settings);

@@ -156,6 +156,10 @@ void TfPrincipal::connectHandlers() {
     connect(DatumED501, &QAction::triggered, this, &TfPrincipal::DatumED501Click);
     connect(DatumWGS841, &QAction::triggered, this, &TfPrincipal::DatumWGS841Click);
     connect(Georreferencia1, &QAction::triggered, this, &TfPrincipal::Georreferencia1Click);
+    for (const ExportFormat format : kExportFormats) {
+        connect(exportEntries_.at(static_cast<size_t>(format)), &QAction::triggered, this,
+                [this, format] { ExportarClick(format); });
+    }
 
     connect(sbCarpeta, &QToolButton::clicked, this, &TfPrincipal::sbCarpetaClick);
     connect(btnDescargar, &QPushButton::clicked, this, &TfPrincipal::btnDescargarClick);
@@ -310,9 +314,13 @@ void TfPrincipal::showCornerError() {
 
 // --- The four options: flag, check box and menu check mark agree -----------------------
 
+void TfPrincipal::applyNameEnabled() {
+    eNombreFichero->setEnabled(job_.joinsTiles());
+}
+
 void TfPrincipal::applySaveBmp() {
     const bool on = job_.saveBmp;
-    eNombreFichero->setEnabled(on);
+    applyNameEnabled();
     cbOzi->setEnabled(on);
     cbCompe->setEnabled(on);
     GrabarBMP1->setChecked(on);
@@ -322,6 +330,7 @@ void TfPrincipal::applySaveBmp() {
     DatumED501->setEnabled(on);
     DatumWGS841->setEnabled(on);
     Georreferencia1->setEnabled(on);
+    showEstimate();
 }
 
 void TfPrincipal::cbGrabarBMPClick() {
@@ -380,6 +389,12 @@ void TfPrincipal::DatumWGS841Click() {
 
 void TfPrincipal::Georreferencia1Click() {
     job_.saveWorldFile = Georreferencia1->isChecked();
+}
+
+void TfPrincipal::ExportarClick(ExportFormat format) {
+    job_.setExport(format, exportEntries_.at(static_cast<size_t>(format))->isChecked());
+    applyNameEnabled();
+    showEstimate();
 }
 
 // --- Buttons and menu entries ----------------------------------------------------------
@@ -485,12 +500,18 @@ void TfPrincipal::FormCreate() {
     job_.saveWorldFile = s.worldFile;
     worldFileStored_ = s.worldFileStored;
     Georreferencia1->setChecked(s.worldFile);
+    for (const ExportFormat format : kExportFormats) {
+        const size_t i = static_cast<size_t>(format);
+        job_.setExport(format, s.exports.at(i).on);
+        exportStored_.at(i) = s.exports.at(i).stored;
+        exportEntries_.at(i)->setChecked(s.exports.at(i).on);
+    }
 
     SelectMapKind();
     job_.rowLetters = QLatin1String(kRowLetters);
     RecalcArea();
     eCarpeta->setText(job_.folder);
-    eNombreFichero->setEnabled(job_.saveBmp);
+    applyNameEnabled();
     cbOzi->setEnabled(job_.saveBmp);
     cbCompe->setEnabled(job_.saveBmp);
 }
@@ -542,6 +563,10 @@ void TfPrincipal::FormCloseQuery() {
     s.datumStored = datumStored_;
     s.worldFile = job_.saveWorldFile;
     s.worldFileStored = worldFileStored_;
+    for (const ExportFormat format : kExportFormats) {
+        const size_t i = static_cast<size_t>(format);
+        s.exports.at(i) = {job_.exportWanted(format), exportStored_.at(i)};
+    }
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.

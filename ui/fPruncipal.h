@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QSet>
 
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -127,6 +128,8 @@ public slots:
     void DatumED501Click();
     void DatumWGS841Click();
     void Georreferencia1Click();
+    // The "&Exportar" menu's entries, one per format.
+    void ExportarClick(ExportFormat format);
 
     void sbCarpetaClick();
     void btnDescargarClick();
@@ -160,6 +163,8 @@ private:
     void showCornerError();
     // The enabling that follows the join-into-BMP option.
     void applySaveBmp();
+    // The name names the exports too: it is enabled while the BMP or an export is asked for.
+    void applyNameEnabled();
     // Programmatic changes of the lists do not count as the user's changes.
     void fillCoverageList();
     // A run of `job`; with `retry`, the tiles of the earlier run are taken as they are.
@@ -177,9 +182,10 @@ private:
     std::optional<QString> server_;
     std::optional<int> storedConnections_; // written back only when the file had it
     int connections_ = 2;
-    bool datumStored_ = false;     // the settings file had "Datum"
-    bool worldFileStored_ = false; // and "Georreferencia"
-    bool retryable_ = false;       // the latest run ended with failed tiles
+    bool datumStored_ = false;                               // the settings file had "Datum"
+    bool worldFileStored_ = false;                           // and "Georreferencia"
+    std::array<bool, kExportFormats.size()> exportStored_{}; // and each export's key
+    bool retryable_ = false; // the latest run ended with failed tiles
     FetchLimits fetchLimits_;
     WindowState state_ = WindowState::Ready;
     bool shown_ = false;
@@ -236,6 +242,7 @@ private:
     QMenu* Archivo1;
     QMenu* Mosaico1;
     QMenu* Calibracin1;
+    QMenu* Exportar1;
     QAction* GrabarBMP1;
     QAction* Salir1;
     QAction* BorraFicheros;
@@ -248,5 +255,7 @@ private:
     QAction* DatumED501;
     QAction* DatumWGS841;
     QAction* Georreferencia1;
+    // GeoTIFF1, GeoPackage1, MBTiles1 and KMZ1, by ExportFormat.
+    std::array<QAction*, kExportFormats.size()> exportEntries_{};
     QAction* Ayuda1;
 };

@@ -275,8 +275,23 @@ void TfPrincipal::buildMenu() {
     Georreferencia1 = AddCheckEntry(Calibracin1, "Georreferencia1",
                                     QStringLiteral("Fichero de georreferencia (.bpw)"));
 
+    // The files for other programs, made from the joined image with or without the BMP.
+    Exportar1 = bar->addMenu(QStringLiteral("&Exportar"));
+    Exportar1->setObjectName(QStringLiteral("Exportar1"));
+    const struct {
+        const char* name;
+        const char* caption;
+    } exports[] = {{"GeoTIFF1", "&GeoTIFF (.tif)"},
+                   {"GeoPackage1", "Geo&Package (.gpkg)"},
+                   {"MBTiles1", "&MBTiles (.mbtiles)"},
+                   {"KMZ1", "&KMZ de Garmin (.kmz)"}};
+    for (size_t i = 0; i < exportEntries_.size(); ++i) {
+        exportEntries_[i] =
+            AddCheckEntry(Exportar1, exports[i].name, QString::fromUtf8(exports[i].caption));
+    }
+
     // The drop-down menus in the window's font too, not only the bar.
-    for (QMenu* menu : {Archivo1, Mosaico1, Calibracin1}) {
+    for (QMenu* menu : {Archivo1, Mosaico1, Calibracin1, Exportar1}) {
         menu->setFont(WindowFont());
     }
     Ayuda1 = bar->addAction(QStringLiteral("Acerca de..."));

@@ -115,15 +115,16 @@ bool WriteMap(const CalibrationLists& l, const QString& folder, OverwriteQuestio
               QString* error) {
     return WriteOziExplorerMap(
         l.points, l.corners, QStringLiteral("(UTM) Universal Transverse Mercator"),
-        QStringLiteral("European 1950 (Spain and Portugal)"), QStringLiteral("Prueba"), folder,
-        QStringLiteral("Prueba.map"), QStringLiteral("Prueba.bmp"), 30, question, error);
+        FileDatum::Ed50(QStringLiteral("European 1950 (Spain and Portugal)")),
+        QStringLiteral("Prueba"), folder, QStringLiteral("Prueba.map"),
+        QStringLiteral("Prueba.bmp"), 30, question, error);
 }
 
 bool WriteImp(const CalibrationLists& l, const QString& folder, OverwriteQuestion& question,
               QString* error) {
     return WriteCompeGpsImp(l.points, l.corners, QStringLiteral("UTM"),
-                            QStringLiteral("European 1950"), QStringLiteral("T"), folder,
-                            QStringLiteral("Prueba.imp"), QStringLiteral("Prueba.bmp"), 30,
+                            FileDatum::Ed50(QStringLiteral("European 1950")), QStringLiteral("T"),
+                            folder, QStringLiteral("Prueba.imp"), QStringLiteral("Prueba.bmp"), 30,
                             question, error);
 }
 
@@ -406,17 +407,17 @@ std::unique_ptr<DatumChange> ChangeFor(const CalibrationLists& l) {
 
 bool WriteMapWgs84(const CalibrationLists& l, const QString& folder, const DatumChange& change,
                    OverwriteQuestion& question, QString* error) {
-    return WriteOziExplorerMapWgs84(l.points, l.corners,
-                                    QStringLiteral("(UTM) Universal Transverse Mercator"),
-                                    QStringLiteral("Prueba"), folder, QStringLiteral("Prueba.map"),
-                                    QStringLiteral("Prueba.bmp"), change, question, error);
+    return WriteOziExplorerMap(
+        l.points, l.corners, QStringLiteral("(UTM) Universal Transverse Mercator"),
+        FileDatum::Wgs84(change), QStringLiteral("Prueba"), folder, QStringLiteral("Prueba.map"),
+        QStringLiteral("Prueba.bmp"), 30, question, error);
 }
 
 bool WriteImpWgs84(const CalibrationLists& l, const QString& folder, const DatumChange& change,
                    OverwriteQuestion& question, QString* error) {
-    return WriteCompeGpsImpWgs84(l.points, l.corners, QStringLiteral("UTM"), QStringLiteral("T"),
-                                 folder, QStringLiteral("Prueba.imp"), QStringLiteral("Prueba.bmp"),
-                                 change, question, error);
+    return WriteCompeGpsImp(l.points, l.corners, QStringLiteral("UTM"), FileDatum::Wgs84(change),
+                            QStringLiteral("T"), folder, QStringLiteral("Prueba.imp"),
+                            QStringLiteral("Prueba.bmp"), 30, question, error);
 }
 
 // PROJ's own transformation over the sample area, and its result for a point of the lists.

@@ -1,0 +1,122 @@
+#include "run/RunOutputs.h"
+
+#include "run/CalibrationOutput.h"
+#include "run/DownloadRun.h"
+#include "run/ExportOutput.h"
+#include "run/StaleGeoreferenceOutput.h"
+#include "run/TileCleanupOutput.h"
+
+RunOutputs::RunOutputs(const DownloadJob& job, QImage image, RunOutcome& outcome,
+                       RunQuestions& questions, std::function<void(BmpCommitStep)> bmpCommitHook,
+                       QObject* parent)
+    : QObject(parent), m_context(job, std::move(image), outcome, questions) {
+    m_context.status = [this](const QString& text) {
+        if (!m_halted) {
+            emit statusText(text);
+        }
+    };
+    m_context.log = [this](const QString& message) {
+        if (!m_halted) {
+            emit logEvent(message);
+        }
+    };
+    m_context.alive = [this] { return !m_halted; };
+
+    m_outputs.push_back(std::make_unique<BmpOutput>(std::move(bmpCommitHook)));
+    for (const ExportFormat format : kExportFormats) {
+        m_outputs.push_back(std::make_unique<ExportOutput>(format));
+    }
+    m_outputs.push_back(std::make_unique<TileCleanupOutput>());
+    for (const CalibrationFormat format :
+         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
+          CalibrationFormat::WorldFile}) {
+        m_outputs.push_back(std::make_unique<CalibrationOutput>(format));
+    }
+    m_outputs.push_back(std::make_unique<StaleGeoreferenceOutput>());
+}
+
+RunOutputs::~RunOutputs() {
+    halt();
+}
+
+void RunOutputs::start() {
+    walk();
+}
+
+void RunOutputs::walk() {
+    if (m_walking) {
+        return; // an output done at once, inside the loop below: the loop goes on
+    }
+    m_walking = true;
+    while (!m_halted && m_current == nullptr && m_next < m_outputs.size()) {
+        RunOutput* output = m_outputs[m_next++].get();
+        m_current = output;
+        output->write(m_context, [this, output] {
+            if (m_current == output && !m_halted) {
+                m_current = nullptr;
+                walk();
+            }
+        });
+    }
+    m_walking = false;
+    if (!m_halted && !m_ended && m_current == nullptr && m_next == m_outputs.size()) {
+        end();
+    }
+}
+
+void RunOutputs::end() {
+    m_ended = true;
+    // The BMP's own image is no longer needed by anyone.
+    m_context.releaseImage();
+    if (m_context.stopping && m_context.skippedByStop) {
+        m_context.outcome().stopped = true;
+        emit statusText(QStringLiteral("Descarga detenida."));
+        emit logEvent(QStringLiteral(". Descarga detenida por ") + m_cause);
+    }
+    emit finished();
+}
+
+bool RunOutputs::stop(const QString& cause, bool unattended) {
+    if (!isWalking()) {
+        return false;
+    }
+    m_cause = cause;
+    m_context.stopping = true;
+    RunOutput* current = m_current;
+    const RunOutput::StopResult result =
+        current ? current->stop() : RunOutput::StopResult::Abandoned;
+    switch (result) {
+    case RunOutput::StopResult::Abandoned:
+        if (m_current == current) {
+            m_current = nullptr;
+        }
+        if (!m_context.outcome().bmpSaved) {
+            halt();
+            return false;
+        }
+        m_context.skippedByStop = true;
+        walk();
+        return true;
+    case RunOutput::StopResult::Completed:
+        return true;
+    case RunOutput::StopResult::Busy:
+        if (unattended) {
+            halt();
+            return false;
+        }
+        return true;
+    }
+    return true;
+}
+
+void RunOutputs::halt() {
+    if (m_halted) {
+        return;
+    }
+    m_halted = true;
+    if (m_current != nullptr && !m_ended) {
+        m_current->stop();
+    }
+    m_current = nullptr;
+    m_context.releaseImage();
+}
