@@ -867,6 +867,39 @@ TEST_F(BatchProcess, ASecondRunInTheSameFolderIsRefused) {
                                           "Prueba.bpw", "Prueba.imp", "Prueba.map", "Prueba.prj"}));
 }
 
+// The exports honour the same keys as the window and need no BMP; the summary names each
+// one asked for. A folder where one goes is status 3 with the reason on standard error, and
+// the next run, from the record, writes it.
+TEST_F(BatchProcess, ExportsAreNamedInTheSummaryAndAFailedOneGivesThree) {
+    WriteSettings(Settings(2, 1,
+                           {{"Aplicacion", "GrabarBMP", "NO"},
+                            {"Exportar", "GeoTIFF", "SI"},
+                            {"Exportar", "GeoPackage", "SI"},
+                            {"Exportar", "KMZ", "NO"}}));
+    ASSERT_TRUE(QDir(folder()).mkdir(QStringLiteral("Prueba.gpkg")));
+    const Ended failed = Run({QStringLiteral("--batch")});
+    EXPECT_EQ(failed.code, 3);
+    EXPECT_TRUE(failed.err.startsWith(
+        QStringLiteral("No se ha podido exportar %1/Prueba.gpkg: ").arg(folder())))
+        << failed.err.toStdString();
+    QStringList lines = Unstamped(failed.out);
+    EXPECT_EQ(lines.value(lines.size() - 1),
+              QStringLiteral("Resumen: 2 de 2 mosaicos descargados, 0 con fallo. Fichero GeoTIFF "
+                             "grabado. Fichero GeoPackage no grabado."));
+    EXPECT_TRUE(lines.contains("<stamp>. Exportado Prueba.tif (GeoTIFF, ED50 / UTM 30N)"));
+    EXPECT_TRUE(lines.contains("<stamp>. Calibración no generada: no se grabó el fichero BMP"));
+
+    ASSERT_TRUE(QDir(folder()).rmdir(QStringLiteral("Prueba.gpkg")));
+    const Ended again = Run({QStringLiteral("--batch")});
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    lines = Unstamped(again.out);
+    EXPECT_EQ(lines.value(lines.size() - 1),
+              QStringLiteral("Resumen: 2 de 2 mosaicos descargados, 0 con fallo. Fichero GeoTIFF "
+                             "grabado. Fichero GeoPackage grabado."));
+    EXPECT_EQ(lines.filter("Reutilizado mosaico").size(), 2);
+    EXPECT_EQ(folderFiles(), (QStringList{"A01.jpg", "A02.jpg", "Prueba.gpkg", "Prueba.tif"}));
+}
+
 // SIGTERM while the new BMP is being synced (strace holds its fdatasync): the summary comes
 // before the sync is over and says the BMP was not written; the old BMP and .map stay
 // together, and the process ends only once nothing of the new BMP is left.

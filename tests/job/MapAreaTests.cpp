@@ -302,6 +302,29 @@ TEST(RunEstimate, TheBmpOnlyWhenItIsWritten) {
     EXPECT_EQ(BmpFileBytes(3, 2), 54 + 12 * 2);
 }
 
+// Each export asked for adds its size, from its usual share of the BMP's bytes, marked
+// "aprox.", whether or not the BMP itself is written; in the order of the formats.
+TEST(RunEstimate, ExportsAddTheirShareOfTheBmp) {
+    DownloadJob job = FiveByFour(MapKind::Orto, 500);
+    job.saveBmp = false;
+    job.setExport(ExportFormat::GarminKmz, true);
+    job.setExport(ExportFormat::GeoTiff, true);
+    const RunEstimate e = EstimateRun(job, {}, 2);
+    ASSERT_EQ(e.outputs.size(), 2u);
+    const qint64 bmp = BmpFileBytes(2000, 1600);
+    EXPECT_EQ(e.outputs[0].what, "GeoTIFF");
+    EXPECT_EQ(e.outputs[1].what, "KMZ de Garmin");
+    for (const FileEstimate& f : e.outputs) {
+        EXPECT_TRUE(f.approximate);
+        // JPEG keeps a small part of the image's bytes, never all of them.
+        EXPECT_GT(f.bytes, bmp / 50);
+        EXPECT_LT(f.bytes, bmp / 3);
+    }
+    EXPECT_TRUE(EstimateText(e).contains("; GeoTIFF " + SizeText(e.outputs[0].bytes) +
+                                         " aprox.; KMZ de Garmin "))
+        << EstimateText(e).toStdString();
+}
+
 TEST(RunEstimate, SizesAndTimesInWords) {
     const std::pair<qint64, const char*> sizes[] = {
         {1, "1 KB"},           {849'400, "849 KB"},     {999'999, "1000 KB"},

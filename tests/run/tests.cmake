@@ -6,3 +6,7 @@ morvel_add_test(ResumeTests LIBS morvel_run morvel_test_server Qt6::Test
 morvel_add_test(CalibrationRunTests LIBS morvel_run SOURCES run/CalibrationRunTests.cpp)
 morvel_add_test(SharedFolderTests LIBS morvel_run morvel_test_server Qt6::Test
     SOURCES run/SharedFolderTests.cpp run/RunTestSupport.h)
+morvel_add_test(OutputUnitsTests LIBS morvel_run morvel_test_server Qt6::Test
+    SOURCES run/OutputUnitsTests.cpp run/RunTestSupport.h)
+morvel_add_test(ExportRunTests LIBS morvel_run morvel_test_server morvel_geo_test_tools Qt6::Test
+    SOURCES run/ExportRunTests.cpp run/RunTestSupport.h)

@@ -141,6 +141,50 @@ TEST(ReadSettingsTest, KeysWrittenBackOnlyWhenTheFileHadThem) {
     EXPECT_TRUE(out.contains("Georreferencia=SI\n"));
 }
 
+// The exports' keys in [Exportar]: only the exact word SI turns one on; each is written back
+// when the file had it (as it stands then) or once it is on.
+TEST(ReadSettingsTest, ExportKeysOnlyWhenTheFileHadThemOrTheyAreOn) {
+    const char* const keys[] = {"GeoTIFF=", "GeoPackage=", "MBTiles=", "KMZ="};
+    const struct {
+        const char* file;
+        std::array<bool, 4> on;
+        QList<QByteArray> writtenBack;
+    } cases[] = {
+        {"", {}, {}},
+        {"[Exportar]\nGeoTIFF=SI\nKMZ=NO", {true, false, false, false}, {"GeoTIFF=SI", "KMZ=NO"}},
+        {"[exportar]\ngeopackage=SI\nMBTiles=si",
+         {false, true, false, false},
+         {"GeoPackage=SI", "MBTiles=NO"}},
+        {"[Calibracion]\nKMZ=SI", {}, {}},
+    };
+    for (const auto& c : cases) {
+        const StoredSettings s = ReadText(c.file);
+        for (size_t i = 0; i < c.on.size(); ++i) {
+            EXPECT_EQ(s.exports.at(i).on, c.on.at(i)) << c.file << " " << keys[i];
+        }
+        // Names are matched without regard to case: a file's own spelling may stay.
+        const QByteArray out = Written(s).toLower();
+        for (const char* key : keys) {
+            const QByteArray lower = QByteArray(key).toLower();
+            const bool expected = std::any_of(
+                c.writtenBack.begin(), c.writtenBack.end(),
+                [&lower](const QByteArray& l) { return l.toLower().startsWith(lower); });
+            EXPECT_EQ(out.contains("\n" + lower), expected) << c.file << " " << key;
+        }
+        for (const QByteArray& line : c.writtenBack) {
+            EXPECT_TRUE(out.contains("\n" + line.toLower() + "\n"))
+                << c.file << " " << line.constData();
+        }
+        EXPECT_EQ(out.contains("[exportar]"), !c.writtenBack.isEmpty()) << c.file;
+    }
+    // Ticked by the user, an export is written into any file.
+    StoredSettings ticked = ReadText("");
+    ticked.exports.at(static_cast<size_t>(ExportFormat::MbTiles)).on = true;
+    const QByteArray out = Written(ticked);
+    EXPECT_TRUE(out.contains("[Exportar]\nMBTiles=SI\n")) << out.constData();
+    EXPECT_FALSE(out.contains("GeoTIFF="));
+}
+
 TEST(ReadSettingsTest, Utf8ElseWindows1252) {
     const std::pair<QByteArray, QString> cases[] = {
         {"C:\\Mapas\\A\xC3\xB1o", QStringLiteral("C:\\Mapas\\Año")},

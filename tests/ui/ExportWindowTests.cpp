@@ -1,0 +1,123 @@
+// The exports from the real windows: the "&Exportar" menu and its settings, a run that writes
+// them while the status bar names each, and a stop or a close while one is written.
+#include "tests/ui/RunWindowFixture.h"
+
+#include "run/ExportOutput.h"
+
+#include <QMenu>
+#include <QThreadPool>
+
+namespace {
+
+// The four entries, checkable, with their captions; ticked as the settings file says and
+// usable with "Grabar fichero" off, since they need the joined image and not the BMP; the
+// name field follows whatever needs it. At the end only the keys the file had or the user
+// ticked are written.
+TEST_F(RunWindowTest, TheExportMenuFollowsTheSettingsAndIsRemembered) {
+    writeSettings({{"Aplicacion", "GrabarBMP", "NO"}, {"Exportar", "KMZ", "SI"}});
+    open();
+    auto* menu = find<QMenu>("Exportar1");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), "&Exportar");
+    const struct {
+        const char* name;
+        const char* caption;
+        bool ticked;
+    } entries[] = {{"GeoTIFF1", "&GeoTIFF (.tif)", false},
+                   {"GeoPackage1", "Geo&Package (.gpkg)", false},
+                   {"MBTiles1", "&MBTiles (.mbtiles)", false},
+                   {"KMZ1", "&KMZ de Garmin (.kmz)", true}};
+    for (const auto& e : entries) {
+        QAction* action = entry(e.name);
+        ASSERT_NE(action, nullptr);
+        EXPECT_EQ(action->text(), QString::fromUtf8(e.caption));
+        EXPECT_TRUE(action->isCheckable());
+        EXPECT_TRUE(action->isEnabled()) << e.name;
+        EXPECT_EQ(action->isChecked(), e.ticked) << e.name;
+        EXPECT_TRUE(menu->actions().contains(action));
+    }
+    auto* name = find<QLineEdit>("eNombreFichero");
+    EXPECT_TRUE(name->isEnabled());
+    EXPECT_TRUE(window->job().exportWanted(ExportFormat::GarminKmz));
+    EXPECT_TRUE(find<QLabel>("stEstimacion")->text().contains("; KMZ de Garmin "))
+        << find<QLabel>("stEstimacion")->text().toStdString();
+
+    entry("KMZ1")->trigger();
+    EXPECT_FALSE(window->job().exportWanted(ExportFormat::GarminKmz));
+    EXPECT_FALSE(name->isEnabled());
+    EXPECT_FALSE(find<QLabel>("stEstimacion")->text().contains("KMZ"));
+    entry("GeoTIFF1")->trigger();
+    EXPECT_TRUE(window->job().exportWanted(ExportFormat::GeoTiff));
+    EXPECT_TRUE(name->isEnabled());
+
+    window->close();
+    const QByteArray ini = ReadAll(cwd.file("Morvel.ini"));
+    EXPECT_TRUE(ini.contains("[Exportar]")) << ini.constData();
+    EXPECT_TRUE(ini.contains("KMZ=NO"));
+    EXPECT_TRUE(ini.contains("GeoTIFF=SI"));
+    EXPECT_FALSE(ini.contains("GeoPackage="));
+    EXPECT_FALSE(ini.contains("MBTiles="));
+}
+
+// After the BMP, each export in its turn, the status bar naming the file as it is written;
+// then the calibration files.
+TEST_F(RunWindowTest, ARunWritesTheExportsWhileTheStatusBarNamesThem) {
+    writeSettings({{"Exportar", "GeoTIFF", "SI"}, {"Exportar", "GeoPackage", "SI"}});
+    open();
+    press("btnDescargar");
+    QStringList statuses;
+    QObject::connect(window->run(), &DownloadRun::statusText,
+                     [&statuses](const QString& text) { statuses << text; });
+    waitForTheRun();
+    EXPECT_EQ(
+        messages().mid(8),
+        (QStringList{". Fichero BMP grabado", ". Exportado Prueba.tif (GeoTIFF, ED50 / UTM 30N)",
+                     ". Exportado Prueba.gpkg (GeoPackage, ED50 / UTM 30N)",
+                     ". Generada calibración para OZiExplorer",
+                     ". Generada calibración para CompeGPS"}));
+    EXPECT_TRUE(statuses.contains("Exportando Prueba.tif (GeoTIFF): 0 %"));
+    EXPECT_TRUE(statuses.contains("Exportado Prueba.gpkg."));
+    EXPECT_LT(statuses.indexOf("Exportado Prueba.tif."),
+              statuses.indexOf("Exportando Prueba.gpkg (GeoPackage): 0 %"));
+    EXPECT_EQ(files(),
+              (QStringList{"A01.jpg", "A02.jpg", "A03.jpg", "B01.jpg", "B02.jpg", "B03.jpg",
+                           "Prueba.bmp", "Prueba.gpkg", "Prueba.imp", "Prueba.map", "Prueba.tif"}));
+    expectFinished();
+}
+
+// "Detener la descarga", or closing the window, while an export is written: the window is
+// back at once, the export leaves nothing once its thread is through, and the BMP already
+// saved keeps its calibration files (written unasked when the window closes).
+TEST_F(RunWindowTest, StoppingOrClosingDuringAnExportLeavesNoFile) {
+    for (const bool close : {false, true}) {
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        writeSettings({{"Exportar", "MBTiles", "SI"},
+                       {"Mosaicos", "MosaicosAncho", "5"},
+                       {"Mosaicos", "MosaicosAlto", "5"}});
+        open();
+        press("btnDescargar");
+        const auto exporting = [this] {
+            return window->statusText().startsWith("Exportando Prueba.mbtiles");
+        };
+        if (close) {
+            closeWhen(window->run(), &DownloadRun::statusText, exporting);
+        } else {
+            ASSERT_TRUE(QTest::qWaitFor(exporting, 60000));
+            entry("Detener1")->trigger();
+            EXPECT_FALSE(window->isRunning());
+            EXPECT_EQ(messages().last(), ". Descarga detenida por el usuario");
+            EXPECT_EQ(window->statusText(), "Descarga detenida.");
+            expectFinished();
+        }
+        ExportWorkPool()->waitForDone();
+        const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        EXPECT_EQ(left.filter("mbtiles").size(), 0) << left.join(' ').toStdString();
+        EXPECT_TRUE(left.contains("Prueba.map")) << close;
+        EXPECT_TRUE(left.contains("Prueba.imp")) << close;
+        EXPECT_TRUE(left.contains("Prueba.morvel")) << close;
+        window.reset();
+    }
+}
+
+} // namespace
