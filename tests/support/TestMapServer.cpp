@@ -86,6 +86,16 @@ QStringList TestMapServer::requests() const {
     return m_requests;
 }
 
+QStringList TestMapServer::requestsNumberedAfter(int number) const {
+    QStringList out;
+    for (const QString& target : m_requests) {
+        if (ParseMapTileQuery(target.toLatin1()).guid > number) {
+            out << target;
+        }
+    }
+    return out;
+}
+
 void TestMapServer::setFault(int xmin, int ymin, Fault fault, int attempts) {
     m_rules.insert({xmin, ymin}, Rule{fault, attempts});
 }

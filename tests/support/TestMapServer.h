@@ -53,6 +53,9 @@ public:
     bool listen(const QSslConfiguration& tls); // the same over https
     QString baseUrl() const;                   // "http://127.0.0.1:<port>", no trailing slash
     QStringList requests() const;              // path+query of every request, in arrival order
+    // Those of the requests numbered (guid) after `number`: taken before a run starts, the
+    // run's own, whatever of an earlier one reaches the server late.
+    QStringList requestsNumberedAfter(int number) const;
 
     // A tile is known by the integer parts of its Xmin and Ymin. Its first `attempts`
     // requests get the fault (-1: every request).
