@@ -1,10 +1,11 @@
 // RunBench: whole 10 x 10 download runs in the real windows, offscreen, against the tests'
 // map server on loopback, with the joined BMP and both calibration files: answers at once
-// and after 50 ms, with 1, 2 and 4 transfers at once. Prints the whole time of each run,
-// the longest time the event loop was kept from running (a 1 ms timer that notes the gaps
-// between its ticks), the same while a 4000 x 4000 answer is decoded and refused, and the
-// peak memory. The files go to a folder under the current directory, on the ordinary disk
-// (a tmpfs would hide the cost of syncing the BMP).
+// and after 50 ms, with 1, 2 and 4 transfers at once, and with 4 after 50 ms one early tile
+// answered "busy". Prints the whole time of each run, the longest time the event loop was
+// kept from running (a 1 ms timer that notes the gaps between its ticks), the same while a
+// 4000 x 4000 answer is decoded and refused, and the peak memory. The files go to a folder
+// under the current directory, on the ordinary disk (a tmpfs would hide the cost of syncing
+// the BMP).
 #include "run/DownloadRun.h"
 #include "tests/support/TestMapServer.h"
 #include "ui/AcercaDe.h"
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -33,6 +35,10 @@ constexpr int kRuns = 2; // of each configuration; the worst counts
 constexpr double kTargetSerialSeconds = 1.0;
 constexpr double kTargetTwoAt50Seconds = 3.2;
 constexpr double kTargetFourAt50Seconds = 1.8;
+// A busy tile costs the run at most this much over the same run without it, besides the
+// time the server asks every request to wait.
+constexpr double kTargetBusyExtraSeconds = 0.2;
+constexpr double kServerPauseSeconds = 1.0; // "Retry-After: 1"
 constexpr double kTargetStallMs = 50.0;
 constexpr double kTargetPeakMb = 200.0;
 
@@ -175,33 +181,61 @@ int main(int argc, char** argv) {
     std::printf("RunBench: 100 tiles (10 x 10), BMP 4000 x 4000, OziExplorer and CompeGPS "
                 "files, in %s; the worst of %d runs each\n",
                 qPrintable(folder), kRuns);
-    std::printf("%-10s %-11s %10s %12s\n", "latency", "connections", "whole (s)", "stall (ms)");
+    // The peak memory so far after each line.
+    std::printf("%-10s %-16s %10s %12s %10s\n", "latency", "connections", "whole (s)", "stall (ms)",
+                "peak (MB)");
     bool met = true;
     double worstStall = 0;
+    // The worst of kRuns runs of 10 x 10 tiles; `before` sets the server up for each.
+    const auto worstOf = [&](const char* latency, const QString& label, int connections,
+                             const std::function<void()>& before) {
+        Measure worst;
+        for (int pass = 0; pass < kRuns; ++pass) {
+            if (before) {
+                before();
+            }
+            const Measure m = RunOnce(server.baseUrl(), folder, dialogs, probe, connections, 10);
+            met = met && m.filesWritten;
+            worst.seconds = std::max(worst.seconds, m.seconds);
+            worst.stallMs = std::max(worst.stallMs, m.stallMs);
+        }
+        server.clearFaults();
+        std::printf("%-10s %-16s %10.3f %12.1f %10.1f\n", latency, qPrintable(label), worst.seconds,
+                    worst.stallMs, PeakMegabytes());
+        worstStall = std::max(worstStall, worst.stallMs);
+        return worst.seconds;
+    };
+    double fourAt50 = 0;
     for (const int latency : {0, 50}) {
         server.setLatency(latency);
+        const QByteArray latencyText = QByteArray::number(latency) + " ms";
         for (const int connections : {1, 2, 4}) {
-            Measure worst;
-            for (int pass = 0; pass < kRuns; ++pass) {
-                const Measure m =
-                    RunOnce(server.baseUrl(), folder, dialogs, probe, connections, 10);
-                met = met && m.filesWritten;
-                worst.seconds = std::max(worst.seconds, m.seconds);
-                worst.stallMs = std::max(worst.stallMs, m.stallMs);
-            }
-            std::printf("%-10s %-11d %10.3f %12.1f\n",
-                        qPrintable(QStringLiteral("%1 ms").arg(latency)), connections,
-                        worst.seconds, worst.stallMs);
-            worstStall = std::max(worstStall, worst.stallMs);
+            const double seconds =
+                worstOf(latencyText.constData(), QString::number(connections), connections, {});
             if (latency == 0) {
-                met = met && worst.seconds <= kTargetSerialSeconds;
+                met = met && seconds <= kTargetSerialSeconds;
             } else if (connections == 2) {
-                met = met && worst.seconds <= kTargetTwoAt50Seconds;
+                met = met && seconds <= kTargetTwoAt50Seconds;
             } else if (connections == 4) {
-                met = met && worst.seconds <= kTargetFourAt50Seconds;
+                met = met && seconds <= kTargetFourAt50Seconds;
+                fourAt50 = seconds;
             }
         }
     }
+    // The last again with the server busy for one early tile, A02 (590000 / 725000). Answered
+    // 503 twice without Retry-After, it is asked again after 0.2 s and 0.4 s while the others
+    // go on: it costs the run next to nothing. Answered 429 with "Retry-After: 1" once, no
+    // request at all leaves for that second: it costs the run the server's second.
+    const double busy = worstOf("50 ms", QStringLiteral("4, A02 503 x 2"), 4, [&server] {
+        server.setRetryAfter({});
+        server.setFault(590000, 725000, TestMapServer::Fault::Busy503, 2);
+    });
+    met = met && busy <= fourAt50 + kTargetBusyExtraSeconds;
+    const double paused = worstOf("50 ms", QStringLiteral("4, A02 429 1 s"), 4, [&server] {
+        server.setRetryAfter("1");
+        server.setFault(590000, 725000, TestMapServer::Fault::Busy429, 1);
+    });
+    met = met && paused <= fourAt50 + kServerPauseSeconds + kTargetBusyExtraSeconds;
     // A 2 x 1 grid whose first answer is a valid 4000 x 4000 JPEG, refused for its size
     // before a pixel of it is decoded, then asked for again.
     server.setLatency(0);
@@ -214,9 +248,9 @@ int main(int argc, char** argv) {
     QDir::setCurrent(previous);
     std::printf("peak memory %.1f MB (target <= %.0f MB)\n", PeakMegabytes(), kTargetPeakMb);
     met = met && worstStall <= kTargetStallMs && PeakMegabytes() <= kTargetPeakMb;
-    std::printf("targets: 0 ms <= %.1f s; 50 ms <= %.1f s with 2 and <= %.1f s with 4; "
-                "stall <= %.0f ms\n%s\n",
-                kTargetSerialSeconds, kTargetTwoAt50Seconds, kTargetFourAt50Seconds, kTargetStallMs,
-                met ? "targets met" : "TARGETS MISSED");
+    std::printf("targets: 0 ms <= %.1f s; 50 ms <= %.1f s with 2 and <= %.1f s with 4; a busy "
+                "tile <= %.1f s more (and the server's pause); stall <= %.0f ms\n%s\n",
+                kTargetSerialSeconds, kTargetTwoAt50Seconds, kTargetFourAt50Seconds,
+                kTargetBusyExtraSeconds, kTargetStallMs, met ? "targets met" : "TARGETS MISSED");
     return met ? 0 : 2;
 }

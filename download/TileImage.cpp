@@ -38,6 +38,14 @@ TileImageResult DecodeWholeTile(const QByteArray& data, TileImageFailure wrongSi
     return r;
 }
 
+// The tile as the windows show it, from the tile as written.
+void AddThumbnail(TileImageResult* r) {
+    if (r->ok()) {
+        r->thumbnail = r->image.scaled(kThumbnailPixels, kThumbnailPixels, Qt::IgnoreAspectRatio,
+                                       Qt::SmoothTransformation);
+    }
+}
+
 JpegEncoder& ThreadEncoder() {
     // One per worker thread, reused for every tile it encodes.
     thread_local JpegEncoder encoder;
@@ -99,6 +107,7 @@ TileImageResult ProcessTileAnswer(int answerFd, const QString& answerPath, const
 
     // What the preview and the joined image show is the tile as written.
     TileImageResult r = DecodeWholeTile(encoded, TileImageFailure::BadAnswer);
+    AddThumbnail(&r);
     r.stamp = TileStamp::Of(encoded);
     r.decodeNs = decodeNs;
     r.encodeNs = encodeNs;
@@ -137,6 +146,7 @@ TileImageResult ReadStoredTile(const QString& tilePath, const TileStamp& stamp) 
         return Failure(TileImageFailure::BadAnswer, changed);
     }
     TileImageResult r = DecodeWholeTile(read.bytes, TileImageFailure::BadAnswer);
+    AddThumbnail(&r);
     r.stamp = stamp;
     return r;
 }

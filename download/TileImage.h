@@ -24,6 +24,7 @@ struct TileImageResult {
     QString reason;
     bool folderUnwritable = false; // with LocalWrite: the folder takes no file at all
     QImage image;                  // the tile as written, decoded
+    QImage thumbnail;              // the same, kThumbnailPixels square, for the windows
     TileStamp stamp;               // of the tile file as written
     qint64 decodeNs = 0;
     qint64 encodeNs = 0;
@@ -36,6 +37,10 @@ struct TileImageResult {
 // Quality of the JPEG files the program writes.
 constexpr int kTileQuality = 70;
 
+// Side of the small picture of a tile that the windows show (preview and viewer cell), made
+// on the worker so that what waits for its turn to be shown is this and not the whole tile.
+constexpr int kThumbnailPixels = 100;
+
 // "tamaño 100 × 100, se esperaba 400 × 400".
 QString WrongSizeReason(const QSize& size);
 
@@ -45,8 +50,8 @@ constexpr qint64 kMaxAnswerFileBytes = 64LL * 1024 * 1024;
 // Reads the downloaded answer through `answerFd` (which it closes) and removes the file
 // `answerPath`, checks the size its header declares before decoding anything, decodes it,
 // writes the tile re-encoded at quality 70 (baseline, three components) and decodes what
-// was written, for the preview and the joined image. When `cancelled` becomes true the tile
-// is not written.
+// was written, for the joined image and, scaled down, for the windows. When `cancelled`
+// becomes true the tile is not written.
 TileImageResult ProcessTileAnswer(int answerFd, const QString& answerPath, const QString& tilePath,
                                   const std::atomic<bool>* cancelled);
 

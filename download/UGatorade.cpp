@@ -474,6 +474,8 @@ void TileFetcher::startImageWork() {
 
 void TileFetcher::imageWorkDone(const TileImageResult& result) {
     m_cancel.reset();
+    // The future would keep its copy of the decoded tile for as long as this fetcher idles.
+    m_work = QFuture<TileImageResult>();
     if (result.failure == TileImageFailure::WrongSize ||
         result.failure == TileImageFailure::BadAnswer) {
         // What the server sent is no tile: an overloaded server's error page, an answer cut
@@ -485,6 +487,7 @@ void TileFetcher::imageWorkDone(const TileImageResult& result) {
     r.ok = result.ok();
     r.reason = result.reason;
     r.image = result.image;
+    r.thumbnail = result.thumbnail;
     r.stamp = result.stamp;
     r.localWriteFailed = result.failure == TileImageFailure::LocalWrite;
     r.folderUnwritable = result.folderUnwritable;

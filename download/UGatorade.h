@@ -56,9 +56,10 @@ std::optional<int> RetryAfterSeconds(const QByteArray& value, const QDateTime& n
 // How one fetch ended.
 struct TileFetchResult {
     bool ok = false;
-    QString reason;  // why it failed, in a few Spanish words
-    QImage image;    // the tile as written, decoded
-    TileStamp stamp; // of the tile file as written
+    QString reason;   // why it failed, in a few Spanish words
+    QImage image;     // the tile as written, decoded
+    QImage thumbnail; // the same scaled down for the windows (not for a fetch into memory)
+    TileStamp stamp;  // of the tile file as written
     // Failed on our side: the answer or the tile could not be written. Not retried.
     bool localWriteFailed = false;
     // With it: the folder takes no file at all (no permission, disk full).

@@ -13,6 +13,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -154,10 +155,16 @@ DownloadRun::StartResult DownloadRun::start() {
             m_mosaicWork =
                 QtConcurrent::run(ImageWorkPool(), [mosaic = m_mosaic.get()] { mosaic->image(); });
             WhenFinished(this, m_mosaicWork, [this] {
-                if (alive()) {
-                    drain();
-                    schedule();
+                if (!alive()) {
+                    return;
                 }
+                for (size_t index = 0; index < m_cells.size(); ++index) {
+                    if (!m_cells[index].undrawn.isNull()) {
+                        layIn(m_cells[index], static_cast<int>(index));
+                    }
+                }
+                drain();
+                schedule();
             });
         }
     }
@@ -246,9 +253,11 @@ void DownloadRun::schedule() {
     if (!alive()) {
         return;
     }
-    // After a folder that takes no file, only what comes before that tile goes on.
-    const int end = std::min(
-        {tileCount(), m_head + kLookahead, m_folderStopAt >= 0 ? m_folderStopAt : tileCount()});
+    // Every tile of the grid has its fetch, and the gate lets as many transfers out at once
+    // as allowed, in grid order: a tile that keeps the server busy holds up only its own
+    // turn to be shown, not the transfers after it. After a folder that takes no file, only
+    // what comes before that tile goes on.
+    const int end = m_folderStopAt >= 0 ? std::min(m_folderStopAt, tileCount()) : tileCount();
     for (int index = m_head; index < end; ++index) {
         Cell& cell = m_cells[static_cast<size_t>(index)];
         if (cell.stage != Cell::Stage::Waiting) {
@@ -258,8 +267,6 @@ void DownloadRun::schedule() {
             startCheck(index);
             continue;
         }
-        // Every tile ahead has its fetch; the gate lets as many transfers out at once as
-        // allowed, in grid order.
         startFetch(index, freeFetcher());
         if (!alive()) {
             return;
@@ -296,6 +303,7 @@ void DownloadRun::startCheck(int index) {
             TileFetchResult result;
             result.ok = true;
             result.image = stored.image;
+            result.thumbnail = stored.thumbnail;
             result.stamp = stored.stamp;
             onResult(index, result);
         });
@@ -351,7 +359,18 @@ void DownloadRun::onResult(int index, const TileFetchResult& result) {
     }
     Cell& cell = m_cells[static_cast<size_t>(index)];
     cell.stage = Cell::Stage::Ready;
-    cell.result = result;
+    cell.ok = result.ok;
+    cell.localWriteFailed = result.localWriteFailed;
+    cell.reason = result.reason;
+    // Only the small picture waits for the tile's turn; the tile goes into the joined image
+    // now, or as soon as its white is laid out.
+    cell.thumbnail = result.thumbnail;
+    if (result.ok && m_mosaic) {
+        cell.undrawn = result.image;
+        if (m_mosaicWork.isFinished()) {
+            layIn(cell, index);
+        }
+    }
     if (result.ok) {
         m_record.setFetched(columnOf(index), rowOf(index), result.stamp);
     } else {
@@ -383,6 +402,14 @@ void DownloadRun::onResult(int index, const TileFetchResult& result) {
     if (alive()) {
         schedule();
     }
+}
+
+void DownloadRun::layIn(Cell& cell, int index) {
+    QString error;
+    if (!m_mosaic->drawTile(cell.undrawn, columnOf(index), rowOf(index), &error)) {
+        cell.notInMosaic = error;
+    }
+    cell.undrawn = QImage();
 }
 
 void DownloadRun::onWaitingToRetry(size_t slot, int serverSeconds, int nextAttempt,
@@ -442,8 +469,8 @@ void DownloadRun::drain() {
         if (!alive()) {
             return;
         }
-        // Read before report() takes the result out of the cell.
-        const QString reason = m_cells[static_cast<size_t>(index)].result.reason;
+        // Kept apart: report() may end the run.
+        const QString reason = m_cells[static_cast<size_t>(index)].reason;
         report(index);
         if (!alive()) {
             return;
@@ -475,18 +502,17 @@ void DownloadRun::report(int index) {
     const int row = rowOf(index);
     TileRequest& tile = m_job.tile(column, row);
     const QString name = tile.fileName;
-    const TileFetchResult result = std::move(cell.result);
-    cell.result = TileFetchResult{};
+    const QImage thumbnail = std::exchange(cell.thumbnail, QImage());
     if (!cell.notTaken.isEmpty()) {
         emit logEvent(QStringLiteral(". Mosaico %1 no reutilizado: %2").arg(name, cell.notTaken));
         if (!alive()) {
             return;
         }
     }
-    if (!result.ok) {
+    if (!cell.ok) {
         // A tile our side could not write is a write failure, whatever held its name.
-        m_outcome.writeFailed = m_outcome.writeFailed || result.localWriteFailed;
-        failTile(column, row, result.reason, false);
+        m_outcome.writeFailed = m_outcome.writeFailed || cell.localWriteFailed;
+        failTile(column, row, cell.reason, false);
         return;
     }
     emit progress(++m_counter);
@@ -494,7 +520,7 @@ void DownloadRun::report(int index) {
     if (!alive()) {
         return;
     }
-    emit tileShown(column, row, result.image, name);
+    emit tileShown(column, row, thumbnail, name);
     if (!alive()) {
         return;
     }
@@ -503,8 +529,7 @@ void DownloadRun::report(int index) {
                                     : QStringLiteral("Fin de descarga del mosaico ");
     const QString logged = cell.taken ? QStringLiteral(". Reutilizado mosaico ")
                                       : QStringLiteral(". Descargado mosaico ");
-    QString error;
-    if (!m_mosaic || m_mosaic->drawTile(result.image, column, row, &error)) {
+    if (cell.notInMosaic.isEmpty()) {
         tile.fetched = true;
         emit tileRecorded(column, row, tile);
         if (m_mosaic || cell.taken) {
@@ -518,7 +543,7 @@ void DownloadRun::report(int index) {
     m_outcome.anyFailed = true;
     emit tileRecorded(column, row, tile);
     emit statusText(QStringLiteral("Fallo en la descarga del mosaico ") + name);
-    emit logEvent(FailureLine(name, error));
+    emit logEvent(FailureLine(name, cell.notInMosaic));
 }
 
 void DownloadRun::failTile(int column, int row, const QString& reason, bool counted) {

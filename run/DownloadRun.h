@@ -78,10 +78,6 @@ public:
     // Transfers in flight at once: the default and the range of the setting.
     static constexpr int kDefaultConnections = 2;
     static constexpr int kMaxConnections = 6;
-    // Tiles fetched ahead of the first one not yet reported; bounds what waits, decoded,
-    // for its turn, and the fetches waiting for a transfer.
-    static constexpr int kLookahead = 16;
-
     DownloadRun(const DownloadJob& job, QNetworkAccessManager* manager, RunQuestions& questions,
                 QObject* parent = nullptr);
     ~DownloadRun() override;
@@ -150,8 +146,9 @@ signals:
     void tileRecorded(int column, int row, const TileRequest& record);
     // The tile's file was written: green marker, then hidden.
     void tileDownloaded(int column, int row);
-    // The decoded tile, for the preview and the cell's thumbnail.
-    void tileShown(int column, int row, const QImage& image, const QString& fileName);
+    // The tile scaled down (kThumbnailPixels square), for the preview and the cell's
+    // thumbnail.
+    void tileShown(int column, int row, const QImage& thumbnail, const QString& fileName);
     // The tile failed: red marker again; the reason is for the marker's hint.
     void tileFailed(int column, int row, const QString& reason);
     // End of the grid: the marker of a fetched tile is hidden.
@@ -160,7 +157,9 @@ signals:
 
 private:
     enum class Phase { Idle, Fetching, Saving, Done };
-    // Where each cell of the grid stands, by its index in grid order.
+    // Where each cell of the grid stands, by its index in grid order. A tile that comes in
+    // is written and laid into the joined image at once, whatever its turn; what waits for
+    // its turn is what the user is told, and the small picture shown with it.
     struct Cell {
         enum class Stage { Waiting, Checking, Fetching, Ready, Reported };
         Stage stage = Stage::Waiting;
@@ -168,7 +167,13 @@ private:
         bool taken = false;          // its result came from the earlier run's file
         bool announced = false;
         QString notTaken; // why the earlier run's file was not taken
-        TileFetchResult result;
+        // With Ready: how the tile came in.
+        bool ok = false;
+        bool localWriteFailed = false;
+        QString reason; // why it failed
+        QImage thumbnail;
+        QImage undrawn;      // the tile, until the joined image is ready to take it
+        QString notInMosaic; // why the joined image did not take it
     };
     int tileCount() const { return m_job.tilesAcross * m_job.tilesDown; }
     int columnOf(int index) const { return index % m_job.tilesAcross + 1; }
@@ -180,11 +185,13 @@ private:
     std::optional<JobRecord> resumeFrom();
     void schedule();
     void startCheck(int index);
-    // The slot of a fetcher with no tile, made when all are busy (at most one per tile
-    // ahead).
+    // The slot of a fetcher with no tile, made when all are busy (at most one per tile of
+    // the grid).
     size_t freeFetcher();
     void startFetch(int index, size_t slot);
     void onResult(int index, const TileFetchResult& result);
+    // Lays the tile that came in into the joined image, once that is ready for it.
+    void layIn(Cell& cell, int index);
     void onWaitingToRetry(size_t slot, int serverSeconds, int nextAttempt, const QString& reason);
     void announceHead();
     void drain();

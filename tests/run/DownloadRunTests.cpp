@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <optional>
 #include <set>
 
 // Readable values in the test's failure messages.
@@ -45,6 +46,20 @@ QStringList WithoutRetries(const QStringList& statuses) {
 }
 
 using RunOf = RunTest;
+
+// The tests' limits, but an answer the server holds back is waited for as long as it is held.
+void WaitForHeldAnswers(DownloadRun& run) {
+    FetchLimits limits = QuickFetchLimits();
+    limits.transferTimeoutMs = 60000;
+    run.setFetchLimits(limits);
+}
+
+// The record in the folder lists `fetched` tiles as fetched.
+bool RecordLists(const QString& folder, int fetched) {
+    const std::optional<JobRecord> record =
+        LoadJobRecord(QDir(folder).filePath(QStringLiteral("Prueba.morvel")));
+    return record && record->count(TileState::Fetched) == fetched;
+}
 
 TEST_F(RunOf, StatusTextsOfTheClosingSteps) {
     DownloadJob job = Job(2);
@@ -306,6 +321,90 @@ TEST_F(RunOf, AFolderThatTakesNoFileStopsTheRun) {
     EXPECT_EQ(r.log[1], ". Fallo en la descarga del mosaico A01.jpg: " + reason);
     EXPECT_EQ(r.log.last(), ". Descarga detenida: " + reason);
     EXPECT_EQ(r.failed, QList<QPoint>{QPoint(1, 1)});
+}
+
+// A02's answer is held back by the server. Meanwhile every tile after it is asked for,
+// written and recorded, but none is shown before it; once A02 comes, everything is told in
+// grid order as by an undisturbed run, and the BMP is the very same.
+TEST_F(RunOf, ABusyTileHoldsUpOnlyItsOwnTurn) {
+    QTemporaryDir whole;
+    const RunReport undisturbed = Run(Job(5, 4, whole.path()), 2);
+    const QByteArray undisturbedBmp = ReadAll(QDir(whole.path()).filePath("Prueba.bmp"));
+    ASSERT_FALSE(undisturbedBmp.isEmpty());
+
+    const DownloadJob job = Job(5, 4);
+    setFault(job, 2, 1, Fault::Held, 1);
+    const int before = CurrentRequestCounter();
+    bool othersIn = false;
+    qsizetype askedWhileHeld = 0;
+    QStringList shownWhileHeld;
+    QMetaObject::Connection watch;
+    const RunReport r = Run(job, 2, WaitForHeldAnswers, [&](DownloadRun& run) {
+        watch = QObject::connect(
+            &run, &DownloadRun::tileShown,
+            [&](int, int, const QImage&, const QString& name) { shownWhileHeld << name; });
+        othersIn = QTest::qWaitFor(
+            [&] {
+                return server.requestsNumberedAfter(before).size() == 20 &&
+                       RecordLists(dir.path(), 19);
+            },
+            20000);
+        askedWhileHeld = server.requestsNumberedAfter(before).size();
+        QObject::disconnect(watch);
+        server.releaseHeld();
+    });
+    EXPECT_TRUE(othersIn) << askedWhileHeld << " tiles asked for while A02 was held";
+    EXPECT_EQ(shownWhileHeld, QStringList{"A01.jpg"});
+    EXPECT_EQ(server.requestsNumberedAfter(before).size(), 20); // each tile once
+    EXPECT_EQ(r.log, undisturbed.log);
+    EXPECT_EQ(r.statuses, undisturbed.statuses);
+    EXPECT_EQ(r.shown, undisturbed.shown);
+    EXPECT_EQ(r.progress, undisturbed.progress);
+    EXPECT_EQ(ReadAll(path("Prueba.bmp")), undisturbedBmp);
+}
+
+// A02 is held while the tiles after it come in; then the folder stops taking files and
+// A02's answer finds no room. The run stops at A02's turn, as it would have without the tiles
+// after it, and the record keeps each of those as fetched with the size and hash of its file.
+TEST_F(RunOf, AFolderFullBehindABusyTileStopsTheRunAtItsTurn) {
+    QTemporaryDir folder;
+    const DownloadJob job = Job(5, 4, folder.path());
+    setFault(job, 2, 1, Fault::Held, 1);
+    bool othersIn = false;
+    std::optional<ReadOnlyFolder> readOnly;
+    const RunReport r = Run(job, 2, WaitForHeldAnswers, [&](DownloadRun&) {
+        othersIn = QTest::qWaitFor([&] { return RecordLists(folder.path(), 19); }, 20000);
+        readOnly.emplace(folder.path());
+        server.releaseHeld();
+    });
+    ASSERT_TRUE(othersIn);
+    if (!readOnly->active()) {
+        GTEST_SKIP() << "this file system lets every user write into a read-only folder";
+    }
+    EXPECT_TRUE(r.outcome.stopped);
+    EXPECT_TRUE(r.outcome.writeFailed);
+    const QString reason = LocalWriteErrorFor(EACCES).reason;
+    EXPECT_EQ(r.log, (QStringList{". Comienzo de la descarga", ". Descargado mosaico A01.jpg",
+                                  ". Fallo en la descarga del mosaico A02.jpg: " + reason,
+                                  ". Descarga detenida: " + reason}));
+    EXPECT_EQ(r.shown, QStringList{"A01.jpg"});
+    EXPECT_EQ(r.progress, (std::vector<int>{1, 2}));
+    EXPECT_EQ(questions.errors.size(), 1);
+    const std::optional<JobRecord> record =
+        LoadJobRecord(QDir(folder.path()).filePath("Prueba.morvel"));
+    ASSERT_TRUE(record);
+    for (int index = 0; index < 20; ++index) {
+        const int column = index % 5 + 1;
+        const int row = index / 5 + 1;
+        if (index == 1) {
+            EXPECT_NE(record->state(column, row), TileState::Fetched);
+            continue;
+        }
+        EXPECT_TRUE(record->vouchesFor(column, row)) << index;
+        const QByteArray file =
+            ReadAll(QDir(folder.path()).filePath(TileFileName(job, column, row)));
+        EXPECT_TRUE(record->stamp(column, row) == TileStamp::Of(file)) << index;
+    }
 }
 
 // Stopped, or destroyed as when the window closes, with four transfers in flight: they are

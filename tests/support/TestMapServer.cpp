@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -84,6 +85,16 @@ void TestMapServer::setRedirectBase(const QString& base) {
 
 QStringList TestMapServer::requests() const {
     return m_requests;
+}
+
+QStringList TestMapServer::requestsNumberedAfter(int number) const {
+    QStringList out;
+    for (const QString& target : m_requests) {
+        if (ParseMapTileQuery(target.toLatin1()).guid > number) {
+            out << target;
+        }
+    }
+    return out;
 }
 
 void TestMapServer::setFault(int xmin, int ymin, Fault fault, int attempts) {
@@ -216,6 +227,17 @@ TestMapServer::Fault TestMapServer::takeFault(const TileKey& key) {
     return take(&*left) ? m_ruleForAll.fault : Fault::None;
 }
 
+void TestMapServer::releaseHeld() {
+    const QList<HeldAnswer> held = std::exchange(m_held, {});
+    for (const HeldAnswer& h : held) {
+        if (h.connection) {
+            HttpRequest request;
+            request.target = h.target;
+            answer(*h.connection, request, ParseMapTileQuery(h.target), Fault::None);
+        }
+    }
+}
+
 void TestMapServer::setLatency(int ms) {
     m_http->setLatency(ms);
 }
@@ -310,6 +332,9 @@ void TestMapServer::answer(HttpConnection& connection, const HttpRequest& reques
         return;
     case Fault::ManyScans:
         connection.respond(200, jpegType, manyScansJpeg(TileColour(q.xminKey, q.yminKey)));
+        return;
+    case Fault::Held:
+        m_held.append({&connection, request.target});
         return;
     }
 }

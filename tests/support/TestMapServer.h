@@ -7,8 +7,10 @@
 #include <QByteArray>
 #include <QColor>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -43,6 +45,7 @@ public:
         SmallJpeg,      // 200 with a valid 100 x 100 JPEG of the tile's colour
         LargeJpeg,      // 200 with a valid 4000 x 4000 JPEG of the tile's colour
         ManyScans,      // 200 with a valid progressive tile of kManyScans scans
+        Held,           // reads the request and answers it, as without fault, at releaseHeld()
     };
     static constexpr int kManyScans = 190;
 
@@ -53,6 +56,9 @@ public:
     bool listen(const QSslConfiguration& tls); // the same over https
     QString baseUrl() const;                   // "http://127.0.0.1:<port>", no trailing slash
     QStringList requests() const;              // path+query of every request, in arrival order
+    // Those of the requests numbered (guid) after `number`: taken before a run starts, the
+    // run's own, whatever of an earlier one reaches the server late.
+    QStringList requestsNumberedAfter(int number) const;
 
     // A tile is known by the integer parts of its Xmin and Ymin. Its first `attempts`
     // requests get the fault (-1: every request).
@@ -68,6 +74,8 @@ public:
     void setOversizedBytes(qsizetype bytes);
     // The Retry-After header of Fault::Busy429 and Busy503 (none when empty).
     void setRetryAfter(const QByteArray& value) { m_retryAfter = value; }
+    // Answers every request held by Fault::Held (those whose connection is still open).
+    void releaseHeld();
     // A distant server: every answer leaves `ms` after its request arrived.
     void setLatency(int ms);
     // A busy server: every n-th request gets 429 with "Retry-After: 1".
@@ -110,6 +118,11 @@ private:
     Rule m_ruleForAll;
     QHash<TileKey, int> m_remainingForAll; // per tile, from m_ruleForAll
     QHash<QString, QByteArray> m_cache;
+    struct HeldAnswer {
+        QPointer<HttpConnection> connection;
+        QByteArray target;
+    };
+    QList<HeldAnswer> m_held;
     int m_slowPieces = 8;
     int m_slowDelayMs = 50;
     qsizetype m_oversizedBytes = 2 * 1024 * 1024;
