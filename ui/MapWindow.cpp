@@ -74,34 +74,6 @@ public:
     }
 };
 
-struct TrackOnMap {
-    GroundTrack track;
-    QString error;
-};
-
-TrackOnMap ReadTrackOnGrid(const QString& path) {
-    TrackOnMap out;
-    TrackRead read = ReadTrackFile(path);
-    if (!read.track) {
-        out.error = read.error;
-        return out;
-    }
-    // A change of its own: this one is used on a worker thread.
-    const GroundRect reach = MapReach();
-    QString reason;
-    const auto change =
-        DatumChange::ForArea(reach.west, reach.south, reach.east, reach.north, &reason);
-    if (!change) {
-        out.error = QStringLiteral("no se puede pasar de WGS 84 a ED50 (%1)").arg(reason);
-        return out;
-    }
-    out.track = TrackOnGrid(*read.track, *change);
-    if (out.track.empty()) {
-        out.error = QStringLiteral("ningún punto se puede situar en la cuadrícula UTM");
-    }
-    return out;
-}
-
 } // namespace
 
 MapWindow::MapWindow(QNetworkAccessManager* network, TransferGate& gate, Dialogs& dialogs,
@@ -432,7 +404,7 @@ void MapWindow::btnAbrirRutaClick() {
 void MapWindow::openTrack(const QString& path) {
     btnAbrirRuta->setEnabled(false);
     WhenFinished(this, QtConcurrent::run([path] { return ReadTrackOnGrid(path); }),
-                 [this, path](const TrackOnMap& read) {
+                 [this, path](const GroundTrackRead& read) {
                      btnAbrirRuta->setEnabled(true);
                      if (!read.error.isEmpty()) {
                          m_dialogs.message(TrackErrorMessage(path, read.error));
