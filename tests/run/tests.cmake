@@ -6,3 +6,6 @@ morvel_add_test(ResumeTests LIBS morvel_run morvel_test_server Qt6::Test
 morvel_add_test(CalibrationRunTests LIBS morvel_run SOURCES run/CalibrationRunTests.cpp)
 morvel_add_test(SharedFolderTests LIBS morvel_run morvel_test_server Qt6::Test
     SOURCES run/SharedFolderTests.cpp run/RunTestSupport.h)
+morvel_add_test(SheetSetRecordTests LIBS morvel_run SOURCES run/SheetSetRecordTests.cpp)
+morvel_add_test(SheetSetRunTests LIBS morvel_run morvel_test_server Qt6::Test
+    SOURCES run/SheetSetRunTests.cpp run/RunTestSupport.h)
