@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr char kHeading[] = "# Descarga en hojas de Morvel sin terminar: se borra sola al acabar.";
+constexpr char kHeading[] =
+    "# Hojas de Morvel: lo hecho y lo que falta de cada hoja, para no pedirlo de nuevo.";
 constexpr char kSetSection[] = "[Hojas]";
 constexpr char kJobSection[] = "[Descarga]";
 const QString kSheetSection = QStringLiteral("[Hoja %1]");

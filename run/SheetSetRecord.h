@@ -4,8 +4,9 @@
 // (its name, coverage, overlap, where its sheets came from, and the sheets) and, sheet by
 // sheet, whether it is finished and the record of its run exactly as a run of its own
 // keeps it (every tile's state, with the size and SHA-256 of every tile file written).
-// The set keeps it up to date while it runs and removes it once every sheet is finished,
-// so that a set stopped, closed, killed or left with failed tiles goes on where it was.
+// The set keeps it up to date while it runs, so that a set stopped, closed, killed or left
+// with failed tiles goes on where it was, and keeps it once every sheet is finished, so that
+// a run of the same sheets again fetches nothing.
 
 #include "job/SheetSource.h"
 #include "run/JobRecord.h"

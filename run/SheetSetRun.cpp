@@ -207,6 +207,8 @@ QString SheetSetRun::sheetFolder(const Sheet& sheet) const {
 
 SheetSetRun::Totals SheetSetRun::totals() const {
     Totals t;
+    t.indexWritten = m_closed && !m_indexWriter.failed;
+    t.overviewWritten = m_closed && !m_overviewWriter.failed;
     t.sheets = static_cast<int>(m_set.sheets.size());
     for (size_t i = 0; i < m_set.sheets.size(); ++i) {
         const Sheet& sheet = m_set.sheets[i];
@@ -342,18 +344,22 @@ std::optional<SheetSetRecord> SheetSetRun::resumeFrom() {
     }
     const int finished = earlier->finishedCount();
     const int vouched = earlier->vouchedTiles();
+    const auto count = static_cast<int>(m_set.sheets.size());
     if (finished == 0 && vouched == 0) {
         return std::nullopt;
     }
-    if (m_resumePolicy == ResumePolicy::Ask &&
-        !m_questions.confirmResume(
-            kResumeCaption,
-            QStringLiteral("Hay una descarga sin terminar de estas mismas hojas, con %1 de %2 "
-                           "hojas terminadas y %3 mosaicos descargados de las demás. ¿ Continuar "
-                           "con lo ya descargado ?")
-                .arg(finished)
-                .arg(m_set.sheets.size())
-                .arg(GroupedNumber(vouched)))) {
+    const QString text =
+        finished == count
+            ? QStringLiteral("Estas mismas hojas ya se descargaron todas (%1). ¿ Conservarlas sin "
+                             "volver a pedirlas ? (Cancelar las descarga de nuevo)")
+                  .arg(count)
+            : QStringLiteral("Hay una descarga sin terminar de estas mismas hojas, con %1 de %2 "
+                             "hojas terminadas y %3 mosaicos descargados de las demás. ¿ "
+                             "Continuar con lo ya descargado ?")
+                  .arg(finished)
+                  .arg(count)
+                  .arg(GroupedNumber(vouched));
+    if (m_resumePolicy == ResumePolicy::Ask && !m_questions.confirmResume(kResumeCaption, text)) {
         return std::nullopt;
     }
     return earlier;
@@ -572,17 +578,23 @@ void SheetSetRun::closingWritten() {
     if (m_phase != Phase::Closing || m_indexWriter.busy || m_overviewWriter.busy) {
         return;
     }
-    if (!m_indexFailed) {
+    m_closed = true;
+    // The index and the overview as the end wrote them; a failure before was made good.
+    m_outcome.writeFailed =
+        m_outcome.writeFailed || m_indexWriter.failed || m_overviewWriter.failed;
+    if (!m_indexWriter.failed) {
         emit logEvent(QStringLiteral(". Índice de las hojas grabado: %1, %2")
                           .arg(SheetIndexKmlName(m_set.name), SheetIndexGeoJsonName(m_set.name)));
     }
-    if (!m_overviewFailed) {
+    if (!m_overviewWriter.failed) {
         emit logEvent(QStringLiteral(". Vista general de las hojas grabada: ") +
                       SheetOverviewName(m_set.name));
     }
-    if (m_phase == Phase::Closing) {
-        finishSet();
-    }
+    const Totals t = totals();
+    emit statusText(QStringLiteral("Fin de descarga de las hojas: %1 de %2 terminadas.")
+                        .arg(t.finished)
+                        .arg(t.sheets));
+    finishSet();
 }
 
 void SheetSetRun::finishSet() {
@@ -608,17 +620,13 @@ void SheetSetRun::finishSet() {
             }
         }
     }
-    // Everything done: the record has served its purpose. Otherwise it stays, also when
-    // only the index or the overview could not be written, which a later run writes.
-    const bool complete = everySheet && !m_outcome.stopped && !m_outcome.writeFailed;
-    if (!complete) {
-        writeRecord();
-    }
+    // The record stays, finished or not: a set is too large to fetch again by mistake, and
+    // a later run of the same sheets fetches nothing of those finished (it writes the
+    // index and the overview, which may be what failed).
+    writeRecord();
     m_recordWriter.waitForDone();
-    if (complete) {
-        RemoveFile(recordPath());
-    }
-    m_outcome.recordKept = !complete;
+    // Something is still to be done.
+    m_outcome.recordKept = !everySheet || m_outcome.stopped || m_outcome.writeFailed;
     m_lock.unlock();
     emit finished(m_outcome);
 }
@@ -656,25 +664,28 @@ void SheetSetRun::writeIndex() {
                               return std::make_pair(ok, error);
                           }),
         [this, generation](const std::pair<bool, QString>& done) {
-            if (generation == m_generation) {
-                indexWritten(done.first, done.second);
+            if (generation == m_generation &&
+                written(m_indexWriter, done.first,
+                        QStringLiteral(". No se ha podido grabar el índice de las hojas: ") +
+                            done.second)) {
+                writeIndex();
             }
         });
 }
 
-void SheetSetRun::indexWritten(bool ok, const QString& error) {
-    m_indexWriter.busy = false;
-    if (!ok && !m_indexFailed) {
-        m_indexFailed = true;
-        m_outcome.writeFailed = true;
-        emit logEvent(QStringLiteral(". No se ha podido grabar el índice de las hojas: ") + error);
+bool SheetSetRun::written(Writer& writer, bool ok, const QString& failure) {
+    writer.busy = false;
+    writer.failed = !ok;
+    if (!ok && !writer.told) {
+        writer.told = true;
+        emit logEvent(failure);
     }
-    if (m_indexWriter.again && isRunning()) {
-        m_indexWriter.again = false;
-        writeIndex();
-        return;
+    if (writer.again && isRunning()) {
+        writer.again = false;
+        return true;
     }
     closingWritten();
+    return false;
 }
 
 void SheetSetRun::writeOverview() {
@@ -714,25 +725,14 @@ void SheetSetRun::writeOverview() {
                          for (const auto& [index, piece] : done.read) {
                              m_pieces[size_t(index)] = piece;
                          }
-                         overviewWritten(done.ok, done.error);
+                         if (written(m_overviewWriter, done.ok,
+                                     QStringLiteral(". No se ha podido grabar la vista general de "
+                                                    "las hojas: ") +
+                                         done.error)) {
+                             writeOverview();
+                         }
                      }
                  });
-}
-
-void SheetSetRun::overviewWritten(bool ok, const QString& error) {
-    m_overviewWriter.busy = false;
-    if (!ok && !m_overviewFailed) {
-        m_overviewFailed = true;
-        m_outcome.writeFailed = true;
-        emit logEvent(QStringLiteral(". No se ha podido grabar la vista general de las hojas: ") +
-                      error);
-    }
-    if (m_overviewWriter.again && isRunning()) {
-        m_overviewWriter.again = false;
-        writeOverview();
-        return;
-    }
-    closingWritten();
 }
 
 // --- The record -----------------------------------------------------------------------------

@@ -50,6 +50,9 @@ public:
         int failed = 0;         // reported as failed
         int unreported = 0;     // never reached: the set was stopped first
         QStringList unfinished; // the names of the sheets not finished
+        // The index and the overview as the set's end wrote them, or found them written.
+        bool indexWritten = false;
+        bool overviewWritten = false;
     };
 
     // `job` gives the map kind, coverage, destination folder and options; the sheets
@@ -115,6 +118,8 @@ private:
     struct Writer {
         bool busy = false;
         bool again = false;
+        bool failed = false; // the latest write
+        bool told = false;   // a failure was logged
     };
     // What each sheet came to in this session.
     struct Tally {
@@ -138,8 +143,9 @@ private:
     std::vector<QStringList> indexFiles(bool lookInFolders) const;
     void writeIndex();
     void writeOverview();
-    void indexWritten(bool ok, const QString& error);
-    void overviewWritten(bool ok, const QString& error);
+    // One write is over: a failure is logged once; true when another is to follow,
+    // otherwise the set's end goes on if it waited for it.
+    bool written(Writer& writer, bool ok, const QString& failure);
     void closingWritten();
     int piecePixels(const Sheet& sheet) const;
 
@@ -187,8 +193,7 @@ private:
     std::vector<bool> m_readBack; // sheets whose BMP was read back, or tried
     Writer m_indexWriter;
     Writer m_overviewWriter;
-    bool m_indexFailed = false;
-    bool m_overviewFailed = false;
+    bool m_closed = false; // the end's index and overview were written, or failed
 
     class SheetQuestions;
     std::unique_ptr<SheetQuestions> m_sheetQuestions;

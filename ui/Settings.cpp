@@ -54,6 +54,10 @@ StoredSettings ReadSettings(const IniFile& ini) {
     s.datum = datum == QStringLiteral("WGS84") ? CalibrationDatum::Wgs84 : CalibrationDatum::Ed50;
     s.worldFileStored = ini.value(kCalibracion, "Georreferencia").has_value();
     s.worldFile = ini.readFlag(kCalibracion, "Georreferencia", false);
+    s.sheetsTo = ini.value(kMosaicos, "Hasta");
+    s.track = ini.value(kMosaicos, "Ruta");
+    s.margin = ini.value(kMosaicos, "Margen");
+    s.overlap = ini.value(kMosaicos, "Solape");
     return s;
 }
 
@@ -87,5 +91,12 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
     }
     if (s.worldFileStored || s.worldFile) {
         ini.writeFlag(kCalibracion, "Georreferencia", s.worldFile);
+    }
+    const std::pair<const char*, const std::optional<QString>*> sheetKeys[] = {
+        {"Hasta", &s.sheetsTo}, {"Ruta", &s.track}, {"Margen", &s.margin}, {"Solape", &s.overlap}};
+    for (const auto& [key, value] : sheetKeys) {
+        if (*value) {
+            ini.writeString(kMosaicos, key, **value);
+        }
     }
 }

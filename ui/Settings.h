@@ -38,14 +38,21 @@ struct StoredSettings {
     bool datumStored = false;
     bool worldFile = false;
     bool worldFileStored = false;
+    // "Hasta", "Ruta", "Margen" and "Solape" in [Mosaicos]: the area as a set of sheets, a
+    // box from the upper-left corner to "Hasta" or a track with its margin, and the tiles
+    // neighbouring sheets share (ui/SheetSettings reads them). Kept as written, and written
+    // back when the file had them or the user chose a set.
+    std::optional<QString> sheetsTo;
+    std::optional<QString> track;
+    std::optional<QString> margin;
+    std::optional<QString> overlap;
 
     int connectionsOrDefault() const;
 };
-
 
 // Reads every key with its default; a missing "Carpeta" gives the current directory.
 StoredSettings ReadSettings(const IniFile& ini);
 
 // Writes the twelve keys in their order, then "Servidor" and "Conexiones" when there are,
-// and "Datum" and "Georreferencia" under their rule.
+// "Datum" and "Georreferencia" under their rule, and the keys of a set of sheets there are.
 void WriteSettings(IniFile& ini, const StoredSettings& settings);

@@ -6,3 +6,5 @@ morvel_add_test(RunFaultsWindowTests LIBS morvel_ui morvel_ui_test_support morve
     SOURCES ui/RunFaultsWindowTests.cpp ui/RunWindowFixture.h)
 morvel_add_test(RunControlWindowTests LIBS morvel_ui morvel_ui_test_support morvel_test_server
     SOURCES ui/RunControlWindowTests.cpp ui/RunWindowFixture.h)
+morvel_add_test(SheetWindowTests LIBS morvel_ui morvel_ui_test_support morvel_test_server
+    SOURCES ui/SheetWindowTests.cpp ui/RunWindowFixture.h)
