@@ -141,6 +141,48 @@ OverviewOutput WriteOverviewFile(OverviewInput in) {
     return out;
 }
 
+QString SheetFolderOf(const QString& folder, const Sheet& sheet) {
+    return QDir::toNativeSeparators(PathPrefix(folder) + sheet.name);
+}
+
+// What a set needs to begin, made on a worker: its record afresh, and the earlier one of
+// the same sheets with something done, each with its sheets' parts; what each sheet's
+// folder holds.
+SetStart PrepareStart(const DownloadJob& job, const SheetSet& set, const SheetSource& source,
+                      bool readEarlier, bool folderHeld) {
+    SetStart out;
+    const QString recordPath = SheetSetRecordPath(job.folder, set.name);
+    if (folderHeld) {
+        // What a killed set left half-written; with the folder held, none is another's.
+        RemoveTemporaryFiles(job.folder, {QFileInfo(recordPath).fileName()});
+    }
+    out.fresh = SheetSetRecord::ForSet(set, source, job);
+    if (readEarlier) {
+        std::optional<SheetSetRecord> earlier = LoadSheetSetRecord(recordPath, &out.refused);
+        // Another set's record, a single run's or a damaged one is replaced.
+        if (earlier && earlier->sameSet(out.fresh) &&
+            (earlier->finishedCount() > 0 || earlier->vouchedTiles() > 0)) {
+            out.earlier = std::move(earlier);
+            for (const SheetSetRecord::Entry& entry : out.earlier->sheets) {
+                out.earlierBytes.push_back(SheetSetRecord::EntryBytes(entry));
+            }
+        }
+    }
+    for (const SheetSetRecord::Entry& entry : out.fresh.sheets) {
+        out.freshBytes.push_back(SheetSetRecord::EntryBytes(entry));
+        const DownloadJob sheetJob = SheetJob(job, entry.sheet);
+        const QString prefix = PathPrefix(SheetFolderOf(job.folder, entry.sheet));
+        out.bmpThere.push_back(
+            QFileInfo(prefix + entry.sheet.name + QStringLiteral(".bmp")).isFile());
+        bool any = false;
+        for (const QString& file : ExpectedFiles(sheetJob)) {
+            any = any || (!file.endsWith(u'/') && QFileInfo::exists(PathPrefix(job.folder) + file));
+        }
+        out.filesThere.push_back(any);
+    }
+    return out;
+}
+
 } // namespace
 
 // A sheet's run asks nothing the set has not asked already for all its sheets.
@@ -202,7 +244,7 @@ QString SheetSetRun::recordPath() const {
 }
 
 QString SheetSetRun::sheetFolder(const Sheet& sheet) const {
-    return QDir::toNativeSeparators(PathPrefix(m_job.folder) + sheet.name);
+    return SheetFolderOf(m_job.folder, sheet);
 }
 
 SheetSetRun::Totals SheetSetRun::totals() const {
@@ -264,49 +306,68 @@ SheetSetRun::StartResult SheetSetRun::start() {
                                    .arg(count)
                                    .arg(m_set.sheets.front().name, m_set.sheets.back().name));
 
-    m_record = SheetSetRecord::ForSet(m_set, m_source, m_job);
-    if (std::optional<SheetSetRecord> earlier = resumeFrom()) {
-        m_resumed = true;
+    // The records are read and made, and the folders looked at, on a worker: for a few
+    // hundred sheets they are megabytes.
+    const quint64 generation = m_generation;
+    WhenFinished(this,
+                 QtConcurrent::run(&m_fileWriter, PrepareStart, m_job, m_set, m_source,
+                                   m_resumePolicy != ResumePolicy::Never,
+                                   lock == FolderLock::Result::Held),
+                 [this, generation](const SetStart& prepared) {
+                     if (generation == m_generation && alive()) {
+                         begin(prepared);
+                     }
+                 });
+    return StartResult::Started;
+}
+
+void SheetSetRun::begin(const SetStart& prepared) {
+    if (!prepared.refused.isEmpty()) {
+        emit logEvent(QStringLiteral(". Registro de la descarga anterior no leído: ") +
+                      prepared.refused);
+    }
+    const bool resume = prepared.earlier && resumeAsked(*prepared.earlier);
+    if (!alive()) {
+        return;
+    }
+    m_resumed = resume;
+    m_record = resume ? *prepared.earlier : prepared.fresh;
+    m_entryBytes = resume ? prepared.earlierBytes : prepared.freshBytes;
+    if (resume) {
+        // Where the sheets came from is as given now.
+        m_record.sourceKind = prepared.fresh.sourceKind;
+        m_record.box = prepared.fresh.box;
+        m_record.trackPath = prepared.fresh.trackPath;
+        m_record.margin = prepared.fresh.margin;
         for (size_t i = 0; i < m_record.sheets.size(); ++i) {
             SheetSetRecord::Entry& entry = m_record.sheets[i];
-            entry.record = earlier->sheets[i].record;
-            entry.finished = earlier->sheets[i].finished;
-            const QString bmp =
-                PathPrefix(sheetFolder(entry.sheet)) + entry.sheet.name + QStringLiteral(".bmp");
-            if (entry.finished && m_job.saveBmp && !QFileInfo(bmp).isFile()) {
+            if (entry.finished && m_job.saveBmp && !prepared.bmpThere[i]) {
                 // Finished, but what it left is gone: it is made again.
                 entry.finished = false;
+                m_entryBytes[i] = SheetSetRecord::EntryBytes(entry);
                 emit logEvent(QStringLiteral(". Hoja %1 sin su fichero BMP: se descarga de nuevo")
                                   .arg(entry.sheet.name));
             }
         }
-        const int finished = m_record.finishedCount();
-        if (finished > 0) {
+        if (const int finished = m_record.finishedCount(); finished > 0) {
             emit logEvent(QStringLiteral(". Hojas ya terminadas: %1 de %2")
                               .arg(finished)
                               .arg(m_set.sheets.size()));
         }
     }
     if (!alive()) {
-        return StartResult::Aborted;
+        return;
     }
-    const bool replace = confirmReplace();
+    const bool replace = confirmReplace(prepared.filesThere);
     if (!alive()) {
-        return StartResult::Aborted;
+        return;
     }
     if (!replace) {
         m_phase = Phase::Done;
+        m_entryBytes.clear(); // nothing of the set is written
         m_lock.unlock();
         emit cancelled();
-        return StartResult::Cancelled;
-    }
-    if (lock == FolderLock::Result::Held) {
-        // What a killed set left half-written; with the folder held, none is another's.
-        RemoveTemporaryFiles(m_job.folder, {QFileInfo(recordPath()).fileName()});
-    }
-    m_entryBytes.clear();
-    for (const SheetSetRecord::Entry& entry : m_record.sheets) {
-        m_entryBytes.push_back(SheetSetRecord::EntryBytes(entry));
+        return;
     }
     // The record is there before the first request leaves.
     writeRecord();
@@ -318,7 +379,7 @@ SheetSetRun::StartResult SheetSetRun::start() {
     emit progressRange(m_set.tiles());
     emit progress(m_progressBase);
     if (!alive()) {
-        return StartResult::Aborted;
+        return;
     }
     if (!m_gate) {
         m_ownGate = std::make_unique<TransferGate>(m_connections);
@@ -327,27 +388,11 @@ SheetSetRun::StartResult SheetSetRun::start() {
     // The index can be looked at while the sheets are fetched.
     writeIndex();
     m_nextTimer.start();
-    return StartResult::Started;
 }
 
-std::optional<SheetSetRecord> SheetSetRun::resumeFrom() {
-    if (m_resumePolicy == ResumePolicy::Never) {
-        return std::nullopt;
-    }
-    QString refused;
-    std::optional<SheetSetRecord> earlier = LoadSheetSetRecord(recordPath(), &refused);
-    if (!refused.isEmpty()) {
-        emit logEvent(QStringLiteral(". Registro de la descarga anterior no leído: ") + refused);
-    }
-    if (!earlier || !earlier->sameSet(m_record)) {
-        return std::nullopt; // another set's record, a single run's or a damaged one
-    }
-    const int finished = earlier->finishedCount();
-    const int vouched = earlier->vouchedTiles();
+bool SheetSetRun::resumeAsked(const SheetSetRecord& earlier) {
+    const int finished = earlier.finishedCount();
     const auto count = static_cast<int>(m_set.sheets.size());
-    if (finished == 0 && vouched == 0) {
-        return std::nullopt;
-    }
     const QString text =
         finished == count
             ? QStringLiteral("Estas mismas hojas ya se descargaron todas (%1). ¿ Conservarlas sin "
@@ -358,25 +403,15 @@ std::optional<SheetSetRecord> SheetSetRun::resumeFrom() {
                              "Continuar con lo ya descargado ?")
                   .arg(finished)
                   .arg(count)
-                  .arg(GroupedNumber(vouched));
-    if (m_resumePolicy == ResumePolicy::Ask && !m_questions.confirmResume(kResumeCaption, text)) {
-        return std::nullopt;
-    }
-    return earlier;
+                  .arg(GroupedNumber(earlier.vouchedTiles()));
+    return m_resumePolicy != ResumePolicy::Ask || m_questions.confirmResume(kResumeCaption, text);
 }
 
-bool SheetSetRun::confirmReplace() {
+bool SheetSetRun::confirmReplace(const std::vector<bool>& filesThere) {
     QStringList found;
-    for (const SheetSetRecord::Entry& entry : m_record.sheets) {
-        if (entry.finished) {
-            continue;
-        }
-        const QString prefix = PathPrefix(m_job.folder);
-        for (const QString& file : ExpectedFiles(SheetJob(m_job, entry.sheet))) {
-            if (!file.endsWith(u'/') && QFileInfo::exists(prefix + file)) {
-                found << entry.sheet.name;
-                break;
-            }
+    for (size_t i = 0; i < m_record.sheets.size(); ++i) {
+        if (!m_record.sheets[i].finished && filesThere[i]) {
+            found << m_record.sheets[i].sheet.name;
         }
     }
     if (found.isEmpty()) {

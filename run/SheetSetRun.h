@@ -36,6 +36,18 @@
 
 class QNetworkAccessManager;
 
+// What a set needs to begin, read and made on a worker (see SheetSetRun::start).
+struct SetStart {
+    SheetSetRecord fresh;
+    std::vector<QByteArray> freshBytes;
+    // The earlier record of the same sheets, when something of it was done.
+    std::optional<SheetSetRecord> earlier;
+    std::vector<QByteArray> earlierBytes;
+    QString refused;              // why a record that is there was not read
+    std::vector<bool> bmpThere;   // by sheet: its BMP is a file
+    std::vector<bool> filesThere; // by sheet: some file it leaves is there
+};
+
 class SheetSetRun : public QObject, private RunRecordStore {
     Q_OBJECT
 public:
@@ -70,9 +82,10 @@ public:
     // never.
     void setResumePolicy(ResumePolicy policy) { m_resumePolicy = policy; }
 
-    // The folder is checked (the current directory when it is missing) and held, the
-    // resume question and a question about replacing the sheets' files asked, the record
-    // and the index written, and the first sheet not yet finished started.
+    // The folder is checked (the current directory when it is missing) and held; then,
+    // once the records are read on a worker, the resume question and a question about
+    // replacing the sheets' files are asked (refused, the set ends with `cancelled`), the
+    // record and the index written, and the first sheet not yet finished started.
     StartResult start();
     // As DownloadRun's: the sheet being fetched stops, the record stays, and the set
     // finishes at once.
@@ -130,8 +143,13 @@ private:
     };
 
     bool alive() const { return m_phase == Phase::Running; }
-    std::optional<SheetSetRecord> resumeFrom();
-    bool confirmReplace();
+    // Once the records are read: the questions, the record written, the first sheet.
+    void begin(const SetStart& prepared);
+    // Whether to go on with an earlier record of the same sheets, as the policy or the
+    // user says.
+    bool resumeAsked(const SheetSetRecord& earlier);
+    // Whether the files of the sheets to fetch may be replaced, asked once for all.
+    bool confirmReplace(const std::vector<bool>& filesThere);
     void nextSheet();
     void connectSheet(DownloadRun* run);
     void sheetFinished(const RunOutcome& outcome);
