@@ -1,7 +1,6 @@
 #include "run/SheetSetRecord.h"
 
 #include "download/TileFiles.h"
-#include "job/BoundedRead.h"
 
 #include <QDir>
 #include <QHash>
@@ -234,12 +233,6 @@ bool SaveSheetSetRecord(const QString& path, const QByteArray& bytes) {
 }
 
 std::optional<SheetSetRecord> LoadSheetSetRecord(const QString& path, QString* refused) {
-    const BoundedRead read = ReadBoundedFile(path, kMaxSheetSetRecordBytes);
-    if (!read.ok()) {
-        if (refused && read.refusal != ReadRefusal::Missing) {
-            *refused = read.reason();
-        }
-        return std::nullopt;
-    }
-    return SheetSetRecord::parse(read.bytes);
+    const std::optional<QByteArray> bytes = ReadRecordFile(path, kMaxSheetSetRecordBytes, refused);
+    return bytes ? SheetSetRecord::parse(*bytes) : std::nullopt;
 }
