@@ -9,7 +9,9 @@
 #include "run/CalibrationRun.h"
 #include "run/DownloadRun.h"
 #include "run/ExportOutput.h"
+#include "run/SheetSetRun.h"
 #include "ui/IniFile.h"
+#include "ui/SheetSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -107,8 +109,11 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
                             .arg(QDir::toNativeSeparators(settingsPath), ini.readProblem()));
         return kBatchInvalid;
     }
-    const BatchJob batch = BatchJobFromSettings(ReadSettings(ini));
-    if (!batch.problem.isEmpty()) {
+    const StoredSettings stored = ReadSettings(ini);
+    const BatchJob batch = BatchJobFromSettings(stored);
+    const SheetSettings sheets = ReadSheetSettings(stored, QFileInfo(settingsPath).absolutePath());
+    // A set of sheets has corners of its own: startSheets() says what is wrong with them.
+    if (!batch.problem.isEmpty() && !sheets.wanted) {
         m_console.error(batch.problem);
         return kBatchInvalid;
     }
@@ -117,20 +122,15 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
         m_console.error(MissingFolderText(batch.job.folder));
         return kBatchInvalid;
     }
+    if (sheets.wanted) {
+        return startSheets(batch, sheets);
+    }
 
     RunQuestions& questions = *this;
     m_run = std::make_unique<DownloadRun>(batch.job, &m_network, questions);
     m_run->setConnections(batch.connections);
     m_run->setResumePolicy(ResumePolicy::Always);
-    connect(m_run.get(), &DownloadRun::logEvent, this,
-            [this](const QString& message) { m_console.logEvent(message); });
-    connect(m_run.get(), &DownloadRun::progressRange, this,
-            [this](int maximum) { m_console.setProgressRange(maximum); });
-    connect(m_run.get(), &DownloadRun::progress, this, [this](int value) {
-        m_reported = value;
-        m_console.setProgress(value);
-    });
-    connect(m_run.get(), &DownloadRun::finished, this, &BatchRun::runFinished);
+    bindRun(m_run.get());
     if (m_run->start() != DownloadRun::StartResult::Started) {
         // The folder went away meanwhile (see notice()), or another run has it.
         return kBatchInvalid;
@@ -138,18 +138,41 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
     return std::nullopt;
 }
 
+template <typename Run> void BatchRun::bindRun(Run* run) {
+    connect(run, &Run::logEvent, this,
+            [this](const QString& message) { m_console.logEvent(message); });
+    connect(run, &Run::progressRange, this,
+            [this](int maximum) { m_console.setProgressRange(maximum); });
+    connect(run, &Run::progress, this, [this](int value) {
+        m_reported = value;
+        m_console.setProgress(value);
+    });
+    connect(run, &Run::finished, this, &BatchRun::runFinished);
+}
+template void BatchRun::bindRun(SheetSetRun* run);
+
 void BatchRun::interrupt(int signal) {
-    if (!m_run || !m_run->isRunning() || m_status || m_signal) {
+    const bool running = (m_run && m_run->isRunning()) || (m_setRun && m_setRun->isRunning());
+    if (!running || m_status || m_signal) {
         return;
     }
     m_signal = signal;
     // As the window's "Detener la descarga": the run finishes at once, and its summary says
     // what it wrote (a BMP already being renamed into place is kept with its files).
-    m_run->stopBecause(QStringLiteral("la señal ") + SignalName(signal));
+    const QString cause = QStringLiteral("la señal ") + SignalName(signal);
+    if (m_setRun) {
+        m_setRun->stopBecause(cause);
+    } else {
+        m_run->stopBecause(cause);
+    }
 }
 
 void BatchRun::runFinished(const RunOutcome& outcome) {
-    printSummary(outcome);
+    if (m_setRun) {
+        printSheetSummary(outcome);
+    } else {
+        printSummary(outcome);
+    }
     if (m_signal) {
         end(InterruptedStatus(m_signal));
     } else if (outcome.writeFailed) {
@@ -207,6 +230,11 @@ void BatchRun::end(int status) {
 void BatchRun::notice(const QString&, const QString&) {
     // A run's only notice: its folder has gone since it was checked, and the current
     // directory would take the files. A run without windows stops instead.
+    if (m_setRun) {
+        m_console.error(MissingFolderText(m_setRun->job().folder));
+        m_setRun->abort();
+        return;
+    }
     m_console.error(MissingFolderText(m_run->job().folder));
     m_run->abort();
 }

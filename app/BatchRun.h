@@ -13,7 +13,9 @@
 
 class BatchConsole;
 class DownloadRun;
+class SheetSetRun;
 struct RunOutcome;
+struct SheetSettings;
 
 // Exit statuses of `Morvel --batch`.
 enum BatchStatus : int {
@@ -70,15 +72,22 @@ private:
     void error(const QString& text) override;
     bool confirmResume(const QString& caption, const QString& text) override;
 
+    // The log, the progress figure and the end of either kind of run.
+    template <typename Run> void bindRun(Run* run);
     void runFinished(const RunOutcome& outcome);
     void printSummary(const RunOutcome& outcome);
     void end(int status);
+    // A set of sheets (app/BatchSheets.cpp): the track read, the sheets cut, the estimates
+    // printed and the set started; the exit status when it ends before the first tile.
+    std::optional<int> startSheets(const BatchJob& batch, const SheetSettings& sheets);
+    void printSheetSummary(const RunOutcome& outcome);
 
     BatchConsole& m_console;
     QNetworkAccessManager m_network;
     std::unique_ptr<DownloadRun> m_run;
-    int m_reported = 0; // tiles reported so far, fetched or failed
-    int m_signal = 0;   // the signal that stopped the run
+    std::unique_ptr<SheetSetRun> m_setRun; // instead, for a set of sheets
+    int m_reported = 0;                    // tiles reported so far, fetched or failed
+    int m_signal = 0;                      // the signal that stopped the run
     std::optional<int> m_status;
 };
 

@@ -4,11 +4,14 @@
 #include "app/SpanishTexts.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QNetworkProxyFactory>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -119,13 +122,16 @@ int ArgumentsRefused(const CommandLine& line) {
     return kBatchInvalid;
 }
 
-bool NeedsNoWindow(int argc, const char* const* argv) {
+namespace {
+
+// Whether an argument before "--", the value of --settings aside, passes the test.
+template <typename Test> bool AnyArgument(int argc, const char* const* argv, Test test) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--") == 0) {
             break;
         }
-        if (std::strcmp(arg, "--batch") == 0 || IsHelpOrVersion(arg)) {
+        if (test(arg)) {
             return true;
         }
         // Its value follows, whatever it looks like.
@@ -136,8 +142,42 @@ bool NeedsNoWindow(int argc, const char* const* argv) {
     return false;
 }
 
+QtMessageHandler g_toolkitHandler = nullptr;
+
+// The toolkit's notice that no runtime folder is set, as under cron, says nothing about
+// the run: standard error is for what the window would show in a box.
+void WithoutRuntimeNotice(QtMsgType type, const QMessageLogContext& context,
+                          const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: "))) {
+        return;
+    }
+    g_toolkitHandler(type, context, message);
+}
+
+bool AsksForBatch(int argc, const char* const* argv) {
+    return AnyArgument(argc, argv,
+                       [](const char* arg) { return std::strcmp(arg, "--batch") == 0; });
+}
+
+} // namespace
+
+bool NeedsNoWindow(int argc, const char* const* argv) {
+    return AnyArgument(argc, argv, [](const char* arg) {
+        return std::strcmp(arg, "--batch") == 0 || IsHelpOrVersion(arg);
+    });
+}
+
 int RunWithoutWindow(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // The overview of a set of sheets is painted with the toolkit's fonts, which a run
+    // without windows has on the platform that needs no display.
+    std::unique_ptr<QCoreApplication> gui;
+    if (AsksForBatch(argc, argv)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        g_toolkitHandler = qInstallMessageHandler(WithoutRuntimeNotice);
+        gui = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    std::optional<QCoreApplication> core;
+    QCoreApplication& app = gui ? *gui : core.emplace(argc, argv);
     UseSpanish(app);
     CommandLine line;
     if (!line.parse(QCoreApplication::arguments())) {

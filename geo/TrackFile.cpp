@@ -213,3 +213,26 @@ GroundTrack TrackOnGrid(const TrackData& track, const DatumChange& change) {
     }
     return out;
 }
+
+GroundTrackRead ReadTrackOnGrid(const QString& path) {
+    GroundTrackRead out;
+    TrackRead read = ReadTrackFile(path);
+    if (!read.track) {
+        out.error = read.error;
+        return out;
+    }
+    // A change of its own: the caller's thread is any.
+    const GroundRect reach = MapReach();
+    QString reason;
+    const auto change =
+        DatumChange::ForArea(reach.west, reach.south, reach.east, reach.north, &reason);
+    if (!change) {
+        out.error = QStringLiteral("no se puede pasar de WGS 84 a ED50 (%1)").arg(reason);
+        return out;
+    }
+    out.track = TrackOnGrid(*read.track, *change);
+    if (out.track.empty()) {
+        out.error = QStringLiteral("ningún punto se puede situar en la cuadrícula UTM");
+    }
+    return out;
+}

@@ -46,3 +46,12 @@ struct GroundTrack {
 };
 
 GroundTrack TrackOnGrid(const TrackData& track, const DatumChange& change);
+
+// A track file read and laid on the grid, or why it cannot be: the file refused, no change
+// from WGS 84 to ED50, or no point that can be placed. Blocks on the file and PROJ: call it
+// from a worker.
+struct GroundTrackRead {
+    GroundTrack track;
+    QString error; // a few Spanish words, empty when read
+};
+GroundTrackRead ReadTrackOnGrid(const QString& path);

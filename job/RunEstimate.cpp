@@ -1,5 +1,7 @@
 #include "job/RunEstimate.h"
 
+#include "job/NumberFormat.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -100,14 +102,46 @@ RunEstimate EstimateRun(const DownloadJob& job, const ServerMeasures& measures, 
     return e;
 }
 
+RunEstimate EstimateSheets(const DownloadJob& job, const SheetSet& set,
+                           const ServerMeasures& measures, int connections) {
+    RunEstimate total;
+    total.connections = std::max(1, connections);
+    bool timed = true;
+    for (const Sheet& sheet : set.sheets) {
+        // Each sheet is a run of its own: its time is that of its grid alone.
+        const RunEstimate e = EstimateRun(SheetJob(job, sheet), measures, connections);
+        if (total.sheets++ == 0) {
+            total.tileFiles = e.tileFiles;
+            total.outputs = e.outputs;
+        } else {
+            total.tileFiles.bytes += e.tileFiles.bytes;
+            for (size_t i = 0; i < e.outputs.size() && i < total.outputs.size(); ++i) {
+                total.outputs[i].bytes += e.outputs[i].bytes;
+            }
+        }
+        total.tiles += e.tiles;
+        timed = timed && e.seconds.has_value();
+        total.seconds =
+            timed ? std::optional<qint64>(total.seconds.value_or(0) + e.seconds.value_or(0))
+                  : std::nullopt;
+    }
+    return total;
+}
+
 QString SizeText(qint64 bytes) {
     constexpr qint64 kKilo = 1000;
     constexpr qint64 kMega = 1000 * 1000;
     if (bytes < kMega) {
         return QStringLiteral("%1 KB").arg(std::max<qint64>(1, (bytes + kKilo / 2) / kKilo));
     }
-    const qint64 tenths = (bytes + kMega / 20) / (kMega / 10);
-    return QStringLiteral("%1,%2 MB").arg(tenths / 10).arg(tenths % 10);
+    // A set of sheets reaches gigabytes.
+    const bool giga = bytes >= 1000 * kMega - kMega / 20;
+    const qint64 unit = giga ? 1000 * kMega : kMega;
+    const qint64 tenths = (bytes + unit / 20) / (unit / 10);
+    return QStringLiteral("%1,%2 %3")
+        .arg(GroupedNumber(tenths / 10))
+        .arg(tenths % 10)
+        .arg(giga ? QStringLiteral("GB") : QStringLiteral("MB"));
 }
 
 QString RunTimeText(qint64 seconds) {
@@ -130,10 +164,13 @@ QString EstimateText(const RunEstimate& e) {
     const auto file = [](const FileEstimate& f) {
         return SizeText(f.bytes) + (f.approximate ? QStringLiteral(" aprox.") : QString());
     };
-    QString text = QStringLiteral("%1 %2, %3")
-                       .arg(e.tiles)
-                       .arg(e.tiles == 1 ? QStringLiteral("mosaico") : QStringLiteral("mosaicos"),
-                            file(e.tileFiles));
+    QString text = e.sheets == 0   ? QString()
+                   : e.sheets == 1 ? QStringLiteral("1 hoja, ")
+                                   : QStringLiteral("%1 hojas, ").arg(GroupedNumber(e.sheets));
+    text += QStringLiteral("%1 %2, %3")
+                .arg(e.sheets > 0 ? GroupedNumber(e.tiles) : QString::number(e.tiles))
+                .arg(e.tiles == 1 ? QStringLiteral("mosaico") : QStringLiteral("mosaicos"),
+                     file(e.tileFiles));
     for (const FileEstimate& f : e.outputs) {
         text += QStringLiteral("; %1 %2").arg(f.what, file(f));
     }

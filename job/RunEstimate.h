@@ -5,6 +5,7 @@
 
 #include "job/DownloadJob.h"
 #include "job/MapKinds.h"
+#include "job/SheetCut.h"
 
 #include <QHash>
 #include <QPair>
@@ -56,6 +57,7 @@ struct FileEstimate {
 };
 
 struct RunEstimate {
+    int sheets = 0; // a set of sheets: how many; 0 for one run
     int tiles = 0;
     int connections = 1;
     FileEstimate tileFiles;
@@ -68,7 +70,12 @@ struct RunEstimate {
 // Requests leave `connections` at a time, each taking the measured answer time.
 RunEstimate EstimateRun(const DownloadJob& job, const ServerMeasures& measures, int connections);
 
-// "25 mosaicos, 0,9 MB aprox.; BMP 12,0 MB; tiempo 13 s con 2 conexiones".
+// Every sheet of a set run one after another: the tiles, files and time of them all.
+RunEstimate EstimateSheets(const DownloadJob& job, const SheetSet& set,
+                           const ServerMeasures& measures, int connections);
+
+// "25 mosaicos, 0,9 MB aprox.; BMP 12,0 MB; tiempo 13 s con 2 conexiones"; a set begins
+// with its sheets: "12 hojas, 1.200 mosaicos, …".
 QString EstimateText(const RunEstimate& estimate);
 // "850 KB", "12,0 MB".
 QString SizeText(qint64 bytes);

@@ -218,7 +218,8 @@ std::optional<JobRecord> DownloadRun::resumeFrom() {
         return std::nullopt;
     }
     QString refused;
-    std::optional<JobRecord> earlier = LoadJobRecord(recordPath(), &refused);
+    std::optional<JobRecord> earlier =
+        m_recordStore ? m_recordStore->loadRecord(&refused) : LoadJobRecord(recordPath(), &refused);
     if (!refused.isEmpty()) {
         emit logEvent(QStringLiteral(". Registro de la descarga anterior no leído: ") + refused);
     }
@@ -707,7 +708,9 @@ void DownloadRun::finish() {
     }
     // What the folder holds once the run has said it is finished is final.
     m_recordWriter.waitForDone();
-    if (complete) {
+    if (complete && m_recordStore) {
+        m_recordStore->recordDone(m_record);
+    } else if (complete) {
         RemoveFile(recordPath());
     }
     m_recordActive = false;
@@ -723,7 +726,9 @@ void DownloadRun::recordChanged() {
 }
 
 void DownloadRun::saveRecord() {
-    if (m_recordActive) {
+    if (m_recordActive && m_recordStore) {
+        m_recordStore->saveRecord(m_record);
+    } else if (m_recordActive) {
         // Making a file costs milliseconds on some file systems: the writer's one thread
         // does it, in the order the states were taken.
         m_recordWriter.start(

@@ -7,6 +7,7 @@
 #include "run/CalibrationRun.h"
 #include "run/FolderLock.h"
 #include "run/JobRecord.h"
+#include "run/RunRecordStore.h"
 
 #include <QFuture>
 #include <QImage>
@@ -90,6 +91,9 @@ public:
     // setConnections()'s transfers.
     void setGate(TransferGate* gate) { m_gate = gate; }
     void setResumePolicy(ResumePolicy policy) { m_resumePolicy = policy; }
+    // Before start(): where the record is read from and kept instead of its own file
+    // (which must outlive the run); the resume policy still decides whether it is read.
+    void setRecordStore(RunRecordStore* store) { m_recordStore = store; }
     // Tiles (column, row) fetched by an earlier run of this job, to take as they are when
     // the record in the folder vouches for their files as they still are; the others are
     // requested. No question is asked.
@@ -236,6 +240,7 @@ private:
     std::unique_ptr<RunOutputs> m_outputs;
 
     JobRecord m_record;
+    RunRecordStore* m_recordStore = nullptr; // setRecordStore()
     bool m_recordActive = false;
     QThreadPool m_recordWriter; // one thread: the record's writes in order
     QTimer m_recordTimer;       // the record is rewritten at most this often while tiles arrive

@@ -213,13 +213,18 @@ bool SaveJobRecord(const QString& path, const JobRecord& record) {
     return WriteFileAtomically(path, record.toBytes(), nullptr);
 }
 
-std::optional<JobRecord> LoadJobRecord(const QString& path, QString* refused) {
-    const BoundedRead read = ReadBoundedFile(path, kMaxRecordBytes);
+std::optional<QByteArray> ReadRecordFile(const QString& path, qint64 maxBytes, QString* refused) {
+    const BoundedRead read = ReadBoundedFile(path, maxBytes);
     if (!read.ok()) {
         if (refused && read.refusal != ReadRefusal::Missing) {
             *refused = read.reason();
         }
         return std::nullopt;
     }
-    return JobRecord::parse(read.bytes);
+    return read.bytes;
+}
+
+std::optional<JobRecord> LoadJobRecord(const QString& path, QString* refused) {
+    const std::optional<QByteArray> bytes = ReadRecordFile(path, kMaxRecordBytes, refused);
+    return bytes ? JobRecord::parse(*bytes) : std::nullopt;
 }

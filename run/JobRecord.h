@@ -64,3 +64,5 @@ bool SaveJobRecord(const QString& path, const JobRecord& record);
 // The record at `path`, read only when it is a regular file of a record's size, never
 // through a link; `refused`, when given, says why a file that is there was not read.
 std::optional<JobRecord> LoadJobRecord(const QString& path, QString* refused = nullptr);
+// The bytes of a record file, read as LoadJobRecord reads one, of at most `maxBytes`.
+std::optional<QByteArray> ReadRecordFile(const QString& path, qint64 maxBytes, QString* refused);

@@ -9,6 +9,7 @@
 #include "ui/MapView.h"
 #include "ui/WindowFont.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPathItem>
@@ -22,10 +23,12 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -73,34 +76,6 @@ public:
         QGraphicsSimpleTextItem::paint(painter, option, widget);
     }
 };
-
-struct TrackOnMap {
-    GroundTrack track;
-    QString error;
-};
-
-TrackOnMap ReadTrackOnGrid(const QString& path) {
-    TrackOnMap out;
-    TrackRead read = ReadTrackFile(path);
-    if (!read.track) {
-        out.error = read.error;
-        return out;
-    }
-    // A change of its own: this one is used on a worker thread.
-    const GroundRect reach = MapReach();
-    QString reason;
-    const auto change =
-        DatumChange::ForArea(reach.west, reach.south, reach.east, reach.north, &reason);
-    if (!change) {
-        out.error = QStringLiteral("no se puede pasar de WGS 84 a ED50 (%1)").arg(reason);
-        return out;
-    }
-    out.track = TrackOnGrid(*read.track, *change);
-    if (out.track.empty()) {
-        out.error = QStringLiteral("ningún punto se puede situar en la cuadrícula UTM");
-    }
-    return out;
-}
 
 } // namespace
 
@@ -195,6 +170,45 @@ void MapWindow::buildControls() {
     top->addWidget(margen);
     top->addWidget(seMargen);
 
+    // A set of sheets: a box typed as two corners, or the track's corridor; a box drawn
+    // larger than one run offers them too.
+    auto* sheets = new QHBoxLayout;
+    auto* desde = new QLabel(QStringLiteral("Hojas de:"), this);
+    eDesde = new QLineEdit(this);
+    eDesde->setObjectName(QStringLiteral("eDesde"));
+    eDesde->setPlaceholderText(QStringLiteral("585000 4730000"));
+    auto* hasta = new QLabel(QStringLiteral("a:"), this);
+    eHasta = new QLineEdit(this);
+    eHasta->setObjectName(QStringLiteral("eHasta"));
+    eHasta->setPlaceholderText(QStringLiteral("620000 4700000"));
+    for (QLineEdit* corner : {eDesde, eHasta}) {
+        corner->setToolTip(eIrA->toolTip());
+    }
+    desde->setBuddy(eDesde);
+    hasta->setBuddy(eHasta);
+    btnRecuadro = new QPushButton(QStringLiteral("Recuadro en hojas"), this);
+    btnRecuadro->setObjectName(QStringLiteral("btnRecuadro"));
+    btnHojasRuta = new QPushButton(QStringLiteral("Hojas por la ruta"), this);
+    btnHojasRuta->setObjectName(QStringLiteral("btnHojasRuta"));
+    btnHojasRuta->setEnabled(false);
+    btnHojasRuta->setToolTip(QStringLiteral("Las hojas que toca la ruta con su margen"));
+    auto* solape = new QLabel(QStringLiteral("Solape:"), this);
+    seSolape = new QSpinBox(this);
+    seSolape->setObjectName(QStringLiteral("seSolape"));
+    seSolape->setRange(0, kMaxSheetOverlap);
+    seSolape->setSuffix(QStringLiteral(" mosaicos"));
+    seSolape->setToolTip(QStringLiteral("Mosaicos que comparten las hojas vecinas, para imprimir"));
+    solape->setBuddy(seSolape);
+    sheets->addWidget(desde);
+    sheets->addWidget(eDesde, 1);
+    sheets->addWidget(hasta);
+    sheets->addWidget(eHasta, 1);
+    sheets->addWidget(btnRecuadro);
+    sheets->addSpacing(12);
+    sheets->addWidget(btnHojasRuta);
+    sheets->addWidget(solape);
+    sheets->addWidget(seSolape);
+
     stEstimacion = new QLabel(this);
     stEstimacion->setObjectName(QStringLiteral("stEstimacion"));
     stEstimacion->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -213,6 +227,7 @@ void MapWindow::buildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 4);
     layout->addLayout(top);
+    layout->addLayout(sheets);
     layout->addWidget(m_view, 1);
     layout->addLayout(bottom);
     layout->addWidget(hint);
@@ -221,6 +236,17 @@ void MapWindow::buildControls() {
     connect(btnIr, &QPushButton::clicked, this, &MapWindow::btnIrClick);
     connect(btnAbrirRuta, &QPushButton::clicked, this, &MapWindow::btnAbrirRutaClick);
     connect(btnAjustarRuta, &QPushButton::clicked, this, &MapWindow::btnAjustarRutaClick);
+    connect(btnRecuadro, &QPushButton::clicked, this, &MapWindow::btnRecuadroClick);
+    connect(eHasta, &QLineEdit::returnPressed, this, &MapWindow::btnRecuadroClick);
+    connect(btnHojasRuta, &QPushButton::clicked, this, &MapWindow::btnHojasRutaClick);
+    // Another overlap cuts the chosen set again.
+    connect(seSolape, &QSpinBox::valueChanged, this, [this](int overlap) {
+        if (m_sheetSource && m_sheetSource->overlap != overlap) {
+            SheetSource source = *m_sheetSource;
+            source.overlap = overlap;
+            emit sheetsChosen(source);
+        }
+    });
 }
 
 void MapWindow::setFetchLimits(const FetchLimits& limits) {
@@ -292,6 +318,7 @@ void MapWindow::drawGrid() {
     m_grid->setPath(lines);
     delete m_corner;
     m_corner = Dot(m_scene, {area.west, area.north}, 6, kAreaColour, 22);
+    m_corner->setVisible(!m_sheets);
     m_corner->setToolTip(
         QStringLiteral("Esquina superior izquierda: X %1, Y %2")
             .arg(GroupedNumber(std::llround(area.west)), GroupedNumber(std::llround(area.north))));
@@ -302,10 +329,179 @@ void MapWindow::boxDrawn(const GroundRect& box) {
         return;
     }
     const GridChoice grid = SnapBoxToGrid(box, m_job.tileSize);
-    emit areaChosen(grid.easting, grid.northing, grid.across, grid.down);
-    if (const std::optional<QString> message = ClampMessage(grid)) {
-        m_dialogs.message(*message);
+    if (grid.clamped()) {
+        // Larger than one run: the whole box as sheets, if the user wants them.
+        const SheetSource source = boxSource(
+            {double(grid.easting), double(grid.northing) - double(grid.neededDown) * m_job.tileSize,
+             double(grid.easting) + double(grid.neededAcross) * m_job.tileSize,
+             double(grid.northing)});
+        const SheetCut cut = source.cut(m_job.tileSize, m_job.bmpName);
+        if (cut.set &&
+            m_dialogs.okCancel(
+                QStringLiteral("Hojas"),
+                QStringLiteral("El recuadro necesita %1 × %2 mosaicos de %3 m; una descarga tiene "
+                               "como máximo %4 × %4. ¿ Descargarlo en %5 hojas ? (Cancelar: solo "
+                               "los %6 × %7 de la esquina superior izquierda)")
+                    .arg(grid.neededAcross)
+                    .arg(grid.neededDown)
+                    .arg(GroupedNumber(m_job.tileSize))
+                    .arg(kMaxTiles)
+                    .arg(cut.set->sheets.size())
+                    .arg(grid.across)
+                    .arg(grid.down))) {
+            emit sheetsChosen(source);
+            return;
+        }
+        emit areaChosen(grid.easting, grid.northing, grid.across, grid.down);
+        if (!cut.set) {
+            m_dialogs.message(*ClampMessage(grid) + u' ' + cut.message);
+        }
+        return;
     }
+    emit areaChosen(grid.easting, grid.northing, grid.across, grid.down);
+}
+
+SheetSource MapWindow::boxSource(const GroundRect& box) const {
+    SheetSource source;
+    source.box = box;
+    source.overlap = seSolape->value();
+    return source;
+}
+
+// --- A set of sheets ----------------------------------------------------------------------
+
+void MapWindow::showSheets(const SheetSource* source, const SheetSet* set) {
+    m_sheetSource = source ? std::optional<SheetSource>(*source) : std::nullopt;
+    m_sheets = set ? std::optional<SheetSet>(*set) : std::nullopt;
+    if (source) {
+        const QSignalBlocker quiet(seSolape);
+        seSolape->setValue(source->overlap);
+    }
+    if (source && source->kind == SheetSource::Kind::Track && source->trackPath != m_trackPath) {
+        // The track of sheets chosen elsewhere (the settings file) is drawn with them.
+        GroundTrack track;
+        track.lines = source->lines;
+        track.points = source->points;
+        bool first = true;
+        const auto grow = [&](const GroundPoint& p) {
+            track.extent = first ? GroundRect{p.easting, p.northing, p.easting, p.northing}
+                                 : GroundRect{std::min(track.extent.west, p.easting),
+                                              std::min(track.extent.south, p.northing),
+                                              std::max(track.extent.east, p.easting),
+                                              std::max(track.extent.north, p.northing)};
+            first = false;
+        };
+        for (const auto& line : track.lines) {
+            std::for_each(line.begin(), line.end(), grow);
+        }
+        std::for_each(track.points.begin(), track.points.end(), grow);
+        if (!track.empty()) {
+            showTrack(source->trackPath, track);
+        }
+    }
+    drawSheets();
+}
+
+void MapWindow::drawSheets() {
+    qDeleteAll(m_sheetItems);
+    m_sheetItems.clear();
+    // The job's grid is not what Descargar fetches while there are sheets.
+    for (QGraphicsItem* item :
+         {static_cast<QGraphicsItem*>(m_grid), static_cast<QGraphicsItem*>(m_gridHalo),
+          static_cast<QGraphicsItem*>(m_area), m_corner}) {
+        if (item) {
+            item->setVisible(!m_sheets);
+        }
+    }
+    if (!m_sheets) {
+        return;
+    }
+    QColor fill = kAreaColour;
+    fill.setAlpha(30);
+    for (const Sheet& sheet : m_sheets->sheets) {
+        const QRectF r = SceneRect(sheet.rect());
+        auto* halo = m_scene->addRect(r, Cosmetic(kHalo, 5));
+        halo->setZValue(20);
+        auto* outline = m_scene->addRect(r, Cosmetic(kAreaColour, 2), fill);
+        outline->setZValue(21);
+        outline->setData(0, sheet.number);
+        outline->setToolTip(QStringLiteral("%1: %2 × %3 mosaicos")
+                                .arg(sheet.name)
+                                .arg(sheet.across)
+                                .arg(sheet.down));
+        auto* number = new Caption(QString::number(sheet.number), kAreaColour);
+        m_scene->addItem(number);
+        // Its middle on the sheet's middle, whatever the zoom.
+        number->setPos(r.center());
+        number->setTransform(QTransform::fromTranslate(-number->boundingRect().width() / 2,
+                                                       -number->boundingRect().height() / 2));
+        number->setZValue(23);
+        m_sheetItems << halo << outline << number;
+    }
+}
+
+QList<QPair<int, GroundRect>> MapWindow::sheetsShown() const {
+    QList<QPair<int, GroundRect>> out;
+    QSet<int> numbers;
+    for (QGraphicsItem* item : m_sheetItems) {
+        if (auto* caption = dynamic_cast<QGraphicsSimpleTextItem*>(item)) {
+            numbers.insert(caption->text().toInt());
+        }
+    }
+    for (QGraphicsItem* item : m_sheetItems) {
+        const auto* outline = dynamic_cast<QGraphicsRectItem*>(item);
+        const int number = item->data(0).toInt();
+        if (outline && number > 0 && numbers.contains(number)) {
+            const QRectF r = outline->rect();
+            out.append({number, GroundRect{r.left(), -r.bottom(), r.right(), -r.top()}});
+        }
+    }
+    return out;
+}
+
+void MapWindow::btnRecuadroClick() {
+    GroundPoint corners[2];
+    QLineEdit* const edits[2] = {eDesde, eHasta};
+    for (int i = 0; i < 2; ++i) {
+        const QString text = edits[i]->text();
+        const PlaceParse parsed = ParsePlace(text);
+        if (!parsed.place) {
+            m_dialogs.message(PlaceErrorMessage(text, parsed.error));
+            return;
+        }
+        corners[i] = parsed.place->grid;
+        if (parsed.place->kind == TypedPlace::Kind::Geographic) {
+            const DatumChange* change = datumChange();
+            if (!change ||
+                !change->fromGeographic({parsed.place->latitude, parsed.place->longitude},
+                                        &corners[i].easting, &corners[i].northing)) {
+                m_dialogs.message(
+                    QStringLiteral("No se puede pasar «%1» de WGS 84 a ED50.").arg(text.trimmed()));
+                return;
+            }
+        }
+    }
+    if (!m_hasJob) {
+        return;
+    }
+    emit sheetsChosen(boxSource({std::min(corners[0].easting, corners[1].easting),
+                                 std::min(corners[0].northing, corners[1].northing),
+                                 std::max(corners[0].easting, corners[1].easting),
+                                 std::max(corners[0].northing, corners[1].northing)}));
+}
+
+void MapWindow::btnHojasRutaClick() {
+    if (!m_track || !m_hasJob) {
+        return;
+    }
+    SheetSource source;
+    source.kind = SheetSource::Kind::Track;
+    source.trackPath = m_trackPath;
+    source.lines = m_track->lines;
+    source.points = m_track->points;
+    source.margin = seMargen->value();
+    source.overlap = seSolape->value();
+    emit sheetsChosen(source);
 }
 
 // --- The server's images ----------------------------------------------------------------
@@ -432,7 +628,7 @@ void MapWindow::btnAbrirRutaClick() {
 void MapWindow::openTrack(const QString& path) {
     btnAbrirRuta->setEnabled(false);
     WhenFinished(this, QtConcurrent::run([path] { return ReadTrackOnGrid(path); }),
-                 [this, path](const TrackOnMap& read) {
+                 [this, path](const GroundTrackRead& read) {
                      btnAbrirRuta->setEnabled(true);
                      if (!read.error.isEmpty()) {
                          m_dialogs.message(TrackErrorMessage(path, read.error));
@@ -464,7 +660,9 @@ void MapWindow::showTrack(const QString& path, const GroundTrack& track) {
         m_trackItems << Dot(m_scene, p, 4, kTrackColour, 31);
     }
     m_track = std::make_unique<GroundTrack>(track);
+    m_trackPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     btnAjustarRuta->setEnabled(true);
+    btnHojasRuta->setEnabled(true);
     btnAjustarRuta->setToolTip(QFileInfo(path).fileName());
     const GroundRect extent = track.extent;
     m_view->showGround(extent.grown(std::max({extent.width(), extent.height(), 2000.0}) / 4));

@@ -9,8 +9,11 @@
 #include "job/DownloadJob.h"
 #include "job/MapKinds.h"
 #include "job/OverviewSquares.h"
+#include "job/SheetSource.h"
 
 #include <QHash>
+#include <QList>
+#include <QPair>
 #include <QSet>
 #include <QWidget>
 
@@ -44,6 +47,9 @@ public:
     // The job as the main window holds it after a complete recompute: the map kind and the
     // server of the images, and the grid drawn.
     void showJob(const DownloadJob& job);
+    // The set of sheets Descargar fetches instead of the job's grid, with where it came
+    // from; none (null) shows the job's grid again.
+    void showSheets(const SheetSource* source, const SheetSet* set);
     void setEstimate(const QString& text);
     void setFetchLimits(const FetchLimits& limits);
 
@@ -52,6 +58,8 @@ public:
     const GroundTrack* track() const { return m_track.get(); }
     // The job's grid as drawn, and the place marked by "Ir a:" (none before).
     GroundRect gridShown() const;
+    // The sheets as drawn, numbered as on the map: their outlines and numbers' places.
+    QList<QPair<int, GroundRect>> sheetsShown() const;
     std::optional<GroundPoint> markedPlace() const;
 
 public slots:
@@ -59,6 +67,10 @@ public slots:
     void btnIrClick();
     void btnAbrirRutaClick();
     void btnAjustarRutaClick();
+    // The sheets of a box typed as two corners ("Desde", "Hasta"), and of the track's
+    // corridor of "Margen".
+    void btnRecuadroClick();
+    void btnHojasRutaClick();
     // Reads a track file on a worker and shows it when it is read.
     void openTrack(const QString& path);
 
@@ -66,6 +78,9 @@ signals:
     // The area the user chose on the map: upper-left corner (full metres), tiles across
     // and down; the main window puts it into its fields and recomputes.
     void areaChosen(int32_t easting, int32_t northing, int across, int down);
+    // A set of sheets chosen on the map: a box larger than one run, two corners typed, or
+    // a track's corridor; the main window cuts it for its coverage and name.
+    void sheetsChosen(const SheetSource& source);
     // A fresh image of the map, for the estimates of the job's kind.
     void overviewMeasured(MapKind kind, int32_t side, qint64 storedBytes, qint64 ms);
     // A track file was read (shown), or refused (with its message shown).
@@ -83,6 +98,10 @@ private:
     void dropImages(bool all);
     void drawGrid();
     void boxDrawn(const GroundRect& box);
+    void drawSheets();
+    // A source of the current overlap: the box, or the track with its margin.
+    SheetSource boxSource(const GroundRect& box) const;
+    void chooseTrackSheets();
     void showTrack(const QString& path, const GroundTrack& track);
     // The map's datum change, made when first needed; null (with a message shown) when
     // PROJ cannot give it.
@@ -109,6 +128,10 @@ private:
     QGraphicsItem* m_marker = nullptr;
     QList<QGraphicsItem*> m_trackItems;
     std::unique_ptr<GroundTrack> m_track;
+    QString m_trackPath;
+    std::optional<SheetSource> m_sheetSource; // as the main window has it
+    std::optional<SheetSet> m_sheets;
+    QList<QGraphicsItem*> m_sheetItems;
     std::unique_ptr<DatumChange> m_change;
     QString m_changeError;
 
@@ -117,6 +140,11 @@ private:
     QPushButton* btnAbrirRuta;
     QPushButton* btnAjustarRuta;
     QSpinBox* seMargen;
+    QLineEdit* eDesde;
+    QLineEdit* eHasta;
+    QPushButton* btnRecuadro;
+    QPushButton* btnHojasRuta;
+    QSpinBox* seSolape;
     QLabel* stEstimacion;
     QLabel* stPosicion;
 };

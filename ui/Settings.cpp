@@ -62,6 +62,10 @@ StoredSettings ReadSettings(const IniFile& ini) {
         s.exports[i].stored = ini.value(kExportar, kExportKeys[i]).has_value();
         s.exports[i].on = ini.readFlag(kExportar, kExportKeys[i], false);
     }
+    s.sheetsTo = ini.value(kMosaicos, "Hasta");
+    s.track = ini.value(kMosaicos, "Ruta");
+    s.margin = ini.value(kMosaicos, "Margen");
+    s.overlap = ini.value(kMosaicos, "Solape");
     return s;
 }
 
@@ -99,6 +103,13 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
     for (size_t i = 0; i < kExportKeys.size(); ++i) {
         if (s.exports[i].stored || s.exports[i].on) {
             ini.writeFlag(kExportar, kExportKeys[i], s.exports[i].on);
+        }
+    }
+    const std::pair<const char*, const std::optional<QString>*> sheetKeys[] = {
+        {"Hasta", &s.sheetsTo}, {"Ruta", &s.track}, {"Margen", &s.margin}, {"Solape", &s.overlap}};
+    for (const auto& [key, value] : sheetKeys) {
+        if (*value) {
+            ini.writeString(kMosaicos, key, **value);
         }
     }
 }

@@ -46,6 +46,14 @@ struct StoredSettings {
         bool stored = false;
     };
     std::array<Export, kExportFormats.size()> exports{};
+    // "Hasta", "Ruta", "Margen" and "Solape" in [Mosaicos]: the area as a set of sheets, a
+    // box from the upper-left corner to "Hasta" or a track with its margin, and the tiles
+    // neighbouring sheets share (ui/SheetSettings reads them). Kept as written, and written
+    // back when the file had them or the user chose a set.
+    std::optional<QString> sheetsTo;
+    std::optional<QString> track;
+    std::optional<QString> margin;
+    std::optional<QString> overlap;
 
     int connectionsOrDefault() const;
 };
@@ -54,5 +62,6 @@ struct StoredSettings {
 StoredSettings ReadSettings(const IniFile& ini);
 
 // Writes the twelve keys in their order, then "Servidor" and "Conexiones" when there are,
-// and "Datum", "Georreferencia" and the exports' keys under their rule.
+// "Datum", "Georreferencia" and the exports' keys under their rule, and the keys of a set
+// of sheets there are.
 void WriteSettings(IniFile& ini, const StoredSettings& settings);

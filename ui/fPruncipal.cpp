@@ -5,6 +5,7 @@
 #include "job/MapKinds.h"
 #include "job/NumberFormat.h"
 #include "run/DownloadRun.h"
+#include "run/SheetSetRun.h"
 #include "ui/AcercaDe.h"
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
@@ -12,6 +13,7 @@
 #include "ui/MapWindow.h"
 #include "ui/RunAnswers.h"
 #include "ui/Settings.h"
+#include "ui/SheetSettings.h"
 #include "ui/ufElegirCarpeta.h"
 #include "ui/ufMosaico.h"
 
@@ -19,6 +21,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -114,6 +117,7 @@ TfPrincipal::~TfPrincipal() {
     // A run's fetchers give their transfers back to the server's gate when they go, and the
     // gate goes with this window's members, before its children: the runs go first.
     qDeleteAll(findChildren<DownloadRun*>(Qt::FindDirectChildrenOnly));
+    qDeleteAll(findChildren<SheetSetRun*>(Qt::FindDirectChildrenOnly));
 }
 
 void TfPrincipal::connectHandlers() {
@@ -173,6 +177,7 @@ void TfPrincipal::connectHandlers() {
     connect(Reintentar1, &QAction::triggered, this, &TfPrincipal::Reintentar1Click);
     connect(ElegirMapa1, &QAction::triggered, this, &TfPrincipal::ElegirMapa1Click);
     connect(Ayuda1, &QAction::triggered, this, &TfPrincipal::Ayuda1Click);
+    connect(btnUnaDescarga, &QPushButton::clicked, this, &TfPrincipal::btnUnaDescargaClick);
 }
 
 void TfPrincipal::attachWindows(TfElegirCarpeta* log, TfMosaico* viewer, TAboutBox* about) {
@@ -302,6 +307,8 @@ void TfPrincipal::rbMDTClick() {
 
 void TfPrincipal::eNombreFicheroChange() {
     job_.bmpName = eNombreFichero->text();
+    // The sheets are named after it.
+    cutSheets();
 }
 
 void TfPrincipal::eCarpetaExit() {
@@ -514,6 +521,7 @@ void TfPrincipal::FormCreate() {
     applyNameEnabled();
     cbOzi->setEnabled(job_.saveBmp);
     cbCompe->setEnabled(job_.saveBmp);
+    loadStoredSheets(s);
 }
 
 void TfPrincipal::showEvent(QShowEvent* event) {
@@ -567,6 +575,11 @@ void TfPrincipal::FormCloseQuery() {
         const size_t i = static_cast<size_t>(format);
         s.exports.at(i) = {job_.exportWanted(format), exportStored_.at(i)};
     }
+    s.sheetsTo = storedSheetKeys_.sheetsTo;
+    s.track = storedSheetKeys_.track;
+    s.margin = storedSheetKeys_.margin;
+    s.overlap = storedSheetKeys_.overlap;
+    StoreSheetSettings(s, sheetSource_, QDir::currentPath());
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.

@@ -3,6 +3,8 @@
 #include "download/UGatorade.h"
 #include "job/DownloadJob.h"
 #include "job/RunEstimate.h"
+#include "job/SheetSource.h"
+#include "ui/Settings.h"
 #include "ui/TileBoard.h"
 #include "ui/WindowState.h"
 #include "ui/ufMosaico.h"
@@ -23,10 +25,12 @@ class DownloadRun;
 class MapWindow;
 class QNetworkAccessManager;
 class RunAnswers;
+class SheetSetRun;
 struct RunOutcome;
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -100,6 +104,18 @@ public:
     // as when they are typed. `northing` in full metres.
     void setAreaFromMap(int32_t easting, int32_t northing, int across, int down);
 
+    // A set of sheets instead of the fields' one run: cut for the coverage and the name
+    // (and again whenever they change), named in the line below the fields, drawn on the
+    // map, estimated, and fetched by "Descargar". A box's upper-left corner goes into the
+    // fields too. False, with the message shown, when it cannot be cut.
+    bool setSheets(const SheetSource& source);
+    // Back to the fields' one run ("Una sola descarga").
+    void clearSheets();
+    // The set "Descargar" fetches, if one is chosen and could be cut.
+    const SheetSet* sheets() const;
+    // The latest set run, while the window keeps it.
+    SheetSetRun* setRun() const;
+
 public slots:
     // False when it stopped on a message (which it showed).
     bool RecalcArea();
@@ -141,6 +157,7 @@ public slots:
     void Detener1Click();
     void Reintentar1Click();
     void ElegirMapa1Click();
+    void btnUnaDescargaClick();
 
     // Runs once, when the window is first shown.
     void FormShow();
@@ -169,7 +186,17 @@ private:
     void fillCoverageList();
     // A run of `job`; with `retry`, the tiles of the earlier run are taken as they are.
     void startRun(const DownloadJob& job, bool retry, const QSet<QPoint>& taken = {});
-    void connectRun(DownloadRun* run);
+    // Either kind of run, whose signals are alike.
+    template <typename Run> void connectRun(Run* run);
+    void startSetRun(bool retry);
+    // The area into the fields, as typed, and recomputed. `northing` in full metres.
+    void putArea(int32_t easting, int32_t northing, int across, int down);
+    void sheetStarted(int number, int count);
+    // The set cut again for the job as it stands, and shown.
+    void cutSheets();
+    void showSheets();
+    // The settings file's set, once the window is made; a track is read on a worker.
+    void loadStoredSheets(const StoredSettings& settings);
     void runFinished(const RunOutcome& outcome);
     // After a complete recompute: the map follows the job, the estimates are made again.
     void areaChanged();
@@ -197,6 +224,12 @@ private:
     TileBoard board_;
     QNetworkAccessManager* network_ = nullptr;
     QPointer<DownloadRun> run_;
+    QPointer<SheetSetRun> setRun_;
+    std::optional<SheetSource> sheetSource_;
+    SheetCut sheetCut_;
+    bool sheetLineShown_ = false; // the window's height holds the line naming the set
+    // The keys of a set as the settings file had them, written back under their rule.
+    StoredSettings storedSheetKeys_;
     std::unique_ptr<RunAnswers> runAnswers_;
     // The transfers to the map server at once ("Conexiones"), shared by the map's requests.
     std::unique_ptr<TransferGate> serverGate_;
@@ -239,6 +272,9 @@ private:
     QPushButton* btnSalir;
     QLabel* statusLabel_;
     QLabel* stEstimacion;
+    QFrame* pnHojas;
+    QLabel* stHojas;
+    QPushButton* btnUnaDescarga;
     QMenu* Archivo1;
     QMenu* Mosaico1;
     QMenu* Calibracin1;

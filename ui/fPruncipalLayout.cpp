@@ -9,6 +9,7 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -216,6 +217,21 @@ void TfPrincipal::buildControls() {
                          QRect(496, 272, 129, 25));
     btnSalir = AddButton(client, "btnSalir", QStringLiteral("&Salir"), QStyle::SP_DialogCloseButton,
                          QRect(550, 320, 75, 25));
+
+    // Below the fields, only while a set of sheets is chosen: what "Descargar" fetches
+    // then, and the way back to the fields' one run.
+    pnHojas = Make<QFrame>(client, "pnHojas");
+    pnHojas->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pnHojas->setGeometry(8, 358, 625, 26);
+    stHojas = Make<QLabel>(pnHojas, "stHojas");
+    stHojas->setFont(WindowFont(true));
+    stHojas->setGeometry(6, 3, 480, 20);
+    btnUnaDescarga = Make<QPushButton>(pnHojas, "btnUnaDescarga");
+    btnUnaDescarga->setText(QStringLiteral("Una sola descarga"));
+    btnUnaDescarga->setToolTip(
+        QStringLiteral("Descargar solo la cuadrícula de los campos de arriba, sin hojas"));
+    btnUnaDescarga->setGeometry(492, 2, 129, 22);
+    pnHojas->hide();
 
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("sbEstado"));

@@ -4,19 +4,28 @@
 #include "ui/fPruncipal.h"
 
 #include "download/TransferGate.h"
+#include "download/WhenFinished.h"
+#include "geo/TrackFile.h"
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
 #include "ui/MapWindow.h"
+#include "ui/SheetSettings.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFrame>
 #include <QLabel>
 #include <QNetworkAccessManager>
+#include <QPushButton>
 #include <QSignalBlocker>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
 // The corner fields hold six digits.
 constexpr int64_t kLargestField = 999999;
+const QString kNoChangeWhileRunning =
+    QStringLiteral("El área no se puede cambiar durante una descarga.");
 
 } // namespace
 
@@ -32,6 +41,7 @@ void TfPrincipal::ElegirMapa1Click() {
         mapWindow_ = std::make_unique<MapWindow>(network(), *serverGate_, *dialogs_, this);
         mapWindow_->setFetchLimits(fetchLimits_);
         connect(mapWindow_.get(), &MapWindow::areaChosen, this, &TfPrincipal::setAreaFromMap);
+        connect(mapWindow_.get(), &MapWindow::sheetsChosen, this, &TfPrincipal::setSheets);
         connect(mapWindow_.get(), &MapWindow::overviewMeasured, this,
                 [this](MapKind kind, int32_t side, qint64 storedBytes, qint64 ms) {
                     measures_.addTileBytes(kind, side, storedBytes);
@@ -39,7 +49,7 @@ void TfPrincipal::ElegirMapa1Click() {
                     showEstimate();
                 });
         mapWindow_->showJob(job_);
-        mapWindow_->setEstimate(estimateText());
+        showSheets();
     }
     mapWindow_->show();
     mapWindow_->raise();
@@ -48,9 +58,15 @@ void TfPrincipal::ElegirMapa1Click() {
 
 void TfPrincipal::setAreaFromMap(int32_t easting, int32_t northing, int across, int down) {
     if (isRunning()) {
-        dialogs_->message(QStringLiteral("El área no se puede cambiar durante una descarga."));
+        dialogs_->message(kNoChangeWhileRunning);
         return;
     }
+    // One run's area chosen on the map: no sheets any more.
+    clearSheets();
+    putArea(easting, northing, across, down);
+}
+
+void TfPrincipal::putArea(int32_t easting, int32_t northing, int across, int down) {
     const int64_t field = int64_t{northing} - kNorthingOffset;
     if (easting < 0 || easting > kLargestField || field < 0 || field > kLargestField) {
         return; // beyond what the map shows; the fields could not hold it
@@ -71,11 +87,117 @@ void TfPrincipal::areaChanged() {
     if (mapWindow_) {
         mapWindow_->showJob(job_);
     }
+    // The coverage may have changed: the sheets follow it.
+    cutSheets();
     showEstimate();
 }
 
 QString TfPrincipal::estimateText() const {
+    if (const SheetSet* set = sheets()) {
+        return EstimateText(EstimateSheets(job_, *set, measures_, connections_));
+    }
     return EstimateText(EstimateRun(job_, measures_, connections_));
+}
+
+// --- A set of sheets ----------------------------------------------------------------------
+
+bool TfPrincipal::setSheets(const SheetSource& source) {
+    if (isRunning()) {
+        dialogs_->message(kNoChangeWhileRunning);
+        return false;
+    }
+    const SheetCut cut = source.cut(job_.tileSize, job_.bmpName);
+    if (!cut.set) {
+        dialogs_->message(cut.message);
+        return false;
+    }
+    sheetSource_ = source;
+    if (source.kind == SheetSource::Kind::Box) {
+        // The fields hold the box's upper-left corner, as the settings file keeps it.
+        const Sheet& first = cut.set->sheets.front();
+        putArea(first.easting, first.northing, first.across, first.down);
+    }
+    cutSheets();
+    showEstimate();
+    return true;
+}
+
+void TfPrincipal::clearSheets() {
+    if (!sheetSource_ || isRunning()) {
+        return;
+    }
+    sheetSource_.reset();
+    sheetCut_ = SheetCut{};
+    showSheets();
+    showEstimate();
+}
+
+void TfPrincipal::btnUnaDescargaClick() {
+    clearSheets();
+}
+
+const SheetSet* TfPrincipal::sheets() const {
+    return sheetSource_ && sheetCut_.set ? &*sheetCut_.set : nullptr;
+}
+
+void TfPrincipal::cutSheets() {
+    if (!sheetSource_) {
+        return;
+    }
+    sheetCut_ = sheetSource_->cut(job_.tileSize, job_.bmpName);
+    showSheets();
+}
+
+void TfPrincipal::showSheets() {
+    pnHojas->setVisible(sheetSource_.has_value());
+    if (sheetSource_) {
+        // Whether "Descargar" fetches sheets, and which, or why it cannot.
+        const bool cut = sheetCut_.set.has_value();
+        stHojas->setText(cut ? SheetSetLine(*sheetCut_.set) + QStringLiteral(" · ") +
+                                   SheetSourceText(*sheetSource_)
+                             : QStringLiteral("Hojas: ") + sheetCut_.message);
+        stHojas->setToolTip(stHojas->text());
+        QPalette palette = stHojas->palette();
+        palette.setColor(QPalette::WindowText, cut ? QColor(0, 70, 180) : QColor(190, 0, 0));
+        stHojas->setPalette(palette);
+    }
+    // The window grows by the line while it is there.
+    if (sheetLineShown_ != sheetSource_.has_value()) {
+        sheetLineShown_ = sheetSource_.has_value();
+        const int line = pnHojas->height() + 2;
+        resize(width(), height() + (sheetLineShown_ ? line : -line));
+    }
+    if (mapWindow_) {
+        mapWindow_->showSheets(sheetSource_ ? &*sheetSource_ : nullptr, sheets());
+    }
+}
+
+void TfPrincipal::loadStoredSheets(const StoredSettings& settings) {
+    storedSheetKeys_ = settings;
+    const SheetSettings stored = ReadSheetSettings(settings, QDir::currentPath());
+    if (!stored.wanted) {
+        return;
+    }
+    if (!stored.problem.isEmpty()) {
+        dialogs_->message(stored.problem);
+        return;
+    }
+    if (stored.source.kind == SheetSource::Kind::Box) {
+        setSheets(stored.source);
+        return;
+    }
+    const QString path = stored.source.trackPath;
+    WhenFinished(this, QtConcurrent::run([path] { return ReadTrackOnGrid(path); }),
+                 [this, source = stored.source](const GroundTrackRead& read) {
+                     if (!read.error.isEmpty()) {
+                         dialogs_->message(TrackErrorMessage(source.trackPath, read.error));
+                         return;
+                     }
+                     SheetSource withTrack = source;
+                     withTrack.lines = read.track.lines;
+                     withTrack.points = read.track.points;
+                     setSheets(withTrack);
+                 });
 }
 
 void TfPrincipal::showEstimate() {

@@ -6,6 +6,7 @@
 #include "job/AreaRecalc.h"
 #include "job/FileNames.h"
 #include "run/DownloadRun.h"
+#include "run/SheetSetRun.h"
 #include "ui/Dialogs.h"
 #include "ui/RunAnswers.h"
 #include "ui/ufElegirCarpeta.h"
@@ -26,6 +27,17 @@ void TfPrincipal::btnDescargarClick() {
     if (!RecalcArea()) {
         return;
     }
+    if (sheetSource_) {
+        // The sheets have grids of their own; the name is theirs too.
+        if (!sheetCut_.set) {
+            dialogs_->message(sheetCut_.message);
+        } else if (const std::optional<QString> problem = BmpNameProblem(job_.bmpName)) {
+            dialogs_->message(*problem);
+        } else {
+            startSetRun(false);
+        }
+        return;
+    }
     if (const std::optional<QString> problem = GridProblem(job_)) {
         dialogs_->message(*problem);
         return;
@@ -38,6 +50,13 @@ void TfPrincipal::btnDescargarClick() {
 }
 
 void TfPrincipal::Reintentar1Click() {
+    if (setRun_ && !isRunning() && state_ == WindowState::Finished && retryable_) {
+        // The set's record holds what every sheet got: only the failed tiles are asked for.
+        pbMosaico->setValue(pbMosaico->minimum());
+        IJPG->clear();
+        startSetRun(true);
+        return;
+    }
     if (!run_ || isRunning() || state_ != WindowState::Finished || !retryable_) {
         return;
     }
@@ -55,12 +74,19 @@ void TfPrincipal::Detener1Click() {
     if (run_) {
         run_->stop();
     }
+    if (setRun_) {
+        setRun_->stop();
+    }
 }
 
 void TfPrincipal::startRun(const DownloadJob& job, bool retry, const QSet<QPoint>& taken) {
     if (run_) {
         run_->deleteLater();
     }
+    if (setRun_) {
+        setRun_->deleteLater();
+    }
+    pbMosaico->setTextVisible(false);
     if (!runAnswers_) {
         runAnswers_ = std::make_unique<RunAnswers>(*dialogs_);
     }
@@ -78,59 +104,87 @@ void TfPrincipal::startRun(const DownloadJob& job, bool retry, const QSet<QPoint
     run->start();
 }
 
-void TfPrincipal::connectRun(DownloadRun* run) {
+void TfPrincipal::startSetRun(bool retry) {
+    if (run_) {
+        run_->deleteLater();
+    }
+    if (setRun_) {
+        setRun_->deleteLater();
+    }
+    if (!runAnswers_) {
+        runAnswers_ = std::make_unique<RunAnswers>(*dialogs_);
+    }
+    auto* run = new SheetSetRun(job_, *sheetCut_.set, *sheetSource_, network(), *runAnswers_, this);
+    run->setConnections(connections_);
+    run->setGate(serverGate_.get());
+    run->setFetchLimits(fetchLimits_);
+    // A retry takes what the record has without asking; a new press asks.
+    run->setResumePolicy(retry ? ResumePolicy::Always : ResumePolicy::Ask);
+    setRun_ = run;
+    connectRun(run);
+    connect(run, &SheetSetRun::sheetStarted, this, &TfPrincipal::sheetStarted);
+    run->start();
+}
+
+void TfPrincipal::sheetStarted(int number, int count) {
+    // The viewer and the preview show the sheet being fetched.
+    IJPG->clear();
+    FreeTileCells();
+    BuildTileCells();
+    pbMosaico->setFormat(QStringLiteral("Hoja %1 de %2").arg(number).arg(count));
+    pbMosaico->setTextVisible(true);
+}
+
+template <typename Run> void TfPrincipal::connectRun(Run* run) {
     const WindowState before = state_;
-    connect(run, &DownloadRun::folderReplaced, this, &TfPrincipal::setFolder);
-    connect(run, &DownloadRun::controlsLocked, this, [this] { ApplyState(WindowState::Running); });
-    connect(run, &DownloadRun::cancelled, this, [this, before] { ApplyState(before); });
-    connect(run, &DownloadRun::logCleared, this, [this] {
+    connect(run, &Run::folderReplaced, this, &TfPrincipal::setFolder);
+    connect(run, &Run::controlsLocked, this, [this] { ApplyState(WindowState::Running); });
+    connect(run, &Run::cancelled, this, [this, before] { ApplyState(before); });
+    connect(run, &Run::logCleared, this, [this] {
         if (logWindow_) {
             logWindow_->Clear();
         }
     });
-    connect(run, &DownloadRun::logEvent, this, [this](const QString& message) {
+    connect(run, &Run::logEvent, this, [this](const QString& message) {
         if (logWindow_) {
             logWindow_->AddEvent(message);
         }
     });
-    connect(run, &DownloadRun::statusText, this, &TfPrincipal::setStatusText);
-    connect(run, &DownloadRun::progressRange, this,
+    connect(run, &Run::statusText, this, &TfPrincipal::setStatusText);
+    connect(run, &Run::progressRange, this,
             [this](int maximum) { pbMosaico->setRange(0, maximum); });
-    connect(run, &DownloadRun::progress, pbMosaico, &QProgressBar::setValue);
-    connect(run, &DownloadRun::tileWaiting, this,
-            [this](int column, int row, const QString& label) {
-                board_.markWaiting(column, row, label);
-            });
-    connect(run, &DownloadRun::tileRecorded, this,
-            [this](int column, int row, const TileRequest& record) {
-                job_.tile(column, row) = record;
-            });
-    connect(run, &DownloadRun::tileDownloaded, this,
+    connect(run, &Run::progress, pbMosaico, &QProgressBar::setValue);
+    connect(run, &Run::tileWaiting, this, [this](int column, int row, const QString& label) {
+        board_.markWaiting(column, row, label);
+    });
+    connect(run, &Run::tileRecorded, this, [this](int column, int row, const TileRequest& record) {
+        job_.tile(column, row) = record;
+    });
+    connect(run, &Run::tileDownloaded, this,
             [this](int column, int row) { board_.markFetched(column, row); });
     // The tiles' real sizes and the run's pace, for the estimates of the next area.
     runClock_.start();
     runTiles_ = 0;
-    connect(run, &DownloadRun::tileDownloaded, this, [this, run](int column, int row) {
+    connect(run, &Run::tileDownloaded, this, [this, run](int column, int row) {
         const DownloadJob& j = run->job();
         measures_.addTileBytes(j.kind, j.tileSize,
                                QFileInfo(run->pathPrefix() + TileFileName(j, column, row)).size());
         ++runTiles_;
         runTilesMs_ = runClock_.elapsed();
     });
-    connect(run, &DownloadRun::tileShown, this,
+    connect(run, &Run::tileShown, this,
             [this](int column, int row, const QImage& image, const QString& fileName) {
                 // Scaled once to the preview's size, which shows it stretched.
                 IJPG->setPixmap(QPixmap::fromImage(
                     image.scaled(IJPG->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
                 board_.placeThumbnail(column, row, image, fileName);
             });
-    connect(run, &DownloadRun::tileFailed, this,
-            [this](int column, int row, const QString& reason) {
-                board_.markFailed(column, row, reason);
-            });
-    connect(run, &DownloadRun::markerHidden, this,
+    connect(run, &Run::tileFailed, this, [this](int column, int row, const QString& reason) {
+        board_.markFailed(column, row, reason);
+    });
+    connect(run, &Run::markerHidden, this,
             [this](int column, int row) { board_.hideMarker(column, row); });
-    connect(run, &DownloadRun::finished, this, &TfPrincipal::runFinished);
+    connect(run, &Run::finished, this, &TfPrincipal::runFinished);
 }
 
 void TfPrincipal::runFinished(const RunOutcome& outcome) {
@@ -144,12 +198,15 @@ void TfPrincipal::runFinished(const RunOutcome& outcome) {
 }
 
 bool TfPrincipal::isRunning() const {
-    return run_ && run_->isRunning();
+    return (run_ && run_->isRunning()) || (setRun_ && setRun_->isRunning());
 }
 
 void TfPrincipal::abortRun() {
     if (run_) {
         run_->abort();
+    }
+    if (setRun_) {
+        setRun_->abort();
     }
 }
 
@@ -179,4 +236,8 @@ bool TfPrincipal::deleteTilesOption() const {
 
 DownloadRun* TfPrincipal::run() const {
     return run_;
+}
+
+SheetSetRun* TfPrincipal::setRun() const {
+    return setRun_;
 }

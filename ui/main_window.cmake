@@ -5,6 +5,8 @@ target_sources(morvel_ui PRIVATE
     IniFile.cpp
     Settings.h
     Settings.cpp
+    SheetSettings.h
+    SheetSettings.cpp
     CornerEdit.h
     CornerEdit.cpp
     WindowFont.h

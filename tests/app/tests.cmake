@@ -6,3 +6,8 @@ morvel_add_test(BatchProcessTests LIBS morvel_app morvel_test_server Qt6::Test
 target_compile_definitions(BatchProcessTests PRIVATE MORVEL_EXECUTABLE="$<TARGET_FILE:Morvel>")
 add_dependencies(BatchProcessTests Morvel)
 morvel_add_test(WindowStartTests LIBS morvel_app SOURCES app/WindowStartTests.cpp)
+# A set of sheets through the program itself.
+morvel_add_test(SheetBatchTests LIBS morvel_app morvel_test_server Qt6::Test
+    SOURCES app/SheetBatchTests.cpp)
+target_compile_definitions(SheetBatchTests PRIVATE MORVEL_EXECUTABLE="$<TARGET_FILE:Morvel>")
+add_dependencies(SheetBatchTests Morvel)

@@ -9,3 +9,4 @@ add_library(morvel_sheet_checks STATIC job/SheetChecks.h job/SheetChecks.cpp)
 target_link_libraries(morvel_sheet_checks PUBLIC morvel_test_main morvel_job)
 
 morvel_add_test(SheetCutTests LIBS morvel_job morvel_sheet_checks SOURCES job/SheetCutTests.cpp)
+morvel_add_test(SheetSourceTests LIBS morvel_job SOURCES job/SheetSourceTests.cpp)

@@ -10,3 +10,6 @@ morvel_add_test(OutputUnitsTests LIBS morvel_run morvel_test_server Qt6::Test
     SOURCES run/OutputUnitsTests.cpp run/RunTestSupport.h)
 morvel_add_test(ExportRunTests LIBS morvel_run morvel_test_server morvel_geo_test_tools Qt6::Test
     SOURCES run/ExportRunTests.cpp run/RunTestSupport.h)
+morvel_add_test(SheetSetRecordTests LIBS morvel_run SOURCES run/SheetSetRecordTests.cpp)
+morvel_add_test(SheetSetRunTests LIBS morvel_run morvel_test_server Qt6::Test
+    SOURCES run/SheetSetRunTests.cpp run/RunTestSupport.h)

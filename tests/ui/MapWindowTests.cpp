@@ -210,13 +210,16 @@ TEST_F(MapWindowTest, ABoxDrawnSetsTheFieldsExactlyAsTypingThem) {
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
+// Declining the sheets the box could be cut into.
 TEST_F(MapWindowTest, ABoxOfMoreThanTenTilesSaysHowManyAndKeepsTen) {
     open();
     placeView(20.0, {606000, 4740000});
+    dialogs.okAnswer = false;
     drag({598000, 4744000}, {612000, 4741000});
-    ASSERT_EQ(dialogs.texts("message").size(), 1);
-    EXPECT_TRUE(dialogs.texts("message").front().contains("necesita 14 × 3 mosaicos"))
-        << dialogs.texts("message").front().toStdString();
+    ASSERT_EQ(dialogs.texts("okCancel").size(), 1);
+    EXPECT_TRUE(dialogs.texts("okCancel").front().contains("necesita 14 × 3 mosaicos"))
+        << dialogs.texts("okCancel").front().toStdString();
+    EXPECT_EQ(window->sheets(), nullptr);
     EXPECT_EQ(std::make_tuple(window->job().easting, window->job().northingField,
                               window->job().tilesAcross, window->job().tilesDown),
               std::make_tuple(598000, 744000, 10, 3));

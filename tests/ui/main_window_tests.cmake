@@ -13,3 +13,4 @@ morvel_add_test(DialogsTests LIBS morvel_ui morvel_ui_test_support
 morvel_add_test(MapWindowTests
     LIBS morvel_ui morvel_ui_test_support morvel_test_server morvel_geo_test_tools
     SOURCES ui/MapWindowTests.cpp)
+morvel_add_test(SheetSettingsTests LIBS morvel_ui SOURCES ui/SheetSettingsTests.cpp)

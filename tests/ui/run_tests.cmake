@@ -8,3 +8,5 @@ morvel_add_test(RunControlWindowTests LIBS morvel_ui morvel_ui_test_support morv
     SOURCES ui/RunControlWindowTests.cpp ui/RunWindowFixture.h)
 morvel_add_test(ExportWindowTests LIBS morvel_ui morvel_ui_test_support morvel_test_server
     SOURCES ui/ExportWindowTests.cpp ui/RunWindowFixture.h)
+morvel_add_test(SheetWindowTests LIBS morvel_ui morvel_ui_test_support morvel_test_server
+    SOURCES ui/SheetWindowTests.cpp ui/RunWindowFixture.h)

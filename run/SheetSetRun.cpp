@@ -1,0 +1,824 @@
+#include "run/SheetSetRun.h"
+
+#include "download/TileFiles.h"
+#include "download/WhenFinished.h"
+#include "geo/CalibrationFile.h"
+#include "geo/SheetIndex.h"
+#include "job/BoundedRead.h"
+#include "job/NumberFormat.h"
+#include "job/RunEstimate.h"
+#include "run/CalibrationRun.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QPainter>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString kFolderCaption = QStringLiteral("Carpeta destino");
+const QString kFolderText =
+    QStringLiteral("La carpeta destino no existe. Los ficheros se grabarán en la carpeta actual");
+const QString kResumeCaption = QStringLiteral("Continuar la descarga");
+const QString kReplaceCaption = QStringLiteral("Grabar ficheros de las hojas");
+// How long the set's record may lag behind its tiles: it holds every sheet, and is
+// written whole.
+constexpr int kRecordIntervalMs = 1000;
+// Sheet names a message lists before it says "…".
+constexpr int kNamesListed = 5;
+
+QString Names(const QStringList& names) {
+    QStringList shown = names.mid(0, kNamesListed);
+    if (names.size() > kNamesListed) {
+        shown << QStringLiteral("…");
+    }
+    return shown.join(QStringLiteral(", "));
+}
+
+// The files a sheet's run leaves, named from the destination folder: what the job's
+// options ask for beside its BMP, or its folder of tiles when there is no BMP.
+QStringList ExpectedFiles(const DownloadJob& sheetJob) {
+    const QString base = sheetJob.bmpName + u'/' + sheetJob.bmpName;
+    if (!sheetJob.saveBmp) {
+        return {sheetJob.bmpName + u'/'};
+    }
+    QStringList files{base + QStringLiteral(".bmp")};
+    if (CalibrationWanted(CalibrationFormat::OziExplorer, sheetJob)) {
+        files << base + QStringLiteral(".map");
+    }
+    if (CalibrationWanted(CalibrationFormat::CompeGps, sheetJob)) {
+        files << base + QStringLiteral(".imp");
+    }
+    if (CalibrationWanted(CalibrationFormat::WorldFile, sheetJob)) {
+        files << base + QStringLiteral(".bpw") << base + QStringLiteral(".prj")
+              << base + QStringLiteral(".bmp.aux.xml");
+    }
+    return files;
+}
+
+// The expected files, and with `look` those the sheet's folder holds under its name (the
+// exports its run wrote), never its record or a temporary file.
+QStringList SheetFiles(const DownloadJob& sheetJob, const QString& folder, bool look) {
+    QStringList files = ExpectedFiles(sheetJob);
+    if (!look || !sheetJob.saveBmp) {
+        return files;
+    }
+    const QString name = sheetJob.bmpName;
+    const QStringList present =
+        QDir(folder).entryList({name + QStringLiteral(".*")}, QDir::Files, QDir::Name);
+    for (const QString& file : present) {
+        const QString listed = name + u'/' + file;
+        if (!files.contains(listed) && !file.endsWith(QLatin1String(".morvel")) &&
+            !IsTemporaryFileOf(file, file.left(file.lastIndexOf(u'.')))) {
+            files << listed;
+        }
+    }
+    return files;
+}
+
+struct OverviewInput {
+    GroundRect extent;
+    double scale = 0.0;
+    std::vector<Sheet> sheets;
+    std::vector<OverviewPiece> pieces;
+    // Sheets finished in an earlier session: their BMPs are read back.
+    struct ReadBack {
+        int index = 0;
+        QString bmp;
+        GroundRect ground;
+        QSize size;  // the BMP's pixels
+        QSize piece; // the piece's
+    };
+    std::vector<ReadBack> readBack;
+    QString folder;
+    QString fileName;
+};
+
+struct OverviewOutput {
+    bool ok = false;
+    QString error;
+    std::vector<std::pair<int, QImage>> read;
+};
+
+// A BMP of the set's own, read as any file of the folder is: never through a link, and
+// only when it is a plain file of the size its grid makes.
+QImage ReadSheetBmp(const OverviewInput::ReadBack& r) {
+    constexpr qint64 kHeaderSlack = 4096;
+    const BoundedRead read =
+        ReadBoundedFile(r.bmp, BmpFileBytes(r.size.width(), r.size.height()) + kHeaderSlack);
+    if (!read.ok()) {
+        return {};
+    }
+    const QImage image = QImage::fromData(read.bytes, "BMP");
+    if (image.size() != r.size) {
+        return {};
+    }
+    return image.scaled(r.piece, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+OverviewOutput WriteOverviewFile(OverviewInput in) {
+    OverviewOutput out;
+    for (const OverviewInput::ReadBack& r : in.readBack) {
+        QImage piece = ReadSheetBmp(r);
+        if (!piece.isNull()) {
+            in.pieces.push_back({r.ground, piece});
+            out.read.emplace_back(r.index, std::move(piece));
+        }
+    }
+    const QImage image = PaintSheetOverview(in.extent, in.scale, in.sheets, in.pieces);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (image.isNull() || !image.save(&buffer, "PNG")) {
+        out.error = QStringLiteral("no se ha podido dibujar la imagen");
+        return out;
+    }
+    out.ok = ReplaceFile(in.folder, in.fileName, bytes, &out.error);
+    return out;
+}
+
+QString SheetFolderOf(const QString& folder, const Sheet& sheet) {
+    return QDir::toNativeSeparators(PathPrefix(folder) + sheet.name);
+}
+
+// What a set needs to begin, made on a worker: its record afresh, and the earlier one of
+// the same sheets with something done, each with its sheets' parts; what each sheet's
+// folder holds.
+SetStart PrepareStart(const DownloadJob& job, const SheetSet& set, const SheetSource& source,
+                      bool readEarlier, bool folderHeld) {
+    SetStart out;
+    const QString recordPath = SheetSetRecordPath(job.folder, set.name);
+    if (folderHeld) {
+        // What a killed set left half-written; with the folder held, none is another's.
+        RemoveTemporaryFiles(job.folder, {QFileInfo(recordPath).fileName()});
+    }
+    out.fresh = SheetSetRecord::ForSet(set, source, job);
+    if (readEarlier) {
+        std::optional<SheetSetRecord> earlier = LoadSheetSetRecord(recordPath, &out.refused);
+        // Another set's record, a single run's or a damaged one is replaced.
+        if (earlier && earlier->sameSet(out.fresh) &&
+            (earlier->finishedCount() > 0 || earlier->vouchedTiles() > 0)) {
+            out.earlier = std::move(earlier);
+            for (const SheetSetRecord::Entry& entry : out.earlier->sheets) {
+                out.earlierBytes.push_back(SheetSetRecord::EntryBytes(entry));
+            }
+        }
+    }
+    for (const SheetSetRecord::Entry& entry : out.fresh.sheets) {
+        out.freshBytes.push_back(SheetSetRecord::EntryBytes(entry));
+        const DownloadJob sheetJob = SheetJob(job, entry.sheet);
+        const QString prefix = PathPrefix(SheetFolderOf(job.folder, entry.sheet));
+        out.bmpThere.push_back(
+            QFileInfo(prefix + entry.sheet.name + QStringLiteral(".bmp")).isFile());
+        bool any = false;
+        for (const QString& file : ExpectedFiles(sheetJob)) {
+            any = any || (!file.endsWith(u'/') && QFileInfo::exists(PathPrefix(job.folder) + file));
+        }
+        out.filesThere.push_back(any);
+    }
+    return out;
+}
+
+} // namespace
+
+// A sheet's run asks nothing the set has not asked already for all its sheets.
+class SheetSetRun::SheetQuestions : public RunQuestions {
+public:
+    explicit SheetQuestions(RunQuestions& inner) : m_inner(inner) {}
+    void notice(const QString& caption, const QString& text) override {
+        m_inner.notice(caption, text);
+    }
+    bool confirmOverwrite(const QString&, const QString&) override { return true; }
+    void message(const QString& text) override { m_inner.message(text); }
+    void error(const QString& text) override { m_inner.error(text); }
+    bool confirmResume(const QString&, const QString&) override { return true; }
+
+private:
+    RunQuestions& m_inner;
+};
+
+SheetSetRun::SheetSetRun(const DownloadJob& job, const SheetSet& set, const SheetSource& source,
+                         QNetworkAccessManager* manager, RunQuestions& questions, QObject* parent)
+    : QObject(parent), m_job(job), m_set(set), m_source(source), m_manager(manager),
+      m_questions(questions), m_sheetQuestions(std::make_unique<SheetQuestions>(questions)) {
+    qRegisterMetaType<RunOutcome>();
+    m_recordWriter.setMaxThreadCount(1);
+    m_fileWriter.setMaxThreadCount(2);
+    m_recordTimer.setSingleShot(true);
+    m_recordTimer.setInterval(kRecordIntervalMs);
+    connect(&m_recordTimer, &QTimer::timeout, this, &SheetSetRun::writeRecord);
+    m_nextTimer.setSingleShot(true);
+    m_nextTimer.setInterval(0);
+    connect(&m_nextTimer, &QTimer::timeout, this, &SheetSetRun::nextSheet);
+    m_tally.resize(m_set.sheets.size());
+    m_pieces.resize(m_set.sheets.size());
+    m_readBack.resize(m_set.sheets.size());
+}
+
+SheetSetRun::~SheetSetRun() {
+    abort();
+}
+
+void SheetSetRun::setConnections(int connections) {
+    m_connections = std::clamp(connections, 1, DownloadRun::kMaxConnections);
+}
+
+const DownloadJob& SheetSetRun::job() const {
+    return m_run ? m_run->job() : m_job;
+}
+
+QString SheetSetRun::pathPrefix() const {
+    return m_run ? m_run->pathPrefix() : PathPrefix(m_job.folder);
+}
+
+QSet<QPoint> SheetSetRun::fetchedTiles() const {
+    return m_run ? m_run->fetchedTiles() : QSet<QPoint>();
+}
+
+QString SheetSetRun::recordPath() const {
+    return SheetSetRecordPath(m_job.folder, m_set.name);
+}
+
+QString SheetSetRun::sheetFolder(const Sheet& sheet) const {
+    return SheetFolderOf(m_job.folder, sheet);
+}
+
+SheetSetRun::Totals SheetSetRun::totals() const {
+    Totals t;
+    t.indexWritten = m_closed && !m_indexWriter.failed;
+    t.overviewWritten = m_closed && !m_overviewWriter.failed;
+    t.sheets = static_cast<int>(m_set.sheets.size());
+    for (size_t i = 0; i < m_set.sheets.size(); ++i) {
+        const Sheet& sheet = m_set.sheets[i];
+        const bool finished = i < m_record.sheets.size() && m_record.sheets[i].finished;
+        const Tally& tally = m_tally[i];
+        t.tiles += sheet.tiles();
+        if (finished) {
+            ++t.finished;
+        } else {
+            t.unfinished << sheet.name;
+        }
+        if (tally.ran) {
+            t.fetched += tally.fetched;
+            t.failed += tally.reported - tally.fetched;
+            t.unreported += sheet.tiles() - tally.reported;
+        } else if (finished) {
+            t.fetched += sheet.tiles();
+        } else {
+            t.unreported += sheet.tiles();
+        }
+    }
+    return t;
+}
+
+// --- Starting -----------------------------------------------------------------------------
+
+SheetSetRun::StartResult SheetSetRun::start() {
+    if (m_phase != Phase::Idle || m_set.sheets.empty()) {
+        return StartResult::NoTiles;
+    }
+    m_phase = Phase::Running;
+    if (!FolderExists(m_job.folder)) {
+        m_questions.notice(kFolderCaption, kFolderText);
+        if (!alive()) {
+            return StartResult::Aborted;
+        }
+        m_job.folder = QDir::toNativeSeparators(QDir::currentPath());
+        emit folderReplaced(m_job.folder);
+    }
+    // The sheets' folders, the record and the index are the set's for the whole job.
+    const FolderLock::Result lock = m_lock.tryLock(m_job.folder);
+    if (lock == FolderLock::Result::Busy) {
+        m_phase = Phase::Done;
+        m_questions.message(m_lock.busyMessage());
+        return StartResult::FolderBusy;
+    }
+    emit controlsLocked();
+    emit logCleared();
+    const int count = static_cast<int>(m_set.sheets.size());
+    emit logEvent(count == 1 ? QStringLiteral(". Comienzo de la descarga de 1 hoja: %1")
+                                   .arg(m_set.sheets.front().name)
+                             : QStringLiteral(". Comienzo de la descarga de %1 hojas: %2 … %3")
+                                   .arg(count)
+                                   .arg(m_set.sheets.front().name, m_set.sheets.back().name));
+
+    // The records are read and made, and the folders looked at, on a worker: for a few
+    // hundred sheets they are megabytes.
+    const quint64 generation = m_generation;
+    WhenFinished(this,
+                 QtConcurrent::run(&m_fileWriter, PrepareStart, m_job, m_set, m_source,
+                                   m_resumePolicy != ResumePolicy::Never,
+                                   lock == FolderLock::Result::Held),
+                 [this, generation](const SetStart& prepared) {
+                     if (generation == m_generation && alive()) {
+                         begin(prepared);
+                     }
+                 });
+    return StartResult::Started;
+}
+
+void SheetSetRun::begin(const SetStart& prepared) {
+    if (!prepared.refused.isEmpty()) {
+        emit logEvent(QStringLiteral(". Registro de la descarga anterior no leído: ") +
+                      prepared.refused);
+    }
+    const bool resume = prepared.earlier && resumeAsked(*prepared.earlier);
+    if (!alive()) {
+        return;
+    }
+    m_resumed = resume;
+    m_record = resume ? *prepared.earlier : prepared.fresh;
+    m_entryBytes = resume ? prepared.earlierBytes : prepared.freshBytes;
+    if (resume) {
+        // Where the sheets came from is as given now.
+        m_record.sourceKind = prepared.fresh.sourceKind;
+        m_record.box = prepared.fresh.box;
+        m_record.trackPath = prepared.fresh.trackPath;
+        m_record.margin = prepared.fresh.margin;
+        for (size_t i = 0; i < m_record.sheets.size(); ++i) {
+            SheetSetRecord::Entry& entry = m_record.sheets[i];
+            if (entry.finished && m_job.saveBmp && !prepared.bmpThere[i]) {
+                // Finished, but what it left is gone: it is made again.
+                entry.finished = false;
+                m_entryBytes[i] = SheetSetRecord::EntryBytes(entry);
+                emit logEvent(QStringLiteral(". Hoja %1 sin su fichero BMP: se descarga de nuevo")
+                                  .arg(entry.sheet.name));
+            }
+        }
+        if (const int finished = m_record.finishedCount(); finished > 0) {
+            emit logEvent(QStringLiteral(". Hojas ya terminadas: %1 de %2")
+                              .arg(finished)
+                              .arg(m_set.sheets.size()));
+        }
+    }
+    if (!alive()) {
+        return;
+    }
+    const bool replace = confirmReplace(prepared.filesThere);
+    if (!alive()) {
+        return;
+    }
+    if (!replace) {
+        m_phase = Phase::Done;
+        m_entryBytes.clear(); // nothing of the set is written
+        m_lock.unlock();
+        emit cancelled();
+        return;
+    }
+    // The record is there before the first request leaves.
+    writeRecord();
+
+    m_progressBase = 0;
+    for (const SheetSetRecord::Entry& entry : m_record.sheets) {
+        m_progressBase += entry.finished ? entry.sheet.tiles() : 0;
+    }
+    emit progressRange(m_set.tiles());
+    emit progress(m_progressBase);
+    if (!alive()) {
+        return;
+    }
+    if (!m_gate) {
+        m_ownGate = std::make_unique<TransferGate>(m_connections);
+        m_gate = m_ownGate.get();
+    }
+    // The index can be looked at while the sheets are fetched.
+    writeIndex();
+    m_nextTimer.start();
+}
+
+bool SheetSetRun::resumeAsked(const SheetSetRecord& earlier) {
+    const int finished = earlier.finishedCount();
+    const auto count = static_cast<int>(m_set.sheets.size());
+    const QString text =
+        finished == count
+            ? QStringLiteral("Estas mismas hojas ya se descargaron todas (%1). ¿ Conservarlas sin "
+                             "volver a pedirlas ? (Cancelar las descarga de nuevo)")
+                  .arg(count)
+            : QStringLiteral("Hay una descarga sin terminar de estas mismas hojas, con %1 de %2 "
+                             "hojas terminadas y %3 mosaicos descargados de las demás. ¿ "
+                             "Continuar con lo ya descargado ?")
+                  .arg(finished)
+                  .arg(count)
+                  .arg(GroupedNumber(earlier.vouchedTiles()));
+    return m_resumePolicy != ResumePolicy::Ask || m_questions.confirmResume(kResumeCaption, text);
+}
+
+bool SheetSetRun::confirmReplace(const std::vector<bool>& filesThere) {
+    QStringList found;
+    for (size_t i = 0; i < m_record.sheets.size(); ++i) {
+        if (!m_record.sheets[i].finished && filesThere[i]) {
+            found << m_record.sheets[i].sheet.name;
+        }
+    }
+    if (found.isEmpty()) {
+        return true;
+    }
+    const QString text =
+        found.size() == 1 ? QStringLiteral("Ya existen ficheros de la hoja %1. ¿ Sobreescribir ?")
+                                .arg(found.front())
+                          : QStringLiteral("Ya existen ficheros de %1 hojas (%2). ¿ "
+                                           "Sobreescribir ?")
+                                .arg(found.size())
+                                .arg(Names(found));
+    return m_questions.confirmOverwrite(kReplaceCaption, text);
+}
+
+// --- Sheet after sheet --------------------------------------------------------------------
+
+void SheetSetRun::nextSheet() {
+    if (!alive()) {
+        return;
+    }
+    const int count = static_cast<int>(m_set.sheets.size());
+    int next = m_current + 1;
+    while (next < count && m_record.sheets[size_t(next)].finished) {
+        ++next;
+    }
+    if (next >= count) {
+        endOfSet();
+        return;
+    }
+    m_current = next;
+    const Sheet& sheet = m_set.sheets[size_t(next)];
+    const QString folder = sheetFolder(sheet);
+    if (!QDir().mkpath(folder) || !FolderExists(folder)) {
+        stopForFolder(folder, QFileInfo(folder).exists()
+                                  ? QStringLiteral("ya existe un fichero con ese nombre")
+                                  : QStringLiteral("no se puede crear la carpeta"));
+        return;
+    }
+    DownloadJob job = SheetJob(m_job, sheet);
+    job.folder = folder;
+    m_run.reset(); // the latest run has returned: it is idle
+    m_run = std::make_unique<DownloadRun>(job, m_manager, *m_sheetQuestions);
+    m_run->setConnections(m_connections);
+    m_run->setFetchLimits(m_limits);
+    m_run->setGate(m_gate);
+    // The set asked for all its sheets; the store gives a sheet only what the set resumed.
+    m_run->setResumePolicy(ResumePolicy::Always);
+    m_run->setRecordStore(this);
+    m_tally[size_t(next)] = Tally{};
+    m_tally[size_t(next)].ran = true;
+    const int p = piecePixels(sheet);
+    m_piece = QImage(sheet.across * p, sheet.down * p, QImage::Format_RGB32);
+    m_piece.fill(Qt::white);
+    connectSheet(m_run.get());
+
+    emit sheetStarted(sheet.number, count, sheet.name);
+    emit logEvent(
+        QStringLiteral(". Hoja %1 de %2: %3").arg(sheet.number).arg(count).arg(sheet.name));
+    if (!alive()) {
+        return;
+    }
+    switch (m_run->start()) {
+    case StartResult::Started:
+    case StartResult::Aborted: // the set is being aborted
+        return;
+    case StartResult::FolderBusy:
+        // Another run took the sheet's folder, and its message said so.
+        m_outcome.stopped = true;
+        finishSet();
+        return;
+    case StartResult::NoTiles:
+    case StartResult::Cancelled:
+        m_outcome.stopped = true;
+        finishSet();
+        return;
+    }
+}
+
+void SheetSetRun::connectSheet(DownloadRun* run) {
+    const QString lead = QStringLiteral("Hoja %1 de %2: ")
+                             .arg(m_set.sheets[size_t(m_current)].number)
+                             .arg(m_set.sheets.size());
+    connect(run, &DownloadRun::logEvent, this, &SheetSetRun::logEvent);
+    connect(run, &DownloadRun::statusText, this,
+            [this, lead](const QString& text) { emit statusText(lead + text); });
+    connect(run, &DownloadRun::progress, this, [this](int value) {
+        m_tally[size_t(m_current)].reported = value;
+        emit progress(m_progressBase + value);
+    });
+    connect(run, &DownloadRun::tileWaiting, this, &SheetSetRun::tileWaiting);
+    connect(run, &DownloadRun::tileRecorded, this, &SheetSetRun::tileRecorded);
+    connect(run, &DownloadRun::tileDownloaded, this, &SheetSetRun::tileDownloaded);
+    connect(run, &DownloadRun::tileShown, this,
+            [this](int column, int row, const QImage& image, const QString& fileName) {
+                // The sheet's piece of the overview, a few pixels a tile.
+                const int p = m_piece.width() / std::max(1, m_run->job().tilesAcross);
+                QPainter painter(&m_piece);
+                painter.setRenderHint(QPainter::SmoothPixmapTransform);
+                painter.drawImage(QRect((column - 1) * p, (row - 1) * p, p, p), image);
+                painter.end();
+                emit tileShown(column, row, image, fileName);
+            });
+    connect(run, &DownloadRun::tileFailed, this, &SheetSetRun::tileFailed);
+    connect(run, &DownloadRun::markerHidden, this, &SheetSetRun::markerHidden);
+    connect(run, &DownloadRun::finished, this, &SheetSetRun::sheetFinished);
+}
+
+void SheetSetRun::sheetFinished(const RunOutcome& o) {
+    const size_t i = size_t(m_current);
+    Tally& tally = m_tally[i];
+    tally.fetched = static_cast<int>(m_run->fetchedTiles().size());
+    tally.calibrations = o.calibrationsWritten;
+    m_outcome.anyFailed = m_outcome.anyFailed || o.anyFailed;
+    m_outcome.writeFailed = m_outcome.writeFailed || o.writeFailed;
+    m_progressBase += m_set.sheets[i].tiles();
+    if (m_record.sheets[i].finished) {
+        m_pieces[i] = m_piece;
+        writeOverview();
+    }
+    if (o.stopped || m_stopAsked) {
+        m_outcome.stopped = true;
+        finishSet();
+        return;
+    }
+    m_nextTimer.start();
+}
+
+void SheetSetRun::stopForFolder(const QString& folder, const QString& reason) {
+    m_outcome.stopped = true;
+    m_outcome.writeFailed = true;
+    m_questions.error(QStringLiteral("No se puede crear la carpeta %1: %2. Se ha detenido la "
+                                     "descarga; las hojas ya descargadas se conservan")
+                          .arg(QDir::toNativeSeparators(folder), reason));
+    if (!alive()) {
+        return;
+    }
+    emit statusText(QStringLiteral("Descarga detenida."));
+    emit logEvent(QStringLiteral(". Descarga detenida: no se puede crear la carpeta %1: %2")
+                      .arg(QDir::toNativeSeparators(folder), reason));
+    finishSet();
+}
+
+void SheetSetRun::stop() {
+    stopBecause(QStringLiteral("el usuario"));
+}
+
+void SheetSetRun::stopBecause(const QString& cause) {
+    if (!isRunning() || m_stopAsked) {
+        return;
+    }
+    m_stopAsked = true;
+    if (m_run && m_run->isRunning()) {
+        // Its end ends the set; a BMP already going into place gets its files first.
+        m_run->stopBecause(cause);
+        return;
+    }
+    // Between two sheets, or writing the index and the overview, which finish unwatched.
+    m_outcome.stopped = true;
+    emit statusText(QStringLiteral("Descarga detenida."));
+    emit logEvent(QStringLiteral(". Descarga detenida por ") + cause);
+    finishSet();
+}
+
+void SheetSetRun::abort() {
+    if (m_phase == Phase::Idle || m_phase == Phase::Done) {
+        m_phase = Phase::Done;
+        return;
+    }
+    m_phase = Phase::Done;
+    ++m_generation;
+    m_nextTimer.stop();
+    if (m_run) {
+        m_run->abort(); // its record comes to the store
+    }
+    writeRecord();
+    m_recordWriter.waitForDone();
+    m_lock.unlock();
+}
+
+// --- The end --------------------------------------------------------------------------------
+
+void SheetSetRun::endOfSet() {
+    const Totals t = totals();
+    emit statusText(QStringLiteral("Grabando el índice y la vista general de las hojas."));
+    emit logEvent(QStringLiteral(". Fin de la descarga en hojas: %1 de %2 hojas terminadas")
+                      .arg(t.finished)
+                      .arg(t.sheets));
+    if (!alive()) {
+        return;
+    }
+    m_phase = Phase::Closing;
+    // The files each sheet left are known now, exports included.
+    writeIndex();
+    writeOverview();
+}
+
+void SheetSetRun::closingWritten() {
+    if (m_phase != Phase::Closing || m_indexWriter.busy || m_overviewWriter.busy) {
+        return;
+    }
+    m_closed = true;
+    // The index and the overview as the end wrote them; a failure before was made good.
+    m_outcome.writeFailed =
+        m_outcome.writeFailed || m_indexWriter.failed || m_overviewWriter.failed;
+    if (!m_indexWriter.failed) {
+        emit logEvent(QStringLiteral(". Índice de las hojas grabado: %1, %2")
+                          .arg(SheetIndexKmlName(m_set.name), SheetIndexGeoJsonName(m_set.name)));
+    }
+    if (!m_overviewWriter.failed) {
+        emit logEvent(QStringLiteral(". Vista general de las hojas grabada: ") +
+                      SheetOverviewName(m_set.name));
+    }
+    const Totals t = totals();
+    emit statusText(QStringLiteral("Fin de descarga de las hojas: %1 de %2 terminadas.")
+                        .arg(t.finished)
+                        .arg(t.sheets));
+    finishSet();
+}
+
+void SheetSetRun::finishSet() {
+    m_phase = Phase::Done;
+    m_nextTimer.stop();
+    m_recordTimer.stop();
+    const Totals t = totals();
+    const bool everySheet = t.finished == t.sheets;
+    m_outcome.anyFetched = t.fetched > 0;
+    m_outcome.bmpSaved = m_job.saveBmp && everySheet;
+    // What every sheet has beside its BMP (those finished before wrote what was asked).
+    m_outcome.calibrationsWritten.clear();
+    if (everySheet) {
+        for (const CalibrationFormat format :
+             {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
+              CalibrationFormat::WorldFile}) {
+            bool all = CalibrationWanted(format, m_job);
+            for (const Tally& tally : m_tally) {
+                all = all && (!tally.ran || tally.calibrations.contains(format));
+            }
+            if (all) {
+                m_outcome.calibrationsWritten << format;
+            }
+        }
+    }
+    // The record stays, finished or not: a set is too large to fetch again by mistake, and
+    // a later run of the same sheets fetches nothing of those finished (it writes the
+    // index and the overview, which may be what failed).
+    writeRecord();
+    m_recordWriter.waitForDone();
+    // Something is still to be done.
+    m_outcome.recordKept = !everySheet || m_outcome.stopped || m_outcome.writeFailed;
+    m_lock.unlock();
+    emit finished(m_outcome);
+}
+
+// --- The index and the overview -------------------------------------------------------------
+
+int SheetSetRun::piecePixels(const Sheet& sheet) const {
+    const double scale = SheetOverviewScale(m_set.extent());
+    return std::clamp(static_cast<int>(std::lround(sheet.tileSize / std::max(scale, 1e-9))), 1,
+                      int(kTilePixels));
+}
+
+void SheetSetRun::writeIndex() {
+    if (m_indexWriter.busy) {
+        m_indexWriter.again = true;
+        return;
+    }
+    m_indexWriter.busy = true;
+    const bool look = m_phase == Phase::Closing;
+    std::vector<std::pair<DownloadJob, QString>> sheets;
+    for (const Sheet& sheet : m_set.sheets) {
+        sheets.emplace_back(SheetJob(m_job, sheet), sheetFolder(sheet));
+    }
+    const quint64 generation = m_generation;
+    WhenFinished(
+        this,
+        QtConcurrent::run(&m_fileWriter,
+                          [set = m_set, sheets = std::move(sheets), look, folder = m_job.folder] {
+                              std::vector<QStringList> files;
+                              for (const auto& [job, sheetFolder] : sheets) {
+                                  files.push_back(SheetFiles(job, sheetFolder, look));
+                              }
+                              QString error;
+                              const bool ok = WriteSheetIndex(set, files, folder, &error);
+                              return std::make_pair(ok, error);
+                          }),
+        [this, generation](const std::pair<bool, QString>& done) {
+            if (generation == m_generation &&
+                written(m_indexWriter, done.first,
+                        QStringLiteral(". No se ha podido grabar el índice de las hojas: ") +
+                            done.second)) {
+                writeIndex();
+            }
+        });
+}
+
+bool SheetSetRun::written(Writer& writer, bool ok, const QString& failure) {
+    writer.busy = false;
+    writer.failed = !ok;
+    if (!ok && !writer.told) {
+        writer.told = true;
+        emit logEvent(failure);
+    }
+    if (writer.again && isRunning()) {
+        writer.again = false;
+        return true;
+    }
+    closingWritten();
+    return false;
+}
+
+void SheetSetRun::writeOverview() {
+    if (m_overviewWriter.busy) {
+        m_overviewWriter.again = true;
+        return;
+    }
+    m_overviewWriter.busy = true;
+    OverviewInput in;
+    in.extent = m_set.extent();
+    in.scale = SheetOverviewScale(in.extent);
+    in.sheets = m_set.sheets;
+    in.folder = m_job.folder;
+    in.fileName = SheetOverviewName(m_set.name);
+    for (size_t i = 0; i < m_set.sheets.size(); ++i) {
+        const Sheet& sheet = m_set.sheets[i];
+        if (!m_record.sheets[i].finished) {
+            continue;
+        }
+        if (!m_pieces[i].isNull()) {
+            in.pieces.push_back({sheet.rect(), m_pieces[i]});
+        } else if (m_job.saveBmp && !m_tally[i].ran && !m_readBack[i]) {
+            m_readBack[i] = true; // once: a BMP that cannot be read leaves its sheet white
+            const int p = piecePixels(sheet);
+            in.readBack.push_back(
+                {int(i),
+                 PathPrefix(sheetFolder(sheet)) + sheet.name + QStringLiteral(".bmp"),
+                 sheet.rect(),
+                 {sheet.across * kTilePixels, sheet.down * kTilePixels},
+                 {sheet.across * p, sheet.down * p}});
+        }
+    }
+    const quint64 generation = m_generation;
+    WhenFinished(this, QtConcurrent::run(&m_fileWriter, WriteOverviewFile, std::move(in)),
+                 [this, generation](const OverviewOutput& done) {
+                     if (generation == m_generation) {
+                         for (const auto& [index, piece] : done.read) {
+                             m_pieces[size_t(index)] = piece;
+                         }
+                         if (written(m_overviewWriter, done.ok,
+                                     QStringLiteral(". No se ha podido grabar la vista general de "
+                                                    "las hojas: ") +
+                                         done.error)) {
+                             writeOverview();
+                         }
+                     }
+                 });
+}
+
+// --- The record -----------------------------------------------------------------------------
+
+std::optional<JobRecord> SheetSetRun::loadRecord(QString*) {
+    if (!m_resumed || m_current < 0) {
+        return std::nullopt;
+    }
+    return m_record.sheets[size_t(m_current)].record;
+}
+
+void SheetSetRun::saveRecord(const JobRecord& record) {
+    sheetRecordChanged(record, false);
+}
+
+void SheetSetRun::recordDone(const JobRecord& record) {
+    sheetRecordChanged(record, true);
+}
+
+void SheetSetRun::sheetRecordChanged(const JobRecord& record, bool done) {
+    if (m_current < 0) {
+        return;
+    }
+    SheetSetRecord::Entry& entry = m_record.sheets[size_t(m_current)];
+    entry.record = record;
+    entry.finished = done;
+    m_entryBytes[size_t(m_current)] = SheetSetRecord::EntryBytes(entry);
+    if (done) {
+        writeRecord(); // a finished sheet is never fetched again, even after a crash
+    } else {
+        scheduleRecordWrite();
+    }
+}
+
+void SheetSetRun::scheduleRecordWrite() {
+    if (!m_recordTimer.isActive()) {
+        m_recordTimer.start();
+    }
+}
+
+void SheetSetRun::writeRecord() {
+    m_recordTimer.stop();
+    if (m_entryBytes.empty()) {
+        return; // not started
+    }
+    // The parts are joined on the writer's thread: a set of many sheets makes megabytes.
+    m_recordWriter.start([path = recordPath(), head = m_record.headBytes(), parts = m_entryBytes] {
+        QByteArray bytes = head;
+        for (const QByteArray& part : parts) {
+            bytes += part;
+        }
+        SaveSheetSetRecord(path, bytes);
+    });
+}
