@@ -3,8 +3,9 @@
 // and after 50 ms, with 1, 2 and 4 transfers at once, and with 4 after 50 ms one early tile
 // answered "busy". Prints the whole time of each run, the longest time the event loop was
 // kept from running (a 1 ms timer that notes the gaps between its ticks), the same while a
-// 4000 x 4000 answer is decoded and refused, and the peak memory. The files go to a folder
-// under the current directory, on the ordinary disk (a tmpfs would hide the cost of syncing
+// 4000 x 4000 answer is decoded and refused, and the peak memory; last, one run with all four
+// exports on, with the time of each after the BMP and the peak memory with them. The files go to a
+// folder under the current directory, on the ordinary disk (a tmpfs would hide the cost of syncing
 // the BMP).
 #include "run/DownloadRun.h"
 #include "tests/support/TestMapServer.h"
@@ -28,6 +29,8 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -41,6 +44,9 @@ constexpr double kTargetBusyExtraSeconds = 0.2;
 constexpr double kServerPauseSeconds = 1.0; // "Retry-After: 1"
 constexpr double kTargetStallMs = 50.0;
 constexpr double kTargetPeakMb = 200.0;
+// The four exports of a 10 x 10 run together, after its BMP, and the memory with them.
+constexpr double kTargetExportsSeconds = 3.0;
+constexpr double kTargetExportsPeakMb = 350.0;
 
 // No box may stop the bench: anything shown is printed, and questions are answered OK.
 class PrintedDialogs : public Dialogs {
@@ -91,7 +97,7 @@ double PeakMegabytes() {
 }
 
 void WriteSettings(const QString& path, const QString& server, const QString& folder,
-                   int connections, int across) {
+                   int connections, int across, bool exports) {
     QFile ini(path);
     if (!ini.open(QIODevice::WriteOnly)) {
         return;
@@ -102,11 +108,17 @@ void WriteSettings(const QString& path, const QString& server, const QString& fo
         "\r\nFichero=Prueba\r\nGrabarBMP=SI\r\nConexiones=" + QByteArray::number(connections) +
         "\r\n[Mosaicos]\r\nMosaicosAncho=" + count + "\r\nMosaicosAlto=" + count +
         "\r\nTipoMosaico=1\r\nCobertura=0\r\nUTMSupIzqX=585000\r\nUTMSupIzqY=730000\r\n"
-        "BorrarMosaico=NO\r\n[Calibracion]\r\nOziExplorer=SI\r\nCompeGPS=SI\r\n");
+        "BorrarMosaico=NO\r\n[Calibracion]\r\nOziExplorer=SI\r\nCompeGPS=SI\r\n" +
+        QByteArray(exports ? "[Exportar]\r\nGeoTIFF=SI\r\nGeoPackage=SI\r\nMBTiles=SI\r\nKMZ=SI\r\n"
+                           : ""));
 }
 
 struct Measure {
     double seconds = 0;
+    // With the exports on: when the BMP was saved, and each export's status texts with the
+    // time they were shown, all from the click.
+    double bmpSavedAt = 0;
+    std::vector<std::pair<QString, double>> exportSteps;
     double stallMs = 0;
     bool filesWritten = false;
 };
@@ -114,10 +126,10 @@ struct Measure {
 // One run of `across` x `across` tiles in a fresh set of windows, as the program makes
 // them; the viewer is shown so that its cells are painted as the tiles arrive.
 Measure RunOnce(const QString& server, const QString& folder, PrintedDialogs& dialogs,
-                StallProbe& probe, int connections, int across) {
+                StallProbe& probe, int connections, int across, bool exports = false) {
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
-    WriteSettings(QStringLiteral("Morvel.ini"), server, folder, connections, across);
+    WriteSettings(QStringLiteral("Morvel.ini"), server, folder, connections, across, exports);
     TfPrincipal window(&dialogs);
     TfElegirCarpeta log;
     TfMosaico viewer;
@@ -141,6 +153,14 @@ Measure RunOnce(const QString& server, const QString& folder, PrintedDialogs& di
         std::fprintf(stderr, "RunBench: the run did not start\n");
         return m;
     }
+    QObject::connect(run, &DownloadRun::statusText, &loop, [&m, &clock](const QString& text) {
+        const double at = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        if (text.startsWith(QLatin1String("Fichero BMP grabado"))) {
+            m.bmpSavedAt = at;
+        } else if (text.startsWith(QLatin1String("Exporta"))) {
+            m.exportSteps.emplace_back(text, at);
+        }
+    });
     // After the window's own handler.
     QObject::connect(run, &DownloadRun::finished, &loop, &QEventLoop::quit);
     loop.exec();
@@ -245,12 +265,45 @@ int main(int argc, char** argv) {
     const Measure large = RunOnce(server.baseUrl(), folder, dialogs, probe, 2, 2);
     std::printf("a 4000 x 4000 answer refused: longest stall %.1f ms\n", large.stallMs);
     worstStall = std::max(worstStall, large.stallMs);
-    QDir::setCurrent(previous);
     std::printf("peak memory %.1f MB (target <= %.0f MB)\n", PeakMegabytes(), kTargetPeakMb);
     met = met && worstStall <= kTargetStallMs && PeakMegabytes() <= kTargetPeakMb;
+
+    // All four exports on: each one's time from its first status text to the next one's.
+    const Measure exported = RunOnce(server.baseUrl(), folder, dialogs, probe, 2, 10, true);
+    QDir::setCurrent(previous);
+    std::printf("10 x 10 with GeoTIFF, GeoPackage, MBTiles and KMZ: BMP saved at %.2f s\n",
+                exported.bmpSavedAt);
+    // "Exportando <file> (<format>): n %" while it is written, "Exportado <file>." once checked.
+    QString writing;
+    double startedAt = 0;
+    for (const auto& [text, at] : exported.exportSteps) {
+        const QString file = text.section(QLatin1Char(' '), 1, 1);
+        if (text.startsWith(QLatin1String("Exportando")) && file != writing) {
+            writing = file;
+            startedAt = at;
+        } else if (text.startsWith(QLatin1String("Exportado"))) {
+            std::printf("  %-20s %6.2f s\n", qPrintable(writing), at - startedAt);
+        }
+    }
+    const double exportsSeconds = exported.seconds - exported.bmpSavedAt;
+    const int exportedFiles =
+        QDir(folder)
+            .entryList({QStringLiteral("Prueba.tif"), QStringLiteral("Prueba.gpkg"),
+                        QStringLiteral("Prueba.mbtiles"), QStringLiteral("Prueba.kmz")},
+                       QDir::Files)
+            .size();
+    std::printf("  %d of 4 files; after the BMP %.2f s (target < %.1f s), stall %.1f ms, peak "
+                "memory %.1f MB (target < %.0f MB)\n",
+                exportedFiles, exportsSeconds, kTargetExportsSeconds, exported.stallMs,
+                PeakMegabytes(), kTargetExportsPeakMb);
+    met = met && exportedFiles == 4 && exported.filesWritten &&
+          exportsSeconds < kTargetExportsSeconds && exported.stallMs <= kTargetStallMs &&
+          PeakMegabytes() < kTargetExportsPeakMb;
     std::printf("targets: 0 ms <= %.1f s; 50 ms <= %.1f s with 2 and <= %.1f s with 4; a busy "
-                "tile <= %.1f s more (and the server's pause); stall <= %.0f ms\n%s\n",
+                "tile <= %.1f s more (and the server's pause); stall <= %.0f ms; the four exports "
+                "< %.1f s and < %.0f MB\n%s\n",
                 kTargetSerialSeconds, kTargetTwoAt50Seconds, kTargetFourAt50Seconds,
-                kTargetBusyExtraSeconds, kTargetStallMs, met ? "targets met" : "TARGETS MISSED");
+                kTargetBusyExtraSeconds, kTargetStallMs, kTargetExportsSeconds,
+                kTargetExportsPeakMb, met ? "targets met" : "TARGETS MISSED");
     return met ? 0 : 2;
 }

@@ -171,9 +171,7 @@ QString EstimateText(const RunEstimate& e) {
                 .arg(e.sheets > 0 ? GroupedNumber(e.tiles) : QString::number(e.tiles))
                 .arg(e.tiles == 1 ? QStringLiteral("mosaico") : QStringLiteral("mosaicos"),
                      file(e.tileFiles));
-    for (const FileEstimate& f : e.outputs) {
-        text += QStringLiteral("; %1 %2").arg(f.what, file(f));
-    }
+    // The time before the files' sizes: where the line is cut short, those go first.
     const QString with = e.connections == 1
                              ? QStringLiteral("con 1 conexión")
                              : QStringLiteral("con %1 conexiones").arg(e.connections);
@@ -181,6 +179,9 @@ QString EstimateText(const RunEstimate& e) {
         text += QStringLiteral("; tiempo %1 %2").arg(RunTimeText(*e.seconds), with);
     } else {
         text += QStringLiteral("; tiempo sin medir aún");
+    }
+    for (const FileEstimate& f : e.outputs) {
+        text += QStringLiteral("; %1 %2").arg(f.what, file(f));
     }
     return text;
 }

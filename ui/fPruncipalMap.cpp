@@ -203,6 +203,8 @@ void TfPrincipal::loadStoredSheets(const StoredSettings& settings) {
 void TfPrincipal::showEstimate() {
     const QString text = estimateText();
     stEstimacion->setText(text);
+    // The window is narrow for a set with exports: the whole line on hovering it.
+    stEstimacion->setToolTip(text);
     if (mapWindow_) {
         mapWindow_->setEstimate(text);
     }

@@ -73,8 +73,8 @@ TEST(SheetEstimate, EverySheetIsARunOfItsOwn) {
     // 20 turns of two transfers for each large sheet, 6 for the last: 46 of 0.3 s.
     ASSERT_TRUE(e.seconds);
     EXPECT_EQ(*e.seconds, 14);
-    EXPECT_EQ(EstimateText(e), QStringLiteral("3 hojas, 92 mosaicos, 2,8 MB; BMP 44,2 MB; tiempo "
-                                              "14 s con 2 conexiones"));
+    EXPECT_EQ(EstimateText(e), QStringLiteral("3 hojas, 92 mosaicos, 2,8 MB; tiempo 14 s con 2 "
+                                              "conexiones; BMP 44,2 MB"));
     EXPECT_FALSE(EstimateSheets(job, *cut.set, {}, 2).seconds);
 
     // A set of many sheets reaches gigabytes, and thousands of tiles.
