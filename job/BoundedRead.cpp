@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,8 +33,16 @@ QString BoundedRead::reason() const {
     case ReadRefusal::Unreadable:
         break;
     }
-    return QStringLiteral("no se pudo leer el fichero (%1)")
-        .arg(QString::fromLocal8Bit(std::strerror(error)));
+    // The system's own text would follow the locale, English on most machines.
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("sin permiso para leerlo");
+    case EIO:
+        return QStringLiteral("error de lectura del disco");
+    default:
+        return QStringLiteral("no se pudo leer el fichero (error %1 del sistema)").arg(error);
+    }
 }
 
 BoundedRead ReadBoundedFile(const QString& path, qint64 maxBytes, LinkPolicy links) {

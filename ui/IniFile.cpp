@@ -127,7 +127,8 @@ IniFile::IniFile(QString path) : path_(std::move(path)), data_(std::make_unique<
     const BoundedRead read = ReadBoundedFile(path_, kMaxFileBytes, LinkPolicy::Follow);
     if (read.refusal == ReadRefusal::TooLarge) {
         readProblem_ = QStringLiteral("ocupa más de %1 MB").arg(kMaxFileBytes / (1024 * 1024));
-    } else if (read.refusal == ReadRefusal::NotRegular) {
+    } else if (read.refusal == ReadRefusal::NotRegular || read.refusal == ReadRefusal::Unreadable) {
+        // Defaults saved over a file that could not be read would lose the user's settings.
         readProblem_ = read.reason();
     }
     // A missing file is an empty one, loaded the same way, so that a key written twice is

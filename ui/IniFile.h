@@ -17,8 +17,8 @@ public:
     // Largest file read: settings are a few hundred bytes.
     static constexpr qint64 kMaxFileBytes = 1024 * 1024;
 
-    // Reads `path` now; a missing or unreadable file reads as empty, and so does one that
-    // is too large or no regular file (see readProblem()).
+    // Reads `path` now; a missing file reads as empty, and so does one that fails to read,
+    // is too large or is no regular file (see readProblem()).
     explicit IniFile(QString path);
     ~IniFile();
     IniFile(const IniFile&) = delete;
