@@ -17,9 +17,6 @@
 
 namespace {
 
-const QString kFolderCaption = QStringLiteral("Carpeta destino");
-const QString kFolderText =
-    QStringLiteral("La carpeta destino no existe. Los ficheros se grabarán en la carpeta actual");
 const QString kBmpCaption = QStringLiteral("Grabar fichero BMP");
 const QString kBmpText = QStringLiteral("El fichero ya existe. ¿ Sobreescribir ?");
 const QString kResumeCaption = QStringLiteral("Continuar la descarga");
@@ -107,17 +104,14 @@ DownloadRun::StartResult DownloadRun::start() {
         return StartResult::NoTiles;
     }
     m_phase = Phase::Fetching;
-    if (!FolderExists(m_job.folder)) {
-        m_questions.notice(kFolderCaption, kFolderText);
-        if (!alive()) {
-            return StartResult::Aborted; // closed while the box was open
-        }
-        m_job.folder = QDir::toNativeSeparators(QDir::currentPath());
-        emit folderReplaced(m_job.folder);
-    }
     // Before anything is touched: another run in the folder would write the same tiles.
-    const FolderLock::Result lock = m_lock.tryLock(m_job.folder);
-    if (lock == FolderLock::Result::Busy) {
+    const FolderTaken taken = TakeRunFolder(
+        m_job.folder, m_lock, m_questions, [this] { return alive(); },
+        [this](const QString& folder) { emit folderReplaced(folder); });
+    if (taken == FolderTaken::Aborted) {
+        return StartResult::Aborted;
+    }
+    if (taken == FolderTaken::Busy) {
         m_phase = Phase::Done;
         m_questions.message(m_lock.busyMessage());
         return StartResult::FolderBusy;
@@ -187,7 +181,7 @@ DownloadRun::StartResult DownloadRun::start() {
             m_record.setFetched(column, row, earlier->stamp(column, row));
         }
     }
-    if (lock == FolderLock::Result::Held) {
+    if (taken == FolderTaken::Held) {
         // What a killed run of this folder left half-written goes before anything is
         // written; with the folder held, none of it can be another run's.
         RemoveTemporaryFiles(m_job.folder, names);

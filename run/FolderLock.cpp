@@ -1,5 +1,8 @@
 #include "run/FolderLock.h"
 
+#include "job/DownloadJob.h"
+#include "run/RunQuestions.h"
+
 #include <QDir>
 #include <QLockFile>
 #include <QSysInfo>
@@ -50,4 +53,28 @@ void FolderLock::unlock() {
         m_file->unlock();
         m_file.reset();
     }
+}
+
+FolderTaken TakeRunFolder(QString& folder, FolderLock& lock, RunQuestions& questions,
+                          const std::function<bool()>& alive,
+                          const std::function<void(const QString&)>& replaced) {
+    if (!FolderExists(folder)) {
+        questions.notice(QStringLiteral("Carpeta destino"),
+                         QStringLiteral("La carpeta destino no existe. Los ficheros se grabarán "
+                                        "en la carpeta actual"));
+        if (!alive()) {
+            return FolderTaken::Aborted; // closed while the box was open
+        }
+        folder = QDir::toNativeSeparators(QDir::currentPath());
+        replaced(folder);
+    }
+    switch (lock.tryLock(folder)) {
+    case FolderLock::Result::Held:
+        return FolderTaken::Held;
+    case FolderLock::Result::Busy:
+        return FolderTaken::Busy;
+    case FolderLock::Result::Unavailable:
+        break;
+    }
+    return FolderTaken::Unlocked;
 }

@@ -8,9 +8,11 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QLockFile;
+class RunQuestions;
 
 class FolderLock {
 public:
@@ -39,3 +41,19 @@ private:
     std::unique_ptr<QLockFile> m_file;
     QString m_message;
 };
+
+// How a run's first step, taking its destination folder, ended.
+enum class FolderTaken {
+    Held,     // the folder is the run's
+    Unlocked, // no lock can be made there (see FolderLock::Result::Unavailable)
+    Aborted,  // the run ended while the user read about a missing folder
+    Busy,     // another run holds the folder: lock.busyMessage() says so
+};
+
+// A run's first step, before it touches anything. A missing `folder` is, once the user is
+// told, the current directory instead (`replaced` is called with it, before the lock is
+// tried); then the folder is locked for the run. `alive` says whether the run still goes on
+// after the box.
+FolderTaken TakeRunFolder(QString& folder, FolderLock& lock, RunQuestions& questions,
+                          const std::function<bool()>& alive,
+                          const std::function<void(const QString&)>& replaced);

@@ -20,9 +20,6 @@
 
 namespace {
 
-const QString kFolderCaption = QStringLiteral("Carpeta destino");
-const QString kFolderText =
-    QStringLiteral("La carpeta destino no existe. Los ficheros se grabarán en la carpeta actual");
 const QString kResumeCaption = QStringLiteral("Continuar la descarga");
 const QString kReplaceCaption = QStringLiteral("Grabar ficheros de las hojas");
 // How long the set's record may lag behind its tiles: it holds every sheet, and is
@@ -282,17 +279,14 @@ SheetSetRun::StartResult SheetSetRun::start() {
         return StartResult::NoTiles;
     }
     m_phase = Phase::Running;
-    if (!FolderExists(m_job.folder)) {
-        m_questions.notice(kFolderCaption, kFolderText);
-        if (!alive()) {
-            return StartResult::Aborted;
-        }
-        m_job.folder = QDir::toNativeSeparators(QDir::currentPath());
-        emit folderReplaced(m_job.folder);
-    }
     // The sheets' folders, the record and the index are the set's for the whole job.
-    const FolderLock::Result lock = m_lock.tryLock(m_job.folder);
-    if (lock == FolderLock::Result::Busy) {
+    const FolderTaken taken = TakeRunFolder(
+        m_job.folder, m_lock, m_questions, [this] { return alive(); },
+        [this](const QString& folder) { emit folderReplaced(folder); });
+    if (taken == FolderTaken::Aborted) {
+        return StartResult::Aborted;
+    }
+    if (taken == FolderTaken::Busy) {
         m_phase = Phase::Done;
         m_questions.message(m_lock.busyMessage());
         return StartResult::FolderBusy;
@@ -312,7 +306,7 @@ SheetSetRun::StartResult SheetSetRun::start() {
     WhenFinished(this,
                  QtConcurrent::run(&m_fileWriter, PrepareStart, m_job, m_set, m_source,
                                    m_resumePolicy != ResumePolicy::Never,
-                                   lock == FolderLock::Result::Held),
+                                   taken == FolderTaken::Held),
                  [this, generation](const SetStart& prepared) {
                      if (generation == m_generation && alive()) {
                          begin(prepared);

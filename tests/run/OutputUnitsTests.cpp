@@ -195,13 +195,16 @@ TEST_F(OutputTest, GeoreferenceThatCannotBeRemovedIsAnError) {
 // not replace is kept and not counted as a failure.
 TEST_F(OutputTest, CalibrationFilesOnlyBesideABmpOfThisRun) {
     job.saveOzi = job.saveCompe = job.saveWorldFile = true;
-    Context();
-    for (const CalibrationFormat format :
-         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
-          CalibrationFormat::WorldFile}) {
-        CalibrationOutput output(format);
-        ASSERT_TRUE(Write(output));
-    }
+    const auto writeAll = [this] {
+        Context();
+        for (const CalibrationFormat format :
+             {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
+              CalibrationFormat::WorldFile}) {
+            CalibrationOutput output(format);
+            ASSERT_TRUE(Write(output));
+        }
+    };
+    writeAll();
     EXPECT_EQ(log, QStringList{". Calibración no generada: no se grabó el fichero BMP"});
     EXPECT_EQ(entries(), QStringList());
 
@@ -209,13 +212,7 @@ TEST_F(OutputTest, CalibrationFilesOnlyBesideABmpOfThisRun) {
     questions.overwrite = false;
     outcome.bmpSaved = true;
     log.clear();
-    Context();
-    for (const CalibrationFormat format :
-         {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
-          CalibrationFormat::WorldFile}) {
-        CalibrationOutput output(format);
-        ASSERT_TRUE(Write(output));
-    }
+    writeAll();
     EXPECT_EQ(log, (QStringList{". Generada calibración para OZiExplorer",
                                 ". No se ha generado calibración para CompeGPS",
                                 ". Generado fichero de georreferencia"}));
