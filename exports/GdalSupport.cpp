@@ -9,23 +9,6 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
-
-namespace {
-
-// GDAL's block cache defaults to a twentieth of the memory; the exports stream their data
-// through it, so a little is as fast and keeps a run's memory bounded.
-constexpr GIntBig kBlockCacheBytes = 64ll * 1024 * 1024;
-
-} // namespace
-
-void EnsureGdal() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        GDALAllRegister();
-        GDALSetCacheMax64(kBlockCacheBytes);
-    });
-}
 
 GdalArguments::GdalArguments(std::initializer_list<std::string> arguments)
     : m_arguments(arguments) {}
@@ -55,26 +38,6 @@ char** GdalArguments::list() {
     }
     m_pointers.push_back(nullptr);
     return m_pointers.data();
-}
-
-GdalErrorCapture::GdalErrorCapture() {
-    CPLErrorReset();
-    CPLPushErrorHandlerEx(&GdalErrorCapture::Handler, this);
-}
-
-GdalErrorCapture::~GdalErrorCapture() {
-    CPLPopErrorHandler();
-}
-
-void CPL_STDCALL GdalErrorCapture::Handler(CPLErr level, CPLErrorNum, const char* message) {
-    auto* self = static_cast<GdalErrorCapture*>(CPLGetErrorHandlerUserData());
-    if (self != nullptr && level >= CE_Failure && message != nullptr) {
-        self->m_last = message;
-    }
-}
-
-QString GdalErrorCapture::reason(const QString& fallback) const {
-    return m_last.empty() ? fallback : QStringLiteral("GDAL: ") + QString::fromStdString(m_last);
 }
 
 ExportProgress::ExportProgress(const std::atomic<bool>& stop, std::function<void(double)> observer)

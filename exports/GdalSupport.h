@@ -1,7 +1,9 @@
 #pragma once
 
-// Small holders around GDAL's C interface, so that every export closes what it opens,
-// reports GDAL's own reason when a step fails and stops when asked.
+// What the exports add to GDAL's shared floor: arguments for GDAL's utilities, a stop flag
+// and progress handed to GDAL, thread-local options and datasets over the joined image.
+
+#include "gdalbase/GdalBase.h"
 
 #include <QImage>
 #include <QString>
@@ -11,18 +13,8 @@
 #include <array>
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
-
-// GDAL's drivers, registered once for the whole process by whichever thread comes first.
-void EnsureGdal();
-
-struct GdalDatasetCloser {
-    void operator()(GDALDatasetH dataset) const { GDALClose(dataset); }
-};
-using GdalDataset = std::unique_ptr<std::remove_pointer_t<GDALDatasetH>, GdalDatasetCloser>;
 
 // Arguments of one of GDAL's utilities as its command line spells them.
 class GdalArguments {
@@ -41,22 +33,6 @@ public:
 private:
     std::vector<std::string> m_arguments;
     std::vector<char*> m_pointers;
-};
-
-// GDAL's last failure on this thread while the object lives, instead of standard error.
-class GdalErrorCapture {
-public:
-    GdalErrorCapture();
-    ~GdalErrorCapture();
-    GdalErrorCapture(const GdalErrorCapture&) = delete;
-    GdalErrorCapture& operator=(const GdalErrorCapture&) = delete;
-
-    // GDAL's words for the latest failure, or `fallback` when it gave none.
-    QString reason(const QString& fallback) const;
-
-private:
-    static void CPL_STDCALL Handler(CPLErr level, CPLErrorNum number, const char* message);
-    std::string m_last;
 };
 
 // The stop flag and the observer of the part done, handed to GDAL as a progress function.
@@ -124,8 +100,3 @@ std::string EpsgWkt(int code);
 
 // The EPSG code a dataset's CRS is known by, 0 when it has none.
 int DatasetEpsg(GDALDatasetH dataset);
-
-// Path text as GDAL takes it: UTF-8 on every platform.
-inline std::string GdalPath(const QString& path) {
-    return path.toUtf8().toStdString();
-}

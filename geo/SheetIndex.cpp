@@ -1,8 +1,8 @@
 #include "geo/SheetIndex.h"
 
+#include "gdalbase/GdalBase.h"
 #include "geo/CalibrationFile.h"
 #include "geo/DatumChange.h"
-#include "geo/GdalSupport.h"
 
 #include <QUuid>
 
@@ -132,7 +132,7 @@ bool IndexBytes(Format format, const SheetSet& set, const std::vector<QStringLis
                                 .arg(QUuid::createUuid().toString(QUuid::WithoutBraces),
                                      kml ? QStringLiteral("kml") : QStringLiteral("geojson"))
                                 .toUtf8();
-    const QuietGdalErrors errors;
+    const GdalErrorCapture errors;
     GDALDriverH driver = GDALGetDriverByName(kml ? "KML" : "GeoJSON");
     bool filled = false;
     if (driver != nullptr) {
@@ -197,7 +197,7 @@ MakeSheetIndex(const SheetSet& set, const std::vector<QStringList>& files, QStri
         rings.push_back(std::move(ring));
     }
 
-    RegisterGdalDrivers();
+    EnsureGdal();
     SheetIndexFiles out;
     if (!IndexBytes(Format::Kml, set, files, rings, &out.kml, error) ||
         !IndexBytes(Format::GeoJson, set, files, rings, &out.geoJson, error)) {

@@ -1,7 +1,7 @@
 #include "geo/TrackFile.h"
 
+#include "gdalbase/GdalBase.h"
 #include "geo/DatumChange.h"
-#include "geo/GdalSupport.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -118,7 +118,7 @@ TrackRead Refused(const QString& reason) {
 } // namespace
 
 TrackRead ReadTrackFile(const QString& path) {
-    RegisterGdalDrivers();
+    EnsureGdal();
 
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -131,7 +131,7 @@ TrackRead ReadTrackFile(const QString& path) {
         return Refused(QStringLiteral("el fichero está vacío"));
     }
 
-    const QuietGdalErrors errors;
+    const GdalErrorCapture errors;
     GdalDataset dataset = Open(path.toUtf8());
     if (!dataset && info.suffix().compare(QLatin1String("kmz"), Qt::CaseInsensitive) == 0) {
         dataset = OpenKmlInside(path);

@@ -1,0 +1,48 @@
+#pragma once
+
+// What every use of GDAL in the program shares, tracks and index files as much as the
+// exports: the drivers registered once, datasets closed by their holder, and GDAL's messages
+// kept off the terminal with the last failure kept to say what went wrong.
+
+#include <QString>
+
+#include <gdal.h>
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+// Registers GDAL's drivers the first time it is called, from whichever thread, and keeps GDAL's
+// block cache small.
+void EnsureGdal();
+
+struct GdalDatasetCloser {
+    void operator()(GDALDatasetH dataset) const { GDALClose(dataset); }
+};
+using GdalDataset = std::unique_ptr<std::remove_pointer_t<GDALDatasetH>, GdalDatasetCloser>;
+
+// GDAL's messages stay off the terminal while the object lives, on this thread; the last
+// failure is kept.
+class GdalErrorCapture {
+public:
+    GdalErrorCapture();
+    ~GdalErrorCapture();
+    GdalErrorCapture(const GdalErrorCapture&) = delete;
+    GdalErrorCapture& operator=(const GdalErrorCapture&) = delete;
+
+    // A failure was reported since the object was made.
+    bool failed() const { return !m_last.empty(); }
+    // GDAL's own words for the latest failure, empty when there was none.
+    QString message() const { return QString::fromStdString(m_last); }
+    // "GDAL: " and GDAL's words for the latest failure, or `fallback` when it gave none.
+    QString reason(const QString& fallback) const;
+
+private:
+    static void CPL_STDCALL Handler(CPLErr level, CPLErrorNum number, const char* message);
+    std::string m_last;
+};
+
+// Path text as GDAL takes it: UTF-8 on every platform.
+inline std::string GdalPath(const QString& path) {
+    return path.toUtf8().toStdString();
+}
