@@ -407,4 +407,39 @@ TEST_F(SheetBatch, ASheetFolderNotTheSetsStopsItSayingWhyAndWhatIsThere) {
     EXPECT_TRUE(QFileInfo::exists(inMapas("Ruta_hojas.png")));
 }
 
+// The set runs at the coverage it was chosen at ("CoberturaHojas"), whatever "Cobertura"
+// says; a file without it cuts the set at Cobertura's, other sheets under the same names:
+// the record is not gone on with, the user is told, and the sheets start anew.
+TEST_F(SheetBatch, ASetRunsAtItsOwnCoverageAndARecordOfOtherSheetsIsNotGoneOn) {
+    // Cobertura=1 is 1000 m; the box is 21 x 2 of those, or 5 x 1 of 5000 m.
+    const QList<Key> box{{"Hasta", QStringLiteral("606000,728000")}};
+    QList<Key> chosen = box;
+    chosen << Key{"CoberturaHojas", QStringLiteral("5000")} << Key{"TipoHojas", "1"};
+    WriteSettings(chosen);
+    const Exit first = Run();
+    ASSERT_EQ(first.code, 0) << first.err.toStdString();
+    EXPECT_EQ(server.requests().size(), 5);
+    for (const QString& target : server.requests()) {
+        const MapTileQuery q = ParseMapTileQuery(target.toLatin1());
+        EXPECT_EQ(q.ymax - q.ymin, 5000.0) << target.toStdString();
+    }
+    EXPECT_EQ(LoadSheetSetRecord(inMapas("Ruta.morvel"))->sheets.size(), 1u);
+
+    WriteSettings(box);
+    const Exit other = Run();
+    EXPECT_EQ(other.code, 0) << other.err.toStdString();
+    EXPECT_TRUE(other.err.startsWith(
+        "El registro Ruta.morvel de la carpeta destino es de otras hojas con el mismo nombre (1 "
+        "hoja de mosaicos de 5.000 m de ortofoto), no de las hojas de ahora (3 hojas de mosaicos "
+        "de 1.000 m de ortofoto)."))
+        << other.err.toStdString();
+    EXPECT_TRUE(other.out.contains(
+        ". El registro Ruta.morvel es de otras hojas con el mismo nombre (1 hoja de mosaicos de "
+        "5.000 m de ortofoto): no se continúa, y las hojas de ahora (3 hojas de mosaicos de "
+        "1.000 m de ortofoto) se descargan desde el principio"));
+    EXPECT_EQ(server.requests().size(), 5 + 42);
+    EXPECT_EQ(QImage(QDir(inMapas("Ruta_01")).filePath("Ruta_01.bmp")).size(), QSize(4000, 800));
+    EXPECT_EQ(LoadSheetSetRecord(inMapas("Ruta.morvel"))->finishedCount(), 3);
+}
+
 } // namespace
