@@ -97,7 +97,8 @@ public:
     // record and the index written, and the first sheet not yet finished started.
     StartResult start();
     // As DownloadRun's: the sheet being fetched stops, the record stays, and the set
-    // finishes at once.
+    // finishes as soon as a write of its index or overview under way is over, so that its
+    // totals say what is there.
     void stop();
     void stopBecause(const QString& cause);
     // Stops for good without a word; the record stays.
