@@ -40,17 +40,19 @@ std::optional<int> BatchRun::startSheets(const BatchJob& batch, const SheetSetti
         source.lines = read.track.lines;
         source.points = read.track.points;
     }
-    const SheetCut cut = source.cut(batch.job.tileSize, batch.job.bmpName);
+    // At the map kind and coverage the set was chosen at.
+    const DownloadJob job = SheetSetJob(batch.job, sheets);
+    const SheetCut cut = source.cut(job.tileSize, job.bmpName);
     if (!cut.set) {
         m_console.error(cut.message);
         return kBatchInvalid;
     }
     // What the job will take, before anything is asked of the server.
     m_console.line(QStringLiteral("Estimación: ") +
-                   EstimateText(EstimateSheets(batch.job, *cut.set, {}, batch.connections)));
+                   EstimateText(EstimateSheets(job, *cut.set, {}, batch.connections)));
 
     RunQuestions& questions = *this;
-    m_setRun = std::make_unique<SheetSetRun>(batch.job, *cut.set, source, &m_network, questions);
+    m_setRun = std::make_unique<SheetSetRun>(job, *cut.set, source, &m_network, questions);
     m_setRun->setConnections(batch.connections);
     m_setRun->setResumePolicy(ResumePolicy::Always);
     bindRun(m_setRun.get());

@@ -1,5 +1,7 @@
 #include "job/BoundedRead.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -16,9 +18,7 @@ BoundedRead Refused(ReadRefusal refusal, int error = 0) {
     return r;
 }
 
-} // namespace
-
-QString BoundedRead::reason() const {
+QString RefusalReason(ReadRefusal refusal, int error) {
     switch (refusal) {
     case ReadRefusal::None:
         return {};
@@ -45,7 +45,8 @@ QString BoundedRead::reason() const {
     }
 }
 
-BoundedRead ReadBoundedFile(const QString& path, qint64 maxBytes, LinkPolicy links) {
+// Opens `path` for reading as the callers below do; -1 with the refusal otherwise.
+int OpenForReading(const QString& path, LinkPolicy links, BoundedRead* refused) {
     // Without O_NONBLOCK, opening a pipe waits for a writer that may never come.
     int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     if (links == LinkPolicy::Refuse) {
@@ -55,11 +56,29 @@ BoundedRead ReadBoundedFile(const QString& path, qint64 maxBytes, LinkPolicy lin
     const int fd = ::open(path.toLocal8Bit().constData(), flags);
     if (fd < 0) {
         const int e = errno;
-        if (e == ENOENT) {
-            return Refused(ReadRefusal::Missing);
-        }
         // O_NOFOLLOW says ELOOP for a link at the name.
-        return Refused(e == ELOOP ? ReadRefusal::Link : ReadRefusal::Unreadable, e);
+        *refused = e == ENOENT
+                       ? Refused(ReadRefusal::Missing)
+                       : Refused(e == ELOOP ? ReadRefusal::Link : ReadRefusal::Unreadable, e);
+    }
+    return fd;
+}
+
+} // namespace
+
+QString BoundedRead::reason() const {
+    return RefusalReason(refusal, error);
+}
+
+QString BoundedDigest::reason() const {
+    return RefusalReason(refusal, error);
+}
+
+BoundedRead ReadBoundedFile(const QString& path, qint64 maxBytes, LinkPolicy links) {
+    BoundedRead refused;
+    const int fd = OpenForReading(path, links, &refused);
+    if (fd < 0) {
+        return refused;
     }
     BoundedRead r = ReadOpenFile(fd, maxBytes);
     ::close(fd);
@@ -103,4 +122,52 @@ BoundedRead ReadOpenFile(int fd, qint64 maxBytes) {
     }
     r.bytes.truncate(have);
     return r;
+}
+
+BoundedDigest DigestBoundedFile(const QString& path, qint64 maxBytes) {
+    BoundedDigest d;
+    const auto refuse = [&d](ReadRefusal refusal, int error = 0) {
+        d.refusal = refusal;
+        d.error = error;
+        return d;
+    };
+    BoundedRead refused;
+    const int fd = OpenForReading(path, LinkPolicy::Refuse, &refused);
+    if (fd < 0) {
+        return refuse(refused.refusal, refused.error);
+    }
+    struct stat st {};
+    const bool looked = ::fstat(fd, &st) == 0;
+    const int lookError = errno;
+    if (!looked || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
+        ::close(fd);
+        return !looked                ? refuse(ReadRefusal::Unreadable, lookError)
+               : !S_ISREG(st.st_mode) ? refuse(ReadRefusal::NotRegular)
+                                      : refuse(ReadRefusal::TooLarge);
+    }
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray slice(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::pread(fd, slice.data(), static_cast<size_t>(slice.size()), d.size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int e = errno;
+            ::close(fd);
+            return refuse(ReadRefusal::Unreadable, e);
+        }
+        if (n == 0) {
+            break;
+        }
+        d.size += n;
+        if (d.size > maxBytes) { // it grew since fstat()
+            ::close(fd);
+            return refuse(ReadRefusal::TooLarge);
+        }
+        hash.addData(QByteArrayView(slice.constData(), n));
+    }
+    ::close(fd);
+    d.sha256 = hash.result();
+    return d;
 }

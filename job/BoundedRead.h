@@ -41,3 +41,17 @@ BoundedRead ReadBoundedFile(const QString& path, qint64 maxBytes,
 // The whole file behind an open descriptor, from its start, at most `maxBytes`; the
 // descriptor is left open.
 BoundedRead ReadOpenFile(int fd, qint64 maxBytes);
+
+// The size and SHA-256 of a file read as ReadBoundedFile reads it, but a slice at a time:
+// for files too large to hold whole, such as a sheet's BMP.
+struct BoundedDigest {
+    ReadRefusal refusal = ReadRefusal::None;
+    int error = 0;
+    qint64 size = 0;
+    QByteArray sha256;
+
+    bool ok() const { return refusal == ReadRefusal::None; }
+    QString reason() const;
+};
+
+BoundedDigest DigestBoundedFile(const QString& path, qint64 maxBytes);

@@ -78,6 +78,7 @@ void ExportOutput::write(OutputContext& context, Done done) {
     }
     input.image = context.image();
     input.job = context.job();
+    m_context = &context;
     m_stop = std::make_shared<std::atomic<bool>>(false);
     // The part done crosses to the run's thread only when its whole percent changes.
     auto shown = std::make_shared<std::atomic<int>>(0);
@@ -128,6 +129,10 @@ RunOutput::StopResult ExportOutput::stop() {
         // Seen between GDAL's steps; the thread then removes its temporary file.
         m_stop->store(true);
         m_stop.reset();
+        // As the run's stop line, the export given up is named (a run being aborted is
+        // silent: its log no longer listens).
+        m_context->log(QStringLiteral(". Exportación de %1 detenida: no se ha grabado")
+                           .arg(ExportFileName(m_format, m_context->job().bmpName)));
     }
     return StopResult::Abandoned;
 }

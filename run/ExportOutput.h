@@ -28,6 +28,7 @@ private:
     void failed(OutputContext& context, const QString& reason, const QString& message);
 
     ExportFormat m_format;
+    OutputContext* m_context = nullptr; // while an export is under way
     std::shared_ptr<std::atomic<bool>> m_stop;
     quint64 m_generation = 0; // tells the answer of an abandoned export apart
 };

@@ -20,8 +20,16 @@ QString TileKey(int column, int row) {
     return QString(QChar(u'A' + row - 1)) + QStringLiteral("%1").arg(column, 2, 10, QChar(u'0'));
 }
 
+std::optional<int32_t> Number(const QHash<QString, QString>& keys, const char* key) {
+    bool ok = false;
+    const int32_t value = keys.value(QLatin1String(key)).toInt(&ok);
+    return ok ? std::optional<int32_t>(value) : std::nullopt;
+}
+
+} // namespace
+
 // "descargado <size> <SHA-256 in hex>"; an earlier version wrote the word alone.
-std::optional<TileStamp> ParseStamp(const QString& text) {
+std::optional<TileStamp> ParseStampText(const QString& text) {
     const QStringList parts = text.split(u' ', Qt::SkipEmptyParts);
     if (parts.isEmpty()) {
         return TileStamp{};
@@ -41,13 +49,9 @@ std::optional<TileStamp> ParseStamp(const QString& text) {
     return stamp;
 }
 
-std::optional<int32_t> Number(const QHash<QString, QString>& keys, const char* key) {
-    bool ok = false;
-    const int32_t value = keys.value(QLatin1String(key)).toInt(&ok);
-    return ok ? std::optional<int32_t>(value) : std::nullopt;
+QString StampText(const TileStamp& stamp) {
+    return QStringLiteral("%1 %2").arg(stamp.size).arg(QString::fromLatin1(stamp.sha256.toHex()));
 }
-
-} // namespace
 
 JobRecord JobRecord::ForJob(const DownloadJob& job) {
     JobRecord r;
@@ -125,9 +129,7 @@ QByteArray JobRecord::toBytes() const {
             case TileState::Fetched:
                 value = kFetched;
                 if (stamp(column, row).isValid()) {
-                    value += QStringLiteral(" %1 %2")
-                                 .arg(stamp(column, row).size)
-                                 .arg(QString::fromLatin1(stamp(column, row).sha256.toHex()));
+                    value += u' ' + StampText(stamp(column, row));
                 }
                 break;
             case TileState::Failed:
@@ -189,7 +191,7 @@ std::optional<JobRecord> JobRecord::parse(const QByteArray& bytes) {
             if (value == kPending) {
                 r.setState(column, row, TileState::Pending);
             } else if (value == kFetched || value.startsWith(kFetched + u' ')) {
-                const std::optional<TileStamp> stamp = ParseStamp(value.mid(kFetched.size()));
+                const std::optional<TileStamp> stamp = ParseStampText(value.mid(kFetched.size()));
                 if (!stamp) {
                     return std::nullopt;
                 }

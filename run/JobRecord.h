@@ -53,6 +53,11 @@ struct JobRecord {
     static std::optional<JobRecord> parse(const QByteArray& bytes);
 };
 
+// A file's size and SHA-256 as a record writes them, "<size> <SHA-256 in hex>"; an empty
+// text gives a stamp that vouches for nothing (an earlier version's record).
+QString StampText(const TileStamp& stamp);
+std::optional<TileStamp> ParseStampText(const QString& text);
+
 // Where the record of a job lives: the BMP's name with ".morvel".
 QString JobRecordPath(const QString& pathPrefix, const QString& bmpName);
 

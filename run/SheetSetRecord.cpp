@@ -18,6 +18,7 @@ const QString kTrack = QStringLiteral("ruta");
 const QString kFinished = QStringLiteral("terminada");
 const QString kUnfinished = QStringLiteral("sin terminar");
 const QString kLineEnd = QStringLiteral("\r\n");
+const QString kBmpKey = QStringLiteral("BMP");
 
 QString Metres(double v) {
     return QString::number(v, 'g', 15);
@@ -53,13 +54,17 @@ std::optional<SheetSetRecord::Entry> ParseEntry(int number, const QStringList& l
     const auto column = Integer(keys, QStringLiteral("Columna"));
     const QString state = keys.value(QStringLiteral("Estado"));
     const QString name = keys.value(QStringLiteral("Nombre"));
+    // A finished sheet of an earlier version has no BMP stamp; one that is there is whole.
+    const std::optional<TileStamp> bmp = ParseStampText(keys.value(kBmpKey));
     if (!record || !row || !column || *row < 0 || *column < 0 || name.isEmpty() ||
-        (state != kFinished && state != kUnfinished)) {
+        (state != kFinished && state != kUnfinished) || !bmp ||
+        (keys.contains(kBmpKey) && !bmp->isValid())) {
         return std::nullopt;
     }
     SheetSetRecord::Entry e;
     e.record = *record;
     e.finished = state == kFinished;
+    e.bmp = *bmp;
     Sheet& s = e.sheet;
     s.number = number;
     s.name = name;
@@ -139,11 +144,13 @@ QByteArray SheetSetRecord::headBytes() const {
 }
 
 QByteArray SheetSetRecord::EntryBytes(const Entry& e) {
-    const QStringList lines{kSheetSection.arg(e.sheet.number),
-                            QStringLiteral("Nombre=") + e.sheet.name,
-                            QStringLiteral("Fila=%1").arg(e.sheet.row),
-                            QStringLiteral("Columna=%1").arg(e.sheet.column),
-                            QStringLiteral("Estado=") + (e.finished ? kFinished : kUnfinished)};
+    QStringList lines{kSheetSection.arg(e.sheet.number), QStringLiteral("Nombre=") + e.sheet.name,
+                      QStringLiteral("Fila=%1").arg(e.sheet.row),
+                      QStringLiteral("Columna=%1").arg(e.sheet.column),
+                      QStringLiteral("Estado=") + (e.finished ? kFinished : kUnfinished)};
+    if (e.bmp.isValid()) {
+        lines << kBmpKey + u'=' + StampText(e.bmp);
+    }
     // The run's record without its heading: the set's stands for all.
     const QByteArray record = e.record.toBytes();
     return (lines.join(kLineEnd) + kLineEnd).toUtf8() + record.mid(record.indexOf('\n') + 1);

@@ -2,8 +2,9 @@
 
 // The record of a set of sheets, `<Nombre>.morvel` in the destination folder: the set
 // (its name, coverage, overlap, where its sheets came from, and the sheets) and, sheet by
-// sheet, whether it is finished and the record of its run exactly as a run of its own
-// keeps it (every tile's state, with the size and SHA-256 of every tile file written).
+// sheet, whether it is finished, the size and SHA-256 of the BMP it left, and the record of
+// its run exactly as a run of its own keeps it (every tile's state, with the size and
+// SHA-256 of every tile file written).
 // The set keeps it up to date while it runs, so that a set stopped, closed, killed or left
 // with failed tiles goes on where it was, and keeps it once every sheet is finished, so that
 // a run of the same sheets again fetches nothing.
@@ -21,7 +22,10 @@ struct SheetSetRecord {
     struct Entry {
         Sheet sheet;
         bool finished = false; // its run did everything: its files are written
-        JobRecord record;      // its tiles
+        // The BMP as it was written, when the set makes one: a finished sheet is taken as
+        // done only while its BMP is still this file.
+        TileStamp bmp;
+        JobRecord record; // its tiles
     };
 
     QString name;

@@ -7,16 +7,22 @@
 #include "job/BoundedRead.h"
 #include "job/NumberFormat.h"
 #include "job/RunEstimate.h"
+#include "job/WriteError.h"
 #include "run/CalibrationRun.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -142,6 +148,86 @@ QString SheetFolderOf(const QString& folder, const Sheet& sheet) {
     return QDir::toNativeSeparators(PathPrefix(folder) + sheet.name);
 }
 
+QString SheetBmpOf(const QString& folder, const Sheet& sheet) {
+    return PathPrefix(SheetFolderOf(folder, sheet)) + sheet.name + QStringLiteral(".bmp");
+}
+
+// A BMP of a sheet is a few kilobytes more than its rows at most.
+qint64 SheetBmpBound(const Sheet& sheet) {
+    constexpr qint64 kHeaderSlack = 4096;
+    return BmpFileBytes(int64_t{sheet.across} * kTilePixels, int64_t{sheet.down} * kTilePixels) +
+           kHeaderSlack;
+}
+
+// Why a sheet's folder is not one the set may write into, looked at without following a
+// link at its name; empty when it is a real folder or is not there yet. A link would
+// take the sheet's files, and their clean-up, into a folder the set never made.
+QString SheetFolderProblem(const QString& folder) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(folder).constData(), &st) != 0) {
+        return errno == ENOENT ? QString() : LocalWriteErrorFor(errno).reason;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return QStringLiteral("es un enlace, y las hojas se graban solo en carpetas propias "
+                              "dentro de la carpeta destino");
+    }
+    return S_ISDIR(st.st_mode) ? QString() : QStringLiteral("ya existe un fichero con ese nombre");
+}
+
+// Makes the sheet's folder when it is missing (never through a link: mkdir() does not
+// follow one at the name) and checks that it is a real folder; empty when it is.
+QString TakeSheetFolder(const QString& folder) {
+    if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST) {
+        return QStringLiteral("no se puede crear (%1)").arg(LocalWriteErrorFor(errno).reason);
+    }
+    return SheetFolderProblem(folder);
+}
+
+// Why a finished sheet's BMP is not the file its run wrote, for the log; empty when it is.
+QString BmpChange(const QString& bmp, const Sheet& sheet, const TileStamp& written) {
+    const BoundedDigest now = DigestBoundedFile(
+        bmp, written.isValid() ? std::min(written.size, SheetBmpBound(sheet)) : 0);
+    QString state;
+    if (now.refusal == ReadRefusal::Missing) {
+        state = QStringLiteral("sin su fichero BMP");
+    } else if (!written.isValid()) {
+        state = QStringLiteral("sin la huella de su fichero BMP en el registro");
+    } else if (now.refusal == ReadRefusal::TooLarge ||
+               (now.ok() && (now.size != written.size || now.sha256 != written.sha256))) {
+        state = QStringLiteral("con su fichero BMP cambiado");
+    } else if (!now.ok()) {
+        state = QStringLiteral("con su fichero BMP sin comprobar (%1)").arg(now.reason());
+    } else {
+        return {};
+    }
+    return QStringLiteral(". Hoja %1 %2: se descarga de nuevo").arg(sheet.name, state);
+}
+
+QString KindWord(MapKind kind) {
+    switch (kind) {
+    case MapKind::Carto:
+        return QStringLiteral("cartografía");
+    case MapKind::Orto:
+        break;
+    case MapKind::MDT:
+        return QStringLiteral("M.D.T.");
+    }
+    return QStringLiteral("ortofoto");
+}
+
+// "4 hojas de mosaicos de 500 m de ortofoto", as a record or a cut has them.
+QString SheetsText(int count, int32_t tileSize, MapKind kind) {
+    return QStringLiteral("%1 %2 de mosaicos de %3 m de %4")
+        .arg(GroupedNumber(count), count == 1 ? QStringLiteral("hoja") : QStringLiteral("hojas"),
+             GroupedNumber(tileSize), KindWord(kind));
+}
+
+QString OtherSheetsText(const SheetSetRecord& record) {
+    const JobRecord first = record.sheets.empty() ? JobRecord{} : record.sheets.front().record;
+    return QStringLiteral("otras hojas con el mismo nombre (%1)")
+        .arg(SheetsText(static_cast<int>(record.sheets.size()), first.tileSize, first.kind));
+}
+
 // What a set needs to begin, made on a worker: its record afresh, and the earlier one of
 // the same sheets with something done, each with its sheets' parts; what each sheet's
 // folder holds.
@@ -154,26 +240,47 @@ SetStart PrepareStart(const DownloadJob& job, const SheetSet& set, const SheetSo
         RemoveTemporaryFiles(job.folder, {QFileInfo(recordPath).fileName()});
     }
     out.fresh = SheetSetRecord::ForSet(set, source, job);
+    for (const Sheet& sheet : set.sheets) {
+        out.folderProblems.push_back(SheetFolderProblem(SheetFolderOf(job.folder, sheet)));
+    }
+    // Read also when it is not to be gone on with: a record of other sheets is replaced,
+    // and the user is told so.
+    QString refused;
+    const std::optional<QByteArray> bytes =
+        ReadRecordFile(recordPath, kMaxSheetSetRecordBytes, &refused);
+    std::optional<SheetSetRecord> earlier =
+        bytes ? SheetSetRecord::parse(*bytes) : std::optional<SheetSetRecord>();
     if (readEarlier) {
-        std::optional<SheetSetRecord> earlier = LoadSheetSetRecord(recordPath, &out.refused);
-        // Another set's record, a single run's or a damaged one is replaced.
-        if (earlier && earlier->sameSet(out.fresh) &&
-            (earlier->finishedCount() > 0 || earlier->vouchedTiles() > 0)) {
-            out.earlier = std::move(earlier);
-            for (const SheetSetRecord::Entry& entry : out.earlier->sheets) {
-                out.earlierBytes.push_back(SheetSetRecord::EntryBytes(entry));
-            }
+        out.refused = refused;
+    }
+    if (earlier && !earlier->sameSet(out.fresh)) {
+        out.otherSheets = OtherSheetsText(*earlier);
+    } else if (bytes && !earlier && JobRecord::parse(*bytes)) {
+        out.otherSheets =
+            QStringLiteral("una descarga sin terminar de un solo recuadro con el mismo nombre");
+    }
+    if (readEarlier && earlier && out.otherSheets.isEmpty() &&
+        (earlier->finishedCount() > 0 || earlier->vouchedTiles() > 0)) {
+        out.earlier = std::move(earlier);
+        for (const SheetSetRecord::Entry& entry : out.earlier->sheets) {
+            out.earlierBytes.push_back(SheetSetRecord::EntryBytes(entry));
         }
     }
-    for (const SheetSetRecord::Entry& entry : out.fresh.sheets) {
+    for (size_t i = 0; i < out.fresh.sheets.size(); ++i) {
+        const SheetSetRecord::Entry& entry = out.fresh.sheets[i];
         out.freshBytes.push_back(SheetSetRecord::EntryBytes(entry));
-        const DownloadJob sheetJob = SheetJob(job, entry.sheet);
-        const QString prefix = PathPrefix(SheetFolderOf(job.folder, entry.sheet));
-        out.bmpThere.push_back(
-            QFileInfo(prefix + entry.sheet.name + QStringLiteral(".bmp")).isFile());
+        // Nothing is looked at through a folder that is not the set's own.
+        const bool own = out.folderProblems[i].isEmpty();
+        QString changed;
+        if (own && job.saveBmp && out.earlier && out.earlier->sheets[i].finished) {
+            changed = BmpChange(SheetBmpOf(job.folder, entry.sheet), entry.sheet,
+                                out.earlier->sheets[i].bmp);
+        }
+        out.bmpChanged.push_back(changed);
         bool any = false;
-        for (const QString& file : ExpectedFiles(sheetJob)) {
-            any = any || (!file.endsWith(u'/') && QFileInfo::exists(PathPrefix(job.folder) + file));
+        for (const QString& file : ExpectedFiles(SheetJob(job, entry.sheet))) {
+            any = any ||
+                  (own && !file.endsWith(u'/') && QFileInfo::exists(PathPrefix(job.folder) + file));
         }
         out.filesThere.push_back(any);
     }
@@ -246,8 +353,8 @@ QString SheetSetRun::sheetFolder(const Sheet& sheet) const {
 
 SheetSetRun::Totals SheetSetRun::totals() const {
     Totals t;
-    t.indexWritten = m_closed && !m_indexWriter.failed;
-    t.overviewWritten = m_closed && !m_overviewWriter.failed;
+    t.indexWritten = m_indexWriter.done && !m_indexWriter.failed;
+    t.overviewWritten = m_overviewWriter.done && !m_overviewWriter.failed;
     t.sheets = static_cast<int>(m_set.sheets.size());
     for (size_t i = 0; i < m_set.sheets.size(); ++i) {
         const Sheet& sheet = m_set.sheets[i];
@@ -316,32 +423,66 @@ SheetSetRun::StartResult SheetSetRun::start() {
 }
 
 void SheetSetRun::begin(const SetStart& prepared) {
+    // Before anything is written or asked: a sheet's folder that is a link or a file.
+    for (size_t i = 0; i < prepared.folderProblems.size(); ++i) {
+        if (!prepared.folderProblems[i].isEmpty()) {
+            stopForFolder(sheetFolder(m_set.sheets[i]), prepared.folderProblems[i]);
+            return;
+        }
+    }
     if (!prepared.refused.isEmpty()) {
         emit logEvent(QStringLiteral(". Registro de la descarga anterior no leído: ") +
                       prepared.refused);
     }
-    const bool resume = prepared.earlier && resumeAsked(*prepared.earlier);
+    if (!prepared.otherSheets.isEmpty()) {
+        // Its sheets' names would stand for other ground: nothing of it is taken.
+        const QString record = QFileInfo(recordPath()).fileName();
+        const QString now =
+            SheetsText(static_cast<int>(m_set.sheets.size()), m_set.tileSize, m_job.kind);
+        emit logEvent(QStringLiteral(". El registro %1 es de %2: no se continúa, y las hojas de "
+                                     "ahora (%3) se descargan desde el principio")
+                          .arg(record, prepared.otherSheets, now));
+        m_questions.message(
+            QStringLiteral("El registro %1 de la carpeta destino es de %2, no de las hojas de "
+                           "ahora (%3). Las hojas se descargan desde el principio y el registro se "
+                           "sustituye; los ficheros que ya haya en sus carpetas se conservan "
+                           "mientras no se graben los nuevos.")
+                .arg(record, prepared.otherSheets, now));
+        if (!alive()) {
+            return;
+        }
+    }
+    // What is finished is what the question counts: a sheet whose BMP is not the one
+    // written is done again.
+    std::optional<SheetSetRecord> earlier = prepared.earlier;
+    std::vector<QByteArray> earlierBytes = prepared.earlierBytes;
+    QStringList changed;
+    if (earlier) {
+        for (size_t i = 0; i < earlier->sheets.size(); ++i) {
+            SheetSetRecord::Entry& entry = earlier->sheets[i];
+            if (entry.finished && m_job.saveBmp && !prepared.bmpChanged[i].isEmpty()) {
+                entry.finished = false;
+                entry.bmp = TileStamp{};
+                earlierBytes[i] = SheetSetRecord::EntryBytes(entry);
+                changed << prepared.bmpChanged[i];
+            }
+        }
+    }
+    const bool resume = earlier && resumeAsked(*earlier);
     if (!alive()) {
         return;
     }
     m_resumed = resume;
-    m_record = resume ? *prepared.earlier : prepared.fresh;
-    m_entryBytes = resume ? prepared.earlierBytes : prepared.freshBytes;
+    m_record = resume ? *earlier : prepared.fresh;
+    m_entryBytes = resume ? earlierBytes : prepared.freshBytes;
     if (resume) {
         // Where the sheets came from is as given now.
         m_record.sourceKind = prepared.fresh.sourceKind;
         m_record.box = prepared.fresh.box;
         m_record.trackPath = prepared.fresh.trackPath;
         m_record.margin = prepared.fresh.margin;
-        for (size_t i = 0; i < m_record.sheets.size(); ++i) {
-            SheetSetRecord::Entry& entry = m_record.sheets[i];
-            if (entry.finished && m_job.saveBmp && !prepared.bmpThere[i]) {
-                // Finished, but what it left is gone: it is made again.
-                entry.finished = false;
-                m_entryBytes[i] = SheetSetRecord::EntryBytes(entry);
-                emit logEvent(QStringLiteral(". Hoja %1 sin su fichero BMP: se descarga de nuevo")
-                                  .arg(entry.sheet.name));
-            }
+        for (const QString& line : changed) {
+            emit logEvent(line);
         }
         if (const int finished = m_record.finishedCount(); finished > 0) {
             emit logEvent(QStringLiteral(". Hojas ya terminadas: %1 de %2")
@@ -379,8 +520,12 @@ void SheetSetRun::begin(const SetStart& prepared) {
         m_ownGate = std::make_unique<TransferGate>(m_connections);
         m_gate = m_ownGate.get();
     }
-    // The index can be looked at while the sheets are fetched.
+    // The index can be looked at while the sheets are fetched, and the overview shows the
+    // sheets finished before.
     writeIndex();
+    if (m_record.finishedCount() > 0) {
+        writeOverview();
+    }
     m_nextTimer.start();
 }
 
@@ -439,11 +584,27 @@ void SheetSetRun::nextSheet() {
     m_current = next;
     const Sheet& sheet = m_set.sheets[size_t(next)];
     const QString folder = sheetFolder(sheet);
-    if (!QDir().mkpath(folder) || !FolderExists(folder)) {
-        stopForFolder(folder, QFileInfo(folder).exists()
-                                  ? QStringLiteral("ya existe un fichero con ese nombre")
-                                  : QStringLiteral("no se puede crear la carpeta"));
+    // Looked at again now: it may have changed since the set began.
+    if (const QString problem = TakeSheetFolder(folder); !problem.isEmpty()) {
+        stopForFolder(folder, problem);
         return;
+    }
+    if (m_job.saveBmp) {
+        // The BMP is saved through QSaveFile, which writes a link's target: the link goes
+        // first (what it names stays as it is), and the sheet's BMP is a file of its own.
+        const QByteArray bmp = QFile::encodeName(SheetBmpOf(m_job.folder, sheet));
+        struct stat st {};
+        if (::lstat(bmp.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            if (::unlink(bmp.constData()) != 0) {
+                stopForFolder(folder, QStringLiteral("su fichero BMP es un enlace que no se puede "
+                                                     "quitar (%1)")
+                                          .arg(LocalWriteErrorFor(errno).reason));
+                return;
+            }
+            emit logEvent(QStringLiteral(". Quitado el enlace %1.bmp de la hoja: su fichero BMP "
+                                         "se graba en su lugar")
+                              .arg(sheet.name));
+        }
     }
     DownloadJob job = SheetJob(m_job, sheet);
     job.folder = folder;
@@ -473,8 +634,13 @@ void SheetSetRun::nextSheet() {
     case StartResult::Aborted: // the set is being aborted
         return;
     case StartResult::FolderBusy:
-        // Another run took the sheet's folder, and its message said so.
+        // Another run took the sheet's folder; its message said so, and the log says why
+        // the set ends here.
         m_outcome.stopped = true;
+        emit statusText(QStringLiteral("Descarga detenida."));
+        emit logEvent(QStringLiteral(". Descarga detenida: otra descarga está en curso en la "
+                                     "carpeta de la hoja %1 (%2)")
+                          .arg(sheet.name, QDir::toNativeSeparators(folder)));
         finishSet();
         return;
     case StartResult::NoTiles:
@@ -522,11 +688,65 @@ void SheetSetRun::sheetFinished(const RunOutcome& o) {
     m_outcome.anyFailed = m_outcome.anyFailed || o.anyFailed;
     m_outcome.writeFailed = m_outcome.writeFailed || o.writeFailed;
     m_progressBase += m_set.sheets[i].tiles();
+    if (o.stopped) {
+        m_stopAsked = true;
+    }
+    if (m_bmpToStamp) {
+        stampSheetBmp();
+        return;
+    }
+    afterSheet();
+}
+
+void SheetSetRun::stampSheetBmp() {
+    const Sheet& sheet = m_set.sheets[size_t(m_current)];
+    const quint64 generation = m_generation;
+    m_stampWork = QtConcurrent::run(&m_fileWriter, DigestBoundedFile,
+                                    SheetBmpOf(m_job.folder, sheet), SheetBmpBound(sheet));
+    m_stampStarted = true;
+    WhenFinished(this, m_stampWork, [this, generation](const BoundedDigest& bmp) {
+        if (generation == m_generation && m_bmpToStamp) {
+            sheetStamped(bmp);
+        }
+    });
+}
+
+bool SheetSetRun::markFinished(const BoundedDigest& bmp) {
+    m_bmpToStamp = false;
+    m_stampStarted = false;
+    SheetSetRecord::Entry& entry = m_record.sheets[size_t(m_current)];
+    if (!bmp.ok()) {
+        return false; // left unfinished: the next run makes it again from its tiles
+    }
+    entry.finished = true;
+    entry.bmp = {bmp.size, bmp.sha256};
+    m_entryBytes[size_t(m_current)] = SheetSetRecord::EntryBytes(entry);
+    return true;
+}
+
+void SheetSetRun::sheetStamped(const BoundedDigest& bmp) {
+    if (markFinished(bmp)) {
+        writeRecord(); // a finished sheet is never fetched again, even after a crash
+    } else {
+        m_outcome.writeFailed = true;
+        emit logEvent(QStringLiteral(". No se ha podido comprobar el fichero BMP de la hoja %1 "
+                                     "(%2): la hoja queda sin terminar")
+                          .arg(m_set.sheets[size_t(m_current)].name, bmp.reason()));
+    }
+    if (m_finishing) {
+        finishWhenIdle();
+        return;
+    }
+    afterSheet();
+}
+
+void SheetSetRun::afterSheet() {
+    const size_t i = size_t(m_current);
     if (m_record.sheets[i].finished) {
         m_pieces[i] = m_piece;
         writeOverview();
     }
-    if (o.stopped || m_stopAsked) {
+    if (m_stopAsked) {
         m_outcome.stopped = true;
         finishSet();
         return;
@@ -537,14 +757,15 @@ void SheetSetRun::sheetFinished(const RunOutcome& o) {
 void SheetSetRun::stopForFolder(const QString& folder, const QString& reason) {
     m_outcome.stopped = true;
     m_outcome.writeFailed = true;
-    m_questions.error(QStringLiteral("No se puede crear la carpeta %1: %2. Se ha detenido la "
-                                     "descarga; las hojas ya descargadas se conservan")
+    m_questions.error(QStringLiteral("No se puede usar la carpeta %1: %2. Se ha detenido la "
+                                     "descarga sin escribir nada en ella; las hojas ya "
+                                     "descargadas se conservan")
                           .arg(QDir::toNativeSeparators(folder), reason));
     if (!alive()) {
         return;
     }
     emit statusText(QStringLiteral("Descarga detenida."));
-    emit logEvent(QStringLiteral(". Descarga detenida: no se puede crear la carpeta %1: %2")
+    emit logEvent(QStringLiteral(". Descarga detenida: no se puede usar la carpeta %1: %2")
                       .arg(QDir::toNativeSeparators(folder), reason));
     finishSet();
 }
@@ -554,13 +775,19 @@ void SheetSetRun::stop() {
 }
 
 void SheetSetRun::stopBecause(const QString& cause) {
-    if (!isRunning() || m_stopAsked) {
+    if (!isRunning() || m_stopAsked || m_finishing) {
         return;
     }
     m_stopAsked = true;
     if (m_run && m_run->isRunning()) {
         // Its end ends the set; a BMP already going into place gets its files first.
         m_run->stopBecause(cause);
+        return;
+    }
+    if (m_bmpToStamp && alive()) {
+        // The sheet did everything; its BMP read back, the set stops.
+        emit statusText(QStringLiteral("Descarga detenida."));
+        emit logEvent(QStringLiteral(". Descarga detenida por ") + cause);
         return;
     }
     // Between two sheets, or writing the index and the overview, which finish unwatched.
@@ -580,6 +807,13 @@ void SheetSetRun::abort() {
     m_nextTimer.stop();
     if (m_run) {
         m_run->abort(); // its record comes to the store
+    }
+    if (m_bmpToStamp) {
+        // The sheet did everything: its BMP is read back now rather than made again later.
+        const Sheet& sheet = m_set.sheets[size_t(m_current)];
+        markFinished(m_stampStarted ? m_stampWork.result()
+                                    : DigestBoundedFile(SheetBmpOf(m_job.folder, sheet),
+                                                        SheetBmpBound(sheet)));
     }
     writeRecord();
     m_recordWriter.waitForDone();
@@ -607,7 +841,6 @@ void SheetSetRun::closingWritten() {
     if (m_phase != Phase::Closing || m_indexWriter.busy || m_overviewWriter.busy) {
         return;
     }
-    m_closed = true;
     // The index and the overview as the end wrote them; a failure before was made good.
     m_outcome.writeFailed =
         m_outcome.writeFailed || m_indexWriter.failed || m_overviewWriter.failed;
@@ -627,8 +860,17 @@ void SheetSetRun::closingWritten() {
 }
 
 void SheetSetRun::finishSet() {
-    m_phase = Phase::Done;
+    m_finishing = true;
+    m_phase = Phase::Closing; // no sheet begins; running until the work under way is over
     m_nextTimer.stop();
+    finishWhenIdle();
+}
+
+void SheetSetRun::finishWhenIdle() {
+    if (m_phase == Phase::Done || m_indexWriter.busy || m_overviewWriter.busy || m_bmpToStamp) {
+        return;
+    }
+    m_phase = Phase::Done;
     m_recordTimer.stop();
     const Totals t = totals();
     const bool everySheet = t.finished == t.sheets;
@@ -705,6 +947,7 @@ void SheetSetRun::writeIndex() {
 bool SheetSetRun::written(Writer& writer, bool ok, const QString& failure) {
     writer.busy = false;
     writer.failed = !ok;
+    writer.done = writer.done || ok;
     if (!ok && !writer.told) {
         writer.told = true;
         emit logEvent(failure);
@@ -713,7 +956,11 @@ bool SheetSetRun::written(Writer& writer, bool ok, const QString& failure) {
         writer.again = false;
         return true;
     }
-    closingWritten();
+    if (m_finishing) {
+        finishWhenIdle();
+    } else {
+        closingWritten();
+    }
     return false;
 }
 
@@ -787,10 +1034,12 @@ void SheetSetRun::sheetRecordChanged(const JobRecord& record, bool done) {
     }
     SheetSetRecord::Entry& entry = m_record.sheets[size_t(m_current)];
     entry.record = record;
-    entry.finished = done;
+    // With a BMP, the sheet is finished once its BMP is read back (see sheetStamped()).
+    entry.finished = done && !m_job.saveBmp;
+    m_bmpToStamp = done && m_job.saveBmp;
     m_entryBytes[size_t(m_current)] = SheetSetRecord::EntryBytes(entry);
     if (done) {
-        writeRecord(); // a finished sheet is never fetched again, even after a crash
+        writeRecord(); // every tile is vouched for, even after a crash
     } else {
         scheduleRecordWrite();
     }

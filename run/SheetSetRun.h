@@ -14,6 +14,7 @@
 
 #include "download/TransferGate.h"
 #include "download/UGatorade.h"
+#include "job/BoundedRead.h"
 #include "job/SheetSource.h"
 #include "mosaic/SheetOverview.h"
 #include "run/DownloadRun.h"
@@ -22,6 +23,7 @@
 #include "run/RunRecordStore.h"
 #include "run/SheetSetRecord.h"
 
+#include <QFuture>
 #include <QImage>
 #include <QObject>
 #include <QSet>
@@ -43,8 +45,15 @@ struct SetStart {
     // The earlier record of the same sheets, when something of it was done.
     std::optional<SheetSetRecord> earlier;
     std::vector<QByteArray> earlierBytes;
-    QString refused;              // why a record that is there was not read
-    std::vector<bool> bmpThere;   // by sheet: its BMP is a file
+    QString refused; // why a record that is there was not read
+    // The record there is of other sheets under the same name (or of a single run): what
+    // they were, for the user; it is not gone on with.
+    QString otherSheets;
+    // By sheet: why its folder is not the set's to write into (a link, a file), empty when
+    // it is or is not made yet.
+    std::vector<QString> folderProblems;
+    // By sheet finished before: the log's line when its BMP is not the one written.
+    std::vector<QString> bmpChanged;
     std::vector<bool> filesThere; // by sheet: some file it leaves is there
 };
 
@@ -88,7 +97,8 @@ public:
     // record and the index written, and the first sheet not yet finished started.
     StartResult start();
     // As DownloadRun's: the sheet being fetched stops, the record stays, and the set
-    // finishes at once.
+    // finishes as soon as a write of its index or overview under way is over, so that its
+    // totals say what is there.
     void stop();
     void stopBecause(const QString& cause);
     // Stops for good without a word; the record stays.
@@ -133,6 +143,7 @@ private:
         bool again = false;
         bool failed = false; // the latest write
         bool told = false;   // a failure was logged
+        bool done = false;   // some write succeeded: the file is there
     };
     // What each sheet came to in this session.
     struct Tally {
@@ -153,9 +164,20 @@ private:
     void nextSheet();
     void connectSheet(DownloadRun* run);
     void sheetFinished(const RunOutcome& outcome);
+    // The BMP of a sheet whose run did everything is read back for its size and SHA-256;
+    // only then is the sheet finished in the record.
+    void stampSheetBmp();
+    void sheetStamped(const BoundedDigest& bmp);
+    // The sheet being fetched is finished with its BMP as read back; false when it could
+    // not be read.
+    bool markFinished(const BoundedDigest& bmp);
+    void afterSheet();
     void stopForFolder(const QString& folder, const QString& reason);
     void endOfSet();
+    // The set ends once the index, the overview and a BMP being read back are done, so
+    // that what it then says of them is so.
     void finishSet();
+    void finishWhenIdle();
 
     // The index of the sheets and their files, and the overview, each on a worker.
     std::vector<QStringList> indexFiles(bool lookInFolders) const;
@@ -190,6 +212,11 @@ private:
     Phase m_phase = Phase::Idle;
     bool m_resumed = false;
     bool m_stopAsked = false;
+    bool m_finishing = false; // finishSet() came: no more work begins
+    // The sheet being fetched did everything and its BMP is to be, or is being, read back.
+    bool m_bmpToStamp = false;
+    QFuture<BoundedDigest> m_stampWork;
+    bool m_stampStarted = false;
     quint64 m_generation = 0; // tells late worker answers of an abandoned set apart
     int m_current = -1;       // index of the sheet being fetched, or of the latest
     int m_progressBase = 0;   // tiles of the sheets done or finished before, for the bar
@@ -211,7 +238,6 @@ private:
     std::vector<bool> m_readBack; // sheets whose BMP was read back, or tried
     Writer m_indexWriter;
     Writer m_overviewWriter;
-    bool m_closed = false; // the end's index and overview were written, or failed
 
     class SheetQuestions;
     std::unique_ptr<SheetQuestions> m_sheetQuestions;

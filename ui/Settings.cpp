@@ -66,6 +66,8 @@ StoredSettings ReadSettings(const IniFile& ini) {
     s.track = ini.value(kMosaicos, "Ruta");
     s.margin = ini.value(kMosaicos, "Margen");
     s.overlap = ini.value(kMosaicos, "Solape");
+    s.sheetCoverage = ini.value(kMosaicos, "CoberturaHojas");
+    s.sheetKind = ini.value(kMosaicos, "TipoHojas");
     return s;
 }
 
@@ -106,7 +108,12 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
         }
     }
     const std::pair<const char*, const std::optional<QString>*> sheetKeys[] = {
-        {"Hasta", &s.sheetsTo}, {"Ruta", &s.track}, {"Margen", &s.margin}, {"Solape", &s.overlap}};
+        {"Hasta", &s.sheetsTo},
+        {"Ruta", &s.track},
+        {"Margen", &s.margin},
+        {"Solape", &s.overlap},
+        {"CoberturaHojas", &s.sheetCoverage},
+        {"TipoHojas", &s.sheetKind}};
     for (const auto& [key, value] : sheetKeys) {
         if (*value) {
             ini.writeString(kMosaicos, key, **value);

@@ -48,12 +48,15 @@ struct StoredSettings {
     std::array<Export, kExportFormats.size()> exports{};
     // "Hasta", "Ruta", "Margen" and "Solape" in [Mosaicos]: the area as a set of sheets, a
     // box from the upper-left corner to "Hasta" or a track with its margin, and the tiles
-    // neighbouring sheets share (ui/SheetSettings reads them). Kept as written, and written
-    // back when the file had them or the user chose a set.
+    // neighbouring sheets share; "CoberturaHojas" (metres) and "TipoHojas", the coverage and
+    // map kind the set was chosen at (ui/SheetSettings reads them). Kept as written, and
+    // written back when the file had them or the user chose a set.
     std::optional<QString> sheetsTo;
     std::optional<QString> track;
     std::optional<QString> margin;
     std::optional<QString> overlap;
+    std::optional<QString> sheetCoverage;
+    std::optional<QString> sheetKind;
 
     int connectionsOrDefault() const;
 };

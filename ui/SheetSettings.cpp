@@ -1,6 +1,7 @@
 #include "ui/SheetSettings.h"
 
 #include "job/AreaRecalc.h"
+#include "job/MapKinds.h"
 
 #include <QDir>
 #include <QStringList>
@@ -24,6 +25,45 @@ std::optional<GroundPoint> FieldCorner(const QString& easting, const QString& no
     return GroundPoint{double(*x), double(int64_t{*y} + kNorthingOffset)};
 }
 
+// "CoberturaHojas" and "TipoHojas" into `out`; false, with the problem, for a value that
+// names no map kind or no coverage of it.
+bool ReadSetCoverage(const StoredSettings& s, SheetSettings* out) {
+    MapKind kind = s.kind;
+    if (s.sheetKind && !s.sheetKind->trimmed().isEmpty()) {
+        const QString text = s.sheetKind->trimmed();
+        bool ok = false;
+        const int value = text.toInt(&ok);
+        if (!ok || value < 0 || value > 2) {
+            out->problem = ValueProblem("TipoHojas", text,
+                                        QStringLiteral("debe ser 0 (cartografía), 1 (ortofoto) "
+                                                       "o 2 (M.D.T.)"));
+            return false;
+        }
+        kind = static_cast<MapKind>(value);
+        out->kind = kind;
+    }
+    if (!s.sheetCoverage || s.sheetCoverage->trimmed().isEmpty()) {
+        return true;
+    }
+    const QString text = s.sheetCoverage->trimmed();
+    bool ok = false;
+    const int metres = text.toInt(&ok);
+    QStringList listed;
+    for (int position = 0; position < kCoverageCount; ++position) {
+        if (ok && CoverageMetres(kind, position) == metres) {
+            out->kind = kind;
+            out->coveragePosition = position;
+            return true;
+        }
+        listed << QString::number(CoverageMetres(kind, position));
+    }
+    out->problem = ValueProblem(
+        "CoberturaHojas", text,
+        QStringLiteral("debe ser el lado de un mosaico en metros: %1 o %2")
+            .arg(listed.mid(0, kCoverageCount - 1).join(QStringLiteral(", ")), listed.back()));
+    return false;
+}
+
 } // namespace
 
 SheetSettings ReadSheetSettings(const StoredSettings& s, const QString& settingsFolder) {
@@ -37,6 +77,9 @@ SheetSettings ReadSheetSettings(const StoredSettings& s, const QString& settings
     if (!to.isEmpty() && !track.isEmpty()) {
         out.problem = QStringLiteral("Hasta y Ruta no pueden ir juntas en [Mosaicos]: las hojas "
                                      "cubren un recuadro o siguen una ruta.");
+        return out;
+    }
+    if (!ReadSetCoverage(s, &out)) {
         return out;
     }
     SheetSource& source = out.source;
@@ -79,8 +122,19 @@ SheetSettings ReadSheetSettings(const StoredSettings& s, const QString& settings
     return out;
 }
 
+DownloadJob SheetSetJob(const DownloadJob& job, const SheetSettings& sheets) {
+    DownloadJob out = job;
+    if (sheets.kind) {
+        // Without a coverage of its own, the position the file remembers in the set's kind.
+        out.kind = *sheets.kind;
+        LookupCoverage(out, sheets.coveragePosition.value_or(job.coveragePosition),
+                       ServerBaseOf(job.requestPrefix));
+    }
+    return out;
+}
+
 void StoreSheetSettings(StoredSettings& s, const std::optional<SheetSource>& source,
-                        const QString& settingsFolder) {
+                        const QString& settingsFolder, MapKind kind, int32_t tileSize) {
     const auto keep = [](std::optional<QString>& key, const QString& value) {
         if (key) {
             *key = value;
@@ -89,9 +143,13 @@ void StoreSheetSettings(StoredSettings& s, const std::optional<SheetSource>& sou
     if (!source) {
         keep(s.sheetsTo, QString());
         keep(s.track, QString());
+        keep(s.sheetCoverage, QString());
+        keep(s.sheetKind, QString());
         return;
     }
     s.overlap = QString::number(source->overlap);
+    s.sheetCoverage = QString::number(tileSize);
+    s.sheetKind = QString::number(static_cast<int>(kind));
     if (source->kind == SheetSource::Kind::Box) {
         const GroundRect& b = source->box;
         const auto field = [](double v) {

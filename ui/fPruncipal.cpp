@@ -487,12 +487,17 @@ void TfPrincipal::FormCreate() {
     cbGrabarBMP->setChecked(s.saveBmp);
     GrabarBMP1->setChecked(s.saveBmp);
 
+    // A set of sheets comes back at the map kind and coverage it was chosen at; its keys'
+    // problems are told once the window is made (loadStoredSheets()).
+    const SheetSettings storedSheets = ReadSheetSettings(s, QDir::currentPath());
+    const bool setKeys = storedSheets.wanted && storedSheets.problem.isEmpty();
+
     // The kind's button is ticked without its handler: SelectMapKind follows below, and
     // a stored corner is checked only by the two recomputes that follow.
-    job_.kind = s.kind;
+    job_.kind = setKeys ? storedSheets.kind.value_or(s.kind) : s.kind;
     loadingKind_ = true;
     QRadioButton* const buttons[] = {rbCarto, rbOrto, rbMDT};
-    buttons[static_cast<int>(s.kind)]->setChecked(true);
+    buttons[static_cast<int>(job_.kind)]->setChecked(true);
     loadingKind_ = false;
 
     job_.saveOzi = s.saveOzi;
@@ -515,6 +520,10 @@ void TfPrincipal::FormCreate() {
     }
 
     SelectMapKind();
+    if (setKeys && storedSheets.coveragePosition) {
+        // Only the list's selection: "Cobertura" keeps the position it was read with.
+        SelectQuietly(cbCobertura, *storedSheets.coveragePosition);
+    }
     job_.rowLetters = QLatin1String(kRowLetters);
     RecalcArea();
     eCarpeta->setText(job_.folder);
@@ -579,7 +588,9 @@ void TfPrincipal::FormCloseQuery() {
     s.track = storedSheetKeys_.track;
     s.margin = storedSheetKeys_.margin;
     s.overlap = storedSheetKeys_.overlap;
-    StoreSheetSettings(s, sheetSource_, QDir::currentPath());
+    s.sheetCoverage = storedSheetKeys_.sheetCoverage;
+    s.sheetKind = storedSheetKeys_.sheetKind;
+    StoreSheetSettings(s, sheetSource_, QDir::currentPath(), job_.kind, job_.tileSize);
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.

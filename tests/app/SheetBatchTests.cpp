@@ -4,6 +4,7 @@
 // reads; a second run fetches nothing; a run killed in the middle of a sheet resumes to
 // the very BMPs of one never killed; and a set too large or keys that mean nothing are
 // refused before anything is asked for.
+#include "run/FolderLock.h"
 #include "run/SheetSetRecord.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestMapServer.h"
@@ -353,6 +354,92 @@ TEST_F(SheetBatch, ASetTooLargeOrKeysThatMeanNothingAreRefused) {
     }
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_TRUE(QDir(mapas()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+// A sheet's folder that is not the set's to write into: a link to a folder of the user's
+// stops the set before anything with status 3, the victim's files byte for byte as they
+// were (the tile clean-up on); one held by another run stops it with status 1 and the
+// cause in the log. Either summary says what is there.
+TEST_F(SheetBatch, ASheetFolderNotTheSetsStopsItSayingWhyAndWhatIsThere) {
+    // 21 x 2 tiles of 1000 m: Ruta_01, Ruta_02 and Ruta_03.
+    const QList<Key> box{{"Hasta", QStringLiteral("606000,728000")}, {"BorrarMosaico", "SI"}};
+    QTemporaryDir victim;
+    for (const char* file : {"Ruta_01.bmp", "A01.jpg", "Ruta_01.map"}) {
+        WriteAll(victim.filePath(QLatin1String(file)), QByteArray("del usuario: ") + file);
+    }
+    const auto before = FolderSnapshot(victim.path());
+
+    WriteSettings(box);
+    ASSERT_TRUE(QFile::link(victim.path(), inMapas("Ruta_01")));
+    const Exit linked = Run();
+    EXPECT_EQ(linked.code, 3) << linked.err.toStdString();
+    EXPECT_EQ(FolderSnapshot(victim.path()), before);
+    EXPECT_TRUE(server.requests().isEmpty());
+    EXPECT_TRUE(linked.err.startsWith(QStringLiteral("No se puede usar la carpeta %1: es un enlace")
+                                          .arg(QDir::toNativeSeparators(inMapas("Ruta_01")))))
+        << linked.err.toStdString();
+    EXPECT_TRUE(linked.out.back().endsWith(
+        "0 de 3 hojas terminadas; 0 de 42 mosaicos descargados, 0 con fallo, 42 sin descargar. "
+        "Sin terminar: Ruta_01, Ruta_02, Ruta_03. Índice de las hojas no grabado. Vista general "
+        "no grabada."))
+        << linked.out.back().toStdString();
+    EXPECT_EQ(QDir(mapas()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"Ruta_01"});
+
+    ASSERT_TRUE(QFile::remove(inMapas("Ruta_01")));
+    ASSERT_TRUE(QDir(mapas()).mkdir("Ruta_02"));
+    FolderLock other;
+    ASSERT_EQ(other.tryLock(inMapas("Ruta_02")), FolderLock::Result::Held);
+    const Exit held = Run();
+    EXPECT_EQ(held.code, 1) << held.err.toStdString();
+    EXPECT_TRUE(held.err.startsWith(QStringLiteral("Otra descarga está en curso en la carpeta")))
+        << held.err.toStdString();
+    EXPECT_TRUE(held.out.contains(QStringLiteral(". Descarga detenida: otra descarga está en "
+                                                 "curso en la carpeta de la hoja Ruta_02 (%1)")
+                                      .arg(QDir::toNativeSeparators(inMapas("Ruta_02")))))
+        << held.out.join('\n').toStdString();
+    EXPECT_TRUE(held.out.back().endsWith("1 de 3 hojas terminadas; 20 de 42 mosaicos descargados, "
+                                         "0 con fallo, 22 sin descargar. Sin terminar: Ruta_02, "
+                                         "Ruta_03. Índice de las hojas grabado. Vista general "
+                                         "grabada."))
+        << held.out.back().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(inMapas("Ruta_hojas.kml")));
+    EXPECT_TRUE(QFileInfo::exists(inMapas("Ruta_hojas.png")));
+}
+
+// The set runs at the coverage it was chosen at ("CoberturaHojas"), whatever "Cobertura"
+// says; a file without it cuts the set at Cobertura's, other sheets under the same names:
+// the record is not gone on with, the user is told, and the sheets start anew.
+TEST_F(SheetBatch, ASetRunsAtItsOwnCoverageAndARecordOfOtherSheetsIsNotGoneOn) {
+    // Cobertura=1 is 1000 m; the box is 21 x 2 of those, or 5 x 1 of 5000 m.
+    const QList<Key> box{{"Hasta", QStringLiteral("606000,728000")}};
+    QList<Key> chosen = box;
+    chosen << Key{"CoberturaHojas", QStringLiteral("5000")} << Key{"TipoHojas", "1"};
+    WriteSettings(chosen);
+    const Exit first = Run();
+    ASSERT_EQ(first.code, 0) << first.err.toStdString();
+    EXPECT_EQ(server.requests().size(), 5);
+    for (const QString& target : server.requests()) {
+        const MapTileQuery q = ParseMapTileQuery(target.toLatin1());
+        EXPECT_EQ(q.ymax - q.ymin, 5000.0) << target.toStdString();
+    }
+    EXPECT_EQ(LoadSheetSetRecord(inMapas("Ruta.morvel"))->sheets.size(), 1u);
+
+    WriteSettings(box);
+    const Exit other = Run();
+    EXPECT_EQ(other.code, 0) << other.err.toStdString();
+    EXPECT_TRUE(other.err.startsWith(
+        "El registro Ruta.morvel de la carpeta destino es de otras hojas con el mismo nombre (1 "
+        "hoja de mosaicos de 5.000 m de ortofoto), no de las hojas de ahora (3 hojas de mosaicos "
+        "de 1.000 m de ortofoto)."))
+        << other.err.toStdString();
+    EXPECT_TRUE(other.out.contains(
+        ". El registro Ruta.morvel es de otras hojas con el mismo nombre (1 hoja de mosaicos de "
+        "5.000 m de ortofoto): no se continúa, y las hojas de ahora (3 hojas de mosaicos de "
+        "1.000 m de ortofoto) se descargan desde el principio"));
+    EXPECT_EQ(server.requests().size(), 5 + 42);
+    EXPECT_EQ(QImage(QDir(inMapas("Ruta_01")).filePath("Ruta_01.bmp")).size(), QSize(4000, 800));
+    EXPECT_EQ(LoadSheetSetRecord(inMapas("Ruta.morvel"))->finishedCount(), 3);
 }
 
 } // namespace

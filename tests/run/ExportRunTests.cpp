@@ -91,7 +91,7 @@ TEST_F(ExportRun, NoExportFromAnImageWithHoles) {
 // Stopped, or aborted as a closing window does, while an export is written after the BMP was
 // saved: the export is given up and leaves nothing, the tiles stay, and the BMP keeps its
 // calibration file (written unasked when aborted) rather than an older area's; a stop says
-// so, and the record stays for the exports still to do.
+// so, naming the export given up, and the record stays for the exports still to do.
 TEST_F(ExportRun, AStopDuringAnExportKeepsWhatGoesWithTheBmp) {
     for (const bool destroy : {false, true}) {
         QTemporaryDir folder;
@@ -134,7 +134,8 @@ TEST_F(ExportRun, AStopDuringAnExportKeepsWhatGoesWithTheBmp) {
         // The MBTiles alone uses the datum change: the GPS file is on ED50.
         EXPECT_TRUE(closing[0].startsWith(". Exportación a WGS 84: ")) << closing[0].toStdString();
         EXPECT_EQ(closing.mid(1),
-                  (QStringList{". Mosaicos conservados: no se grabó el fichero Prueba.mbtiles",
+                  (QStringList{". Exportación de Prueba.mbtiles detenida: no se ha grabado",
+                               ". Mosaicos conservados: no se grabó el fichero Prueba.mbtiles",
                                ". Generada calibración para OZiExplorer",
                                ". Descarga detenida por el usuario"}));
     }

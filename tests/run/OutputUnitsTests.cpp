@@ -326,9 +326,11 @@ TEST_F(OutputTest, AStoppedExportLeavesNothing) {
         EXPECT_FALSE(*done) << waitForPercent;
         EXPECT_EQ(statuses.size(), told) << waitForPercent;
         EXPECT_EQ(entries(), QStringList()) << waitForPercent;
-        // Only the datum change it was to be moved with.
-        ASSERT_EQ(log.size(), 1) << waitForPercent;
+        // The datum change it was to be moved with, and the export given up.
+        ASSERT_EQ(log.size(), 2) << waitForPercent;
         EXPECT_TRUE(log[0].startsWith(QString::fromUtf8(". Exportación a WGS 84: ")));
+        EXPECT_EQ(log[1], QString::fromUtf8(". Exportación de Prueba.mbtiles detenida: no se ha "
+                                            "grabado"));
         log.clear();
     }
 }

@@ -37,6 +37,7 @@ SheetSetRecord ThreeSheets() {
     SheetSetRecord r = SheetSetRecord::ForSet(*cut.set, source, OrtoJob());
     EXPECT_EQ(r.sheets.size(), 3u);
     r.sheets[0].finished = true;
+    r.sheets[0].bmp = TileStamp::Of("the sheet's BMP");
     for (int row = 1; row <= 6; ++row) {
         for (int column = 1; column <= 10; ++column) {
             r.sheets[0].record.setFetched(column, row, TileStamp::Of(QByteArray(row, 'x')));
@@ -56,7 +57,10 @@ TEST(SheetSetRecord, ReadsBackEverySheetAndTile) {
                               "Estado=sin terminar\r\n[Descarga]\r\nServidor=http://mapas"));
     EXPECT_TRUE(text.contains("UTMSupIzqX=630000\r\nUTMSupIzqY=730000\r\nMosaicosAncho=10"));
     EXPECT_TRUE(text.contains("C03=fallido: HTTP 500 fin\r\n"));
-    EXPECT_EQ(text.count("# "), 1); // one heading for the whole set
+    EXPECT_TRUE(text.contains("Estado=terminada\r\nBMP=15 " + r.sheets[0].bmp.sha256.toHex() +
+                              "\r\n[Descarga]"));
+    EXPECT_EQ(text.count("BMP="), 1); // only a finished sheet's
+    EXPECT_EQ(text.count("# "), 1);   // one heading for the whole set
 
     const std::optional<SheetSetRecord> back = SheetSetRecord::parse(text);
     ASSERT_TRUE(back);
@@ -68,6 +72,8 @@ TEST(SheetSetRecord, ReadsBackEverySheetAndTile) {
         EXPECT_EQ(back->sheets[i].sheet, r.sheets[i].sheet) << i;
     }
     EXPECT_EQ(back->sheets[0].record.stamp(4, 5), TileStamp::Of("xxxxx"));
+    EXPECT_EQ(back->sheets[0].bmp, r.sheets[0].bmp);
+    EXPECT_FALSE(back->sheets[1].bmp.isValid());
     EXPECT_EQ(back->sheets[1].record.state(3, 3), TileState::Failed);
     EXPECT_EQ(back->sheets[2].record.count(TileState::Pending), 18);
 
@@ -102,6 +108,9 @@ TEST(SheetSetRecord, ADamagedRecordIsRefused) {
          QByteArray(good).replace("Recuadro=585000,4730000,690000,4700000", "Recuadro=1,2,3")},
         {"unknown source", QByteArray(good).replace("Origen=recuadro", "Origen=mapa")},
         {"a line that is no key", QByteArray(good).replace("Fila=0", "Fila 0")},
+        {"a BMP without its hash", QByteArray(good).replace("BMP=15 ", "BMP=15\r\nX=")},
+        {"a BMP's hash cut short", QByteArray(good).replace("BMP=15 ", "BMP=15 0")},
+        {"a BMP of no size", QByteArray(good).replace("BMP=15 ", "BMP=-15 ")},
     };
     for (const auto& row : table) {
         EXPECT_FALSE(SheetSetRecord::parse(row.text)) << row.name;

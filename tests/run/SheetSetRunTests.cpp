@@ -6,12 +6,18 @@
 #include "run/SheetSetRun.h"
 #include "tests/run/RunTestSupport.h"
 
+#include "run/ExportOutput.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 #include <set>
+
+#include <sys/stat.h>
 
 void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -52,10 +58,18 @@ protected:
         return job;
     }
 
+    // Runs the fixture's set, or `other` with its source; `adjust` changes the job first.
     SetReport RunSet(const QString& folder, ResumePolicy policy,
-                     const std::function<void(SheetSetRun&)>& during = {}) {
+                     const std::function<void(SheetSetRun&)>& during = {},
+                     const std::function<void(DownloadJob&)>& adjust = {},
+                     const SheetSet* other = nullptr) {
         SetReport report;
-        SheetSetRun run(SetJob(folder), set, source, &manager, questions);
+        DownloadJob job = SetJob(folder);
+        if (adjust) {
+            adjust(job);
+        }
+        const SheetSet& which = other ? *other : set;
+        SheetSetRun run(job, which, source, &manager, questions);
         run.setFetchLimits(QuickFetchLimits());
         run.setConnections(1);
         run.setResumePolicy(policy);
@@ -67,10 +81,11 @@ protected:
                          [&report](int maximum) { report.range = maximum; });
         QObject::connect(&run, &SheetSetRun::progress,
                          [&report](int v) { report.progress.push_back(v); });
-        QObject::connect(&run, &SheetSetRun::sheetStarted, [&report](int number, int count) {
-            EXPECT_EQ(count, 3);
-            report.started << number;
-        });
+        QObject::connect(&run, &SheetSetRun::sheetStarted,
+                         [&report, &which](int number, int count) {
+                             EXPECT_EQ(count, int(which.sheets.size()));
+                             report.started << number;
+                         });
         QObject::connect(&run, &SheetSetRun::finished,
                          [&report](const RunOutcome& o) { report.outcome = o; });
         QSignalSpy done(&run, &SheetSetRun::finished);
@@ -376,6 +391,268 @@ TEST_F(SheetSetTest, ASheetsFilesAreReplacedOnlyOnceAskedAndTheFolderIsTheSets) 
     ASSERT_EQ(questions.messages.size(), 1);
     EXPECT_TRUE(questions.messages[0].startsWith("Otra descarga está en curso en la carpeta"));
     EXPECT_TRUE(server.requests().isEmpty());
+}
+
+ino_t InodeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A sheet's folder that is a link (to a folder of the user's, the victim) or a file, found
+// when the set begins or put there while the first sheet is fetched: the set stops saying
+// why, with nothing written, replaced or deleted through it; the tile clean-up is on.
+TEST_F(SheetSetTest, ASheetFolderThatIsALinkOrAFileStopsTheSetWithNothingWrittenThroughIt) {
+    const struct {
+        const char* name;
+        bool link;
+        bool midway; // made once the first sheet has begun
+        const char* reason;
+    } table[] = {
+        {"Prueba_01", true, false, "es un enlace, y las hojas se graban solo en carpetas propias"},
+        {"Prueba_02", true, true, "es un enlace, y las hojas se graban solo en carpetas propias"},
+        {"Prueba_01", false, false, "ya existe un fichero con ese nombre"},
+    };
+    for (const auto& row : table) {
+        QTemporaryDir destination;
+        QTemporaryDir victim;
+        const QString sheet = QString::fromLatin1(row.name);
+        for (const QString& file : {sheet + ".bmp", QStringLiteral("A01.jpg"), sheet + ".map"}) {
+            WriteAll(victim.filePath(file), "del usuario: " + file.toUtf8());
+        }
+        const auto before = FolderSnapshot(victim.path());
+        const QString folder = QDir(destination.path()).filePath(sheet);
+        const auto place = [&] {
+            ASSERT_TRUE(row.link ? QFile::link(victim.path(), folder)
+                                 : (WriteAll(folder, "un fichero"), true));
+        };
+        if (!row.midway) {
+            place();
+        }
+        questions.errors.clear();
+        const qsizetype from = server.requests().size();
+        const SetReport r = RunSet(
+            destination.path(), ResumePolicy::Ask,
+            [&](SheetSetRun& run) {
+                if (row.midway) {
+                    QObject::connect(&run, &SheetSetRun::sheetStarted, &run, place);
+                }
+            },
+            [](DownloadJob& job) {
+                job.deleteTiles = true;
+                job.saveOzi = true;
+            });
+        SCOPED_TRACE(row.name);
+        EXPECT_TRUE(r.outcome.stopped && r.outcome.writeFailed);
+        EXPECT_EQ(FolderSnapshot(victim.path()), before);
+        ASSERT_EQ(questions.errors.size(), 1);
+        EXPECT_TRUE(questions.errors[0].startsWith(
+            QStringLiteral("No se puede usar la carpeta %1: %2")
+                .arg(QDir::toNativeSeparators(folder), QString::fromUtf8(row.reason))))
+            << questions.errors[0].toStdString();
+        EXPECT_TRUE(r.log.back().startsWith(
+            QStringLiteral(". Descarga detenida: no se puede usar la carpeta %1: ")
+                .arg(QDir::toNativeSeparators(folder))))
+            << r.log.back().toStdString();
+        if (row.midway) {
+            // The first sheet is done; nothing of the second was asked for.
+            EXPECT_EQ(r.totals.finished, 1);
+            EXPECT_EQ(server.requests().size() - from, 10);
+            EXPECT_TRUE(QFileInfo(folder).isSymLink());
+        } else {
+            // Found before anything: no request, no record, no index.
+            EXPECT_EQ(server.requests().size(), from);
+            EXPECT_EQ(QDir(destination.path())
+                          .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                      QStringList{sheet});
+        }
+    }
+}
+
+// A finished sheet counts as done only while its BMP is the one its run wrote, as the record
+// has its size and SHA-256: a BMP cut short, a link to an identical copy, the same size with
+// other pixels, or a record without the BMP's stamp (an earlier version's) make the sheet be
+// done again, from the tiles still there; the log says why.
+TEST_F(SheetSetTest, AFinishedSheetIsTakenOnlyWhileItsBmpIsTheOneWritten) {
+    ASSERT_EQ(RunSet(dir.path(), ResumePolicy::Never).totals.finished, 3);
+    std::map<int, QByteArray> written;
+    const std::optional<SheetSetRecord> record = LoadSheetSetRecord(path("Prueba.morvel"));
+    ASSERT_TRUE(record);
+    for (int number = 1; number <= 3; ++number) {
+        written[number] = ReadAll(Bmp(dir.path(), number));
+        EXPECT_TRUE(record->sheets[size_t(number - 1)].bmp == TileStamp::Of(written[number]))
+            << number;
+    }
+    QTemporaryDir elsewhere;
+    const QString copy = elsewhere.filePath("copia.bmp");
+    const struct {
+        std::function<void()> tamper;
+        QList<int> again;
+        QStringList said;
+    } table[] = {
+        {[&] {
+             QFile bmp(Bmp(dir.path(), 1));
+             ASSERT_TRUE(bmp.resize(bmp.size() / 2));
+             WriteAll(copy, written[3]);
+             ASSERT_TRUE(QFile::remove(Bmp(dir.path(), 3)));
+             ASSERT_TRUE(QFile::link(copy, Bmp(dir.path(), 3)));
+         },
+         {1, 3},
+         {". Hoja Prueba_01 con su fichero BMP cambiado: se descarga de nuevo",
+          ". Hoja Prueba_03 con su fichero BMP sin comprobar (el fichero es un enlace): se "
+          "descarga de nuevo",
+          ". Quitado el enlace Prueba_03.bmp de la hoja: su fichero BMP se graba en su lugar"}},
+        {[&] {
+             QByteArray other = written[2];
+             other[other.size() - 10] = char(~other[other.size() - 10]);
+             WriteAll(Bmp(dir.path(), 2), other);
+         },
+         {2},
+         {". Hoja Prueba_02 con su fichero BMP cambiado: se descarga de nuevo"}},
+        {[&] {
+             QByteArray bytes = ReadAll(path("Prueba.morvel"));
+             static const QRegularExpression stamp(QStringLiteral("BMP=[^\\r]*\\r\\n"));
+             WriteAll(path("Prueba.morvel"), QString::fromUtf8(bytes).remove(stamp).toUtf8());
+         },
+         {1, 2, 3},
+         {". Hoja Prueba_01 sin la huella de su fichero BMP en el registro: se descarga de "
+          "nuevo"}},
+    };
+    const qsizetype requests = server.requests().size();
+    ino_t copyInode = 0;
+    for (const auto& row : table) {
+        row.tamper();
+        if (copyInode == 0) {
+            copyInode = InodeOf(copy);
+        }
+        const SetReport r = RunSet(dir.path(), ResumePolicy::Always);
+        EXPECT_EQ(r.started, row.again) << r.log.join(QChar(10)).toStdString();
+        for (const QString& line : row.said) {
+            EXPECT_TRUE(r.log.contains(line)) << line.toStdString();
+        }
+        EXPECT_FALSE(r.outcome.recordKept || r.outcome.anyFailed);
+        for (int number = 1; number <= 3; ++number) {
+            EXPECT_EQ(ReadAll(Bmp(dir.path(), number)), written[number]) << number;
+        }
+        // What the link named is as it was: not written through the link.
+        EXPECT_FALSE(QFileInfo(Bmp(dir.path(), 3)).isSymLink());
+        EXPECT_EQ(ReadAll(copy), written[3]);
+        EXPECT_EQ(InodeOf(copy), copyInode);
+    }
+    // Made again from the tiles the sheets' records vouch for.
+    EXPECT_EQ(server.requests().size(), requests);
+}
+
+// However a set stops, its summary says what is there: the index written when it began and
+// the overview once a sheet is finished. A sheet's folder held by another run stops it with
+// the cause in the log.
+TEST_F(SheetSetTest, AStoppedSetSaysWhyAndCountsWhatItWrote) {
+    const struct {
+        int stopAt;      // progress value at which the user stops; 0 for none
+        bool holdSecond; // another run holds Prueba_02
+        bool overview;
+    } table[] = {{3, false, false}, {13, false, true}, {0, true, true}};
+    for (const auto& row : table) {
+        QTemporaryDir destination;
+        FolderLock other;
+        if (row.holdSecond) {
+            ASSERT_TRUE(QDir(destination.path()).mkdir("Prueba_02"));
+            ASSERT_EQ(other.tryLock(QDir(destination.path()).filePath("Prueba_02")),
+                      FolderLock::Result::Held);
+        }
+        questions.messages.clear();
+        const SetReport r = RunSet(destination.path(), ResumePolicy::Ask, [&](SheetSetRun& run) {
+            QObject::connect(&run, &SheetSetRun::progress, &run, [&run, &row](int value) {
+                if (row.stopAt > 0 && value == row.stopAt) {
+                    run.stop();
+                }
+            });
+        });
+        SCOPED_TRACE(row.stopAt);
+        EXPECT_TRUE(r.outcome.stopped);
+        const QString kml = QDir(destination.path()).filePath("Prueba_hojas.kml");
+        const QString png = QDir(destination.path()).filePath("Prueba_hojas.png");
+        EXPECT_TRUE(r.totals.indexWritten);
+        EXPECT_TRUE(QFileInfo::exists(kml));
+        EXPECT_EQ(r.totals.overviewWritten, row.overview);
+        EXPECT_EQ(QFileInfo::exists(png), row.overview);
+        if (row.holdSecond) {
+            EXPECT_EQ(r.totals.finished, 1);
+            EXPECT_EQ(
+                r.log.back(),
+                QStringLiteral(". Descarga detenida: otra descarga está en curso en la "
+                               "carpeta de la hoja Prueba_02 (%1)")
+                    .arg(QDir::toNativeSeparators(QDir(destination.path()).filePath("Prueba_02"))));
+            ASSERT_EQ(questions.messages.size(), 1);
+            EXPECT_TRUE(questions.messages[0].startsWith("Otra descarga está en curso"));
+        } else {
+            EXPECT_EQ(r.log.back(), ". Descarga detenida por el usuario");
+        }
+    }
+}
+
+// Stopped while a sheet's export is written: the export given up is named before the stop,
+// and nothing of it is left.
+TEST_F(SheetSetTest, AStopDuringASheetsExportNamesTheExportGivenUp) {
+    bool fired = false;
+    const SetReport r = RunSet(
+        dir.path(), ResumePolicy::Ask,
+        [&fired](SheetSetRun& run) {
+            QObject::connect(
+                &run, &SheetSetRun::statusText, &run, [&run, &fired](const QString& t) {
+                    if (!fired && t.startsWith("Hoja 1 de 3: Exportando Prueba_01.tif")) {
+                        fired = true;
+                        QTimer::singleShot(0, &run, [&run] { run.stop(); });
+                    }
+                });
+        },
+        [](DownloadJob& job) { job.setExport(ExportFormat::GeoTiff, true); });
+    ASSERT_TRUE(fired);
+    EXPECT_TRUE(r.outcome.stopped);
+    const qsizetype at = r.log.indexOf(". Exportación de Prueba_01.tif detenida: no se ha grabado");
+    ASSERT_GT(at, 0) << r.log.join('\n').toStdString();
+    EXPECT_EQ(r.log.back(), ". Descarga detenida por el usuario");
+    ExportWorkPool()->waitForDone();
+    EXPECT_EQ(files(QDir(dir.path()).filePath("Prueba_01")).filter(".tif").size(), 0);
+}
+
+// A record of other sheets under the same name (chosen at 1000 m, now at 5000 m) is not gone
+// on with: the user is told, the sheets start anew once their files may be replaced, and a
+// folder of the old set that the new one does not have is left as it is.
+TEST_F(SheetSetTest, ARecordOfOtherSheetsUnderTheSameNameIsToldAndNotGoneOn) {
+    SheetSource small;
+    small.box = {585000, 4725000, 600000, 4730000};
+    const SheetCut fine = small.cut(1000, QStringLiteral("Prueba"));
+    const SheetCut coarse = small.cut(5000, QStringLiteral("Prueba"));
+    ASSERT_TRUE(fine.set && coarse.set);
+    ASSERT_EQ(fine.set->sheets.size(), 2u);
+    ASSERT_EQ(coarse.set->sheets.size(), 1u);
+    ASSERT_EQ(RunSet(dir.path(), ResumePolicy::Never, {}, {}, &*fine.set).totals.finished, 2);
+    const QByteArray oldRecord = ReadAll(path("Prueba.morvel"));
+    const auto oldSecond = FolderSnapshot(QDir(dir.path()).filePath("Prueba_02"));
+    const QString told =
+        "El registro Prueba.morvel de la carpeta destino es de otras hojas con el mismo nombre "
+        "(2 hojas de mosaicos de 1.000 m de ortofoto), no de las hojas de ahora (1 hoja de "
+        "mosaicos de 5.000 m de ortofoto).";
+
+    // Refused to replace Prueba_01's files: nothing is written, the old record stays.
+    questions.overwrite = false;
+    const qsizetype from = server.requests().size();
+    const SetReport refused = RunSet(dir.path(), ResumePolicy::Ask, {}, {}, &*coarse.set);
+    EXPECT_TRUE(refused.cancelled);
+    ASSERT_EQ(questions.messages.size(), 1);
+    EXPECT_TRUE(questions.messages[0].startsWith(told)) << questions.messages[0].toStdString();
+    EXPECT_TRUE(questions.resumes.isEmpty());
+    EXPECT_EQ(ReadAll(path("Prueba.morvel")), oldRecord);
+    EXPECT_EQ(server.requests().size(), from);
+
+    questions.overwrite = true;
+    const SetReport anew = RunSet(dir.path(), ResumePolicy::Ask, {}, {}, &*coarse.set);
+    EXPECT_EQ(questions.messages.size(), 2);
+    EXPECT_TRUE(questions.resumes.isEmpty());
+    EXPECT_EQ(anew.started, QList<int>{1});
+    EXPECT_EQ(server.requests().size() - from, 3);
+    EXPECT_EQ(QImage(Bmp(dir.path(), 1)).size(), QSize(1200, 400));
+    EXPECT_EQ(FolderSnapshot(QDir(dir.path()).filePath("Prueba_02")), oldSecond);
 }
 
 } // namespace

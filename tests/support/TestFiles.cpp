@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -70,4 +71,14 @@ void WriteAll(const QString& path, const QByteArray& bytes) {
     if (file.open(QIODevice::WriteOnly)) {
         file.write(bytes);
     }
+}
+
+std::map<QString, QByteArray> FolderSnapshot(const QString& folder) {
+    std::map<QString, QByteArray> out;
+    for (const QFileInfo& f : QDir(folder).entryInfoList(
+             QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name)) {
+        out[f.fileName()] =
+            f.isSymLink() ? "-> " + f.symLinkTarget().toUtf8() : ReadAll(f.filePath());
+    }
+    return out;
 }

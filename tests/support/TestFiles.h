@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <map>
+
 // A fresh empty folder as the process's current directory while it lives.
 class CurrentDirScope {
 public:
@@ -45,3 +47,7 @@ private:
 
 QByteArray ReadAll(const QString& path);
 void WriteAll(const QString& path, const QByteArray& bytes);
+
+// Every entry of `folder` with its bytes (a link as what it names), to tell that nothing in
+// it changed.
+std::map<QString, QByteArray> FolderSnapshot(const QString& folder);

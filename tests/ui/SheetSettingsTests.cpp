@@ -1,5 +1,6 @@
 // The keys of a set of sheets in the settings file: what they ask for, read as the window
 // and --batch read them, and written back as the window writes them.
+#include "job/MapKinds.h"
 #include "ui/SheetSettings.h"
 
 #include <QDir>
@@ -71,11 +72,13 @@ TEST(SheetSettings, AreWrittenBackForTheSetChosenOrForNone) {
     box.box = {600000, 4720000, 640000, 4742000};
     box.overlap = 1;
     StoredSettings s = With({}, {});
-    StoreSheetSettings(s, box, kFolder);
-    EXPECT_EQ(std::make_tuple(s.eastingText, s.northingText, s.sheetsTo, s.overlap, s.track),
+    StoreSheetSettings(s, box, kFolder, MapKind::Orto, 500);
+    EXPECT_EQ(std::make_tuple(s.eastingText, s.northingText, s.sheetsTo, s.overlap, s.track,
+                              s.sheetCoverage, s.sheetKind),
               std::make_tuple(QString("600000"), QString("742000"),
                               std::optional<QString>("640000,720000"), std::optional<QString>("1"),
-                              std::optional<QString>()));
+                              std::optional<QString>(), std::optional<QString>("500"),
+                              std::optional<QString>("1")));
     // And read back, the same box.
     const SheetSettings back = ReadSheetSettings(s, kFolder);
     EXPECT_EQ(std::make_tuple(back.source.box.west, back.source.box.north, back.source.box.east,
@@ -86,22 +89,75 @@ TEST(SheetSettings, AreWrittenBackForTheSetChosenOrForNone) {
     track.kind = SheetSource::Kind::Track;
     track.trackPath = QDir::toNativeSeparators(QStringLiteral("/srv/mapas/rutas/vuelta.gpx"));
     track.margin = 750.4;
-    StoreSheetSettings(s, track, kFolder);
+    StoreSheetSettings(s, track, kFolder, MapKind::Carto, 2000);
     EXPECT_EQ(s.track, QDir::toNativeSeparators(QStringLiteral("rutas/vuelta.gpx")));
     EXPECT_EQ(s.margin, QStringLiteral("750"));
     EXPECT_EQ(s.sheetsTo, QString()); // the file had it: now empty
+    EXPECT_EQ(std::make_tuple(s.sheetCoverage, s.sheetKind),
+              std::make_tuple(std::optional<QString>("2000"), std::optional<QString>("0")));
     track.trackPath = QDir::toNativeSeparators(QStringLiteral("/home/ana/vuelta.gpx"));
-    StoreSheetSettings(s, track, kFolder);
+    StoreSheetSettings(s, track, kFolder, MapKind::Carto, 2000);
     EXPECT_EQ(s.track, track.trackPath);
 
     // None: the keys the file had ask for one run; those it had not stay out.
-    StoreSheetSettings(s, std::nullopt, kFolder);
-    EXPECT_EQ(std::make_tuple(s.sheetsTo, s.track, s.margin),
+    StoreSheetSettings(s, std::nullopt, kFolder, MapKind::Orto, 5000);
+    EXPECT_EQ(std::make_tuple(s.sheetsTo, s.track, s.margin, s.sheetCoverage, s.sheetKind),
               std::make_tuple(std::optional<QString>(QString()), std::optional<QString>(QString()),
-                              std::optional<QString>("750")));
+                              std::optional<QString>("750"), std::optional<QString>(QString()),
+                              std::optional<QString>(QString())));
     StoredSettings plain = With({}, {});
-    StoreSheetSettings(plain, std::nullopt, kFolder);
-    EXPECT_FALSE(plain.sheetsTo || plain.track || plain.margin || plain.overlap);
+    StoreSheetSettings(plain, std::nullopt, kFolder, MapKind::Orto, 5000);
+    EXPECT_FALSE(plain.sheetsTo || plain.track || plain.margin || plain.overlap ||
+                 plain.sheetCoverage || plain.sheetKind);
+}
+
+// The coverage and map kind a set was chosen at come back with it, for --batch as for the
+// window; without them (an earlier version's file) the job's own stand; a value that names
+// no coverage of the kind is refused.
+TEST(SheetSettings, KeepTheCoverageAndMapKindTheSetWasChosenAt) {
+    DownloadJob job; // orthophoto, "Cobertura" position 0: 5000 m
+    job.kind = MapKind::Orto;
+    job.coveragePosition = 0;
+    LookupCoverage(job, 0, QStringLiteral("http://mapas.example.org"));
+    const auto withCoverage = [](std::optional<QString> metres, std::optional<QString> kind) {
+        StoredSettings s = With(QStringLiteral("620000,700000"), {});
+        s.sheetCoverage = std::move(metres);
+        s.sheetKind = std::move(kind);
+        return s;
+    };
+    const struct {
+        StoredSettings settings;
+        MapKind kind;
+        int32_t tileSize;
+        const char* problem;
+    } table[] = {
+        {withCoverage("500", {}), MapKind::Orto, 500, nullptr},
+        {withCoverage(" 4000 ", "2"), MapKind::MDT, 4000, nullptr},
+        {withCoverage({}, "0"), MapKind::Carto, 2000, nullptr}, // Cobertura's position
+        {withCoverage({}, {}), MapKind::Orto, 5000, nullptr},
+        {withCoverage("", ""), MapKind::Orto, 5000, nullptr},
+        {withCoverage("2000", "1"), MapKind::Orto, 0,
+         "El valor «2000» de CoberturaHojas en [Mosaicos] no es válido: debe ser el lado de un "
+         "mosaico en metros: 5000, 1000, 500, 250 o 100."},
+        {withCoverage("500", "3"), MapKind::Orto, 0,
+         "El valor «3» de TipoHojas en [Mosaicos] no es válido: debe ser 0 (cartografía), 1 "
+         "(ortofoto) o 2 (M.D.T.)."},
+    };
+    for (const auto& row : table) {
+        const SheetSettings read = ReadSheetSettings(row.settings, kFolder);
+        if (row.problem) {
+            EXPECT_EQ(read.problem, QString::fromUtf8(row.problem));
+            continue;
+        }
+        ASSERT_TRUE(read.problem.isEmpty()) << read.problem.toStdString();
+        const DownloadJob set = SheetSetJob(job, read);
+        EXPECT_EQ(
+            std::make_tuple(set.kind, set.tileSize, set.requestPrefix),
+            std::make_tuple(row.kind, row.tileSize,
+                            RequestPrefix(row.kind, QStringLiteral("http://mapas.example.org"))))
+            << row.tileSize;
+        EXPECT_EQ(set.coveragePosition, 0); // "Cobertura" as it was read
+    }
 }
 
 } // namespace

@@ -214,23 +214,39 @@ TEST_F(SheetWindowTest, TheSetGoesToTheSettingsFileAndComesBack) {
     open();
     drawTwelve(openMap());
     window->mapWindow()->findChild<QSpinBox*>("seSolape")->setValue(2);
+    // Chosen at 1000 m: the sheets at the coverage they were chosen at come back, while
+    // "Cobertura" keeps the position it was read with.
+    find<QComboBox>("cbCobertura")->setCurrentIndex(1);
+    const QString chosen = line();
+    ASSERT_TRUE(chosen.startsWith("Hojas: 8 (Prueba_01 … Prueba_08)")) << chosen.toStdString();
     window->close();
     IniFile ini(cwd.file(QStringLiteral("Morvel.ini")));
     EXPECT_EQ(ini.value("Mosaicos", "Hasta"), QStringLiteral("645000,725000"));
     EXPECT_EQ(ini.value("Mosaicos", "Solape"), QStringLiteral("2"));
     EXPECT_EQ(ini.value("Mosaicos", "UTMSupIzqX"), QStringLiteral("585000"));
+    EXPECT_EQ(ini.value("Mosaicos", "CoberturaHojas"), QStringLiteral("1000"));
+    EXPECT_EQ(ini.value("Mosaicos", "TipoHojas"), QStringLiteral("1"));
+    EXPECT_EQ(ini.value("Mosaicos", "Cobertura"), QStringLiteral("0"));
     EXPECT_FALSE(ini.value("Mosaicos", "Ruta"));
 
-    // Opened again, the set is there; one run chosen, the file says so.
+    // Opened again, the set is there as it was chosen; one run chosen, the file says so.
     open();
     ASSERT_NE(window->sheets(), nullptr);
     EXPECT_TRUE(lineShown());
-    EXPECT_TRUE(line().endsWith(", solape de 2 mosaicos")) << line().toStdString();
+    EXPECT_EQ(line(), chosen);
+    EXPECT_EQ(find<QComboBox>("cbCobertura")->currentText(), "1000x1000");
+    EXPECT_EQ(window->job().tileSize, 1000);
     press("btnUnaDescarga");
     window->close();
     const IniFile after(cwd.file(QStringLiteral("Morvel.ini")));
     EXPECT_EQ(after.value("Mosaicos", "Hasta"), QString());
     EXPECT_EQ(after.value("Mosaicos", "Solape"), QStringLiteral("2"));
+    EXPECT_EQ(after.value("Mosaicos", "CoberturaHojas"), QString());
+    EXPECT_EQ(after.value("Mosaicos", "Cobertura"), QStringLiteral("0"));
+    // One run again: the coverage of "Cobertura".
+    open();
+    EXPECT_EQ(window->job().tileSize, 5000);
+    window->close();
 
     // A track in the file: read on a worker, its sheets shown once it is.
     IniFile withTrack(cwd.file(QStringLiteral("Morvel.ini")));
