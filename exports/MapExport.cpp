@@ -79,14 +79,25 @@ ExportResult WriteExport(ExportFormat format, const ExportInput& input,
     const ThreadGdalOption noSideFile("GDAL_PAM_ENABLED", "NO");
     OutputFile output(input.job.folder, fileName);
     const ExportWork work{input, area, dataset.get(), progress, errors};
-    const WrittenFile written = FormatOf(format).write(work, output.temporaryPath());
+    WrittenFile written = FormatOf(format).write(work, output.temporaryPath());
+    if (written.ok && errors.failed()) {
+        // A block GDAL could not write as it closed the file is told only in its messages; the
+        // file may still read back, without those tiles.
+        written = GdalFailure(work, QString());
+    }
     if (progress.stopRequested()) {
         result.stopped = true;
         result.error = QStringLiteral("Exportación de %1 detenida").arg(shown);
         return result;
     }
     if (!written.ok) {
-        return fail(written.reason);
+        // The cause the system gives comes first: GDAL's words for a full disk or a folder
+        // that refuses files are English, and often about something else ("database disk
+        // image is malformed").
+        if (const std::optional<LocalWriteError> cause = GdalWriteCause(errors, input.job.folder)) {
+            return fail(cause->reason);
+        }
+        return fail(output.withOwnName(written.reason));
     }
     if (!output.commit(&reason)) {
         return fail(reason);
