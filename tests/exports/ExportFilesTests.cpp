@@ -239,6 +239,20 @@ TEST_P(EveryExport, AFolderThatStopsTakingFilesIsToldByItsCause) {
     }
 }
 
+// GDAL reads braces and archive extensions in paths: a folder may hold them all.
+TEST_P(EveryExport, WritesIntoAFolderNamedWithWhatGdalReadsInPaths) {
+    for (const char* name : {"a}b", "{c", "{}[]*?", "mapas.kmz", "copia.zip"}) {
+        SCOPED_TRACE(name);
+        const QString folder = dir.filePath(QString::fromUtf8(name));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ExportInput inside = input;
+        inside.job.folder = folder;
+        const ExportResult result = ExportNow(GetParam().format, inside);
+        EXPECT_TRUE(result.ok) << result.error.toStdString();
+        EXPECT_EQ(FolderEntries(folder), QStringList{QLatin1String(GetParam().fileName)});
+    }
+}
+
 TEST_P(EveryExport, StopAskedBeforeOrOnTheWayLeavesNoFile) {
     for (const bool before : {true, false}) {
         SCOPED_TRACE(before ? "before" : "on the way");
