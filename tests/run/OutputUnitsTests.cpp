@@ -4,6 +4,7 @@
 #include "geo/DatumChange.h"
 #include "run/CalibrationOutput.h"
 #include "run/ExportOutput.h"
+#include "run/RunOutputs.h"
 #include "run/StaleGeoreferenceOutput.h"
 #include "run/TileCleanupOutput.h"
 #include "tests/run/RunTestSupport.h"
@@ -12,6 +13,8 @@
 #include <QTest>
 #include <QThreadPool>
 
+#include <functional>
+#include <iostream>
 #include <memory>
 
 void PrintTo(const QString& text, std::ostream* out) {
@@ -281,6 +284,96 @@ TEST_F(OutputTest, AnExportIsWrittenWhileTheStatusBarNamesIt) {
     EXPECT_EQ(entries(), QStringList{"Prueba.tif"});
 }
 
+// Files that fail for one cause are told once the outputs are over, in one box that names
+// them all, with the cause as the log gives it for each; a file failing for a cause of its
+// own keeps its own box. A full or read-only disk made five boxes in a row before.
+TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
+    const QString all = "Prueba.bmp, Prueba.tif, Prueba.gpkg, Prueba.mbtiles y Prueba.kmz";
+    std::unique_ptr<ScratchDisk> disk;
+    const auto onDisk = [&](qint64 bytes, const std::function<bool()>& then) {
+        return [&, bytes, then](DownloadJob& j) {
+            disk = std::make_unique<ScratchDisk>(bytes);
+            j.folder = disk->path();
+            return disk->active() && then();
+        };
+    };
+    const struct {
+        const char* what;
+        std::function<bool(DownloadJob&)> make; // false when this system cannot
+        QStringList boxes;                      // "%1" is the folder
+        std::function<void(BmpCommitStep)> hook = {};
+    } table[] = {
+        {"a read-only disk",
+         onDisk(1 << 20, [&] { return disk->makeReadOnly(); }),
+         {"No se han podido grabar " + all + " en la carpeta %1: la carpeta es de solo lectura"}},
+        {"a full disk",
+         onDisk(4 << 20, [&] { return disk->fill(0); }),
+         {"No se han podido grabar " + all + " en la carpeta %1: disco lleno"}},
+        // The BMP is in place; what comes after it finds no room.
+        {"a disk full after the BMP",
+         onDisk(4 << 20, [] { return true; }),
+         {"No se han podido grabar Prueba.tif, Prueba.gpkg, Prueba.mbtiles, Prueba.kmz, "
+          "Prueba.map, Prueba.imp y Prueba.bpw en la carpeta %1: disco lleno"},
+         [&](BmpCommitStep step) {
+             if (step == BmpCommitStep::Renaming) {
+                 disk->fill(0);
+             }
+         }},
+        {"folders where three files go",
+         [this](DownloadJob&) {
+             return QDir(dir.path()).mkdir("Prueba.bmp") && QDir(dir.path()).mkdir("Prueba.tif") &&
+                    QDir(dir.path()).mkdir("Prueba.kmz");
+         },
+         {"No se han podido grabar Prueba.bmp, Prueba.tif y Prueba.kmz en la carpeta %1: ya "
+          "existe una carpeta con ese nombre"}},
+        // In the Gulf of Guinea no datum change moves the area to WGS 84.
+        {"two causes",
+         [this](DownloadJob& j) {
+             j.northingField = -3000000;
+             j.cornerNorthingField = j.northingField - j.heightMetres;
+             return QDir(dir.path()).mkdir("Prueba.gpkg");
+         },
+         {"No se ha podido exportar %1/Prueba.gpkg: ya existe una carpeta con ese nombre",
+          "No se han podido grabar Prueba.mbtiles y Prueba.kmz en la carpeta %1: ninguna "
+          "transformación de ED50 a ETRS89 cubre la zona"}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        QDir(dir.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dir.path()));
+        job = JobOf(2, 1);
+        job.saveBmp = job.saveOzi = job.saveCompe = job.saveWorldFile = true;
+        for (const ExportFormat format : kExportFormats) {
+            job.setExport(format, true);
+        }
+        if (!row.make(job)) {
+            std::cout << "skipped: " << row.what << " cannot be made here\n";
+            continue;
+        }
+        outcome = RunOutcome{};
+        questions = RecordingQuestions{};
+        log.clear();
+        RunOutputs outputs(job, ImageOf(job), outcome, questions, row.hook);
+        bool finished = false;
+        QObject::connect(&outputs, &RunOutputs::finished, [&] { finished = true; });
+        QObject::connect(&outputs, &RunOutputs::logEvent, [&](const QString& l) { log << l; });
+        outputs.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 120000));
+        QStringList boxes;
+        for (const QString& box : row.boxes) {
+            boxes << box.arg(QDir::toNativeSeparators(job.folder));
+        }
+        EXPECT_EQ(questions.errors + questions.messages, boxes);
+        EXPECT_TRUE(outcome.writeFailed);
+        // The log names every file with its cause, as the box does.
+        for (const QString& line : log.filter(". No se ha podido")) {
+            EXPECT_TRUE(boxes.join(u' ').contains(line.mid(line.lastIndexOf(": ") + 2)))
+                << line.toStdString();
+        }
+        disk.reset();
+    }
+}
+
 // A folder where the file goes: the export fails with its reason, in the log and a box,
 // counts as a failed write, and leaves nothing of its own.
 TEST_F(OutputTest, AnExportThatCannotBeWrittenIsAnError) {
@@ -296,6 +389,8 @@ TEST_F(OutputTest, AnExportThatCannotBeWrittenIsAnError) {
     EXPECT_TRUE(log[0].startsWith(". No se ha podido exportar Prueba.gpkg: "))
         << log[0].toStdString();
     EXPECT_GT(log[0].size(), QString(". No se ha podido exportar Prueba.gpkg: ").size());
+    EXPECT_EQ(questions.errors.size(), 0); // told once the outputs are over
+    context->tellFailedFiles();
     ASSERT_EQ(questions.errors.size(), 1);
     EXPECT_TRUE(questions.errors[0].startsWith(
         "No se ha podido exportar " + QDir::toNativeSeparators(path("Prueba.gpkg")) + ": "));
@@ -369,6 +464,7 @@ TEST_F(OutputTest, AMovedExportWithoutADatumChangeIsAnError) {
     EXPECT_TRUE(log[0].startsWith(". No se ha podido exportar Prueba.mbtiles: "))
         << log[0].toStdString();
     EXPECT_EQ(log[0].mid(log[0].indexOf(": ") + 2), context->datumChoice().reason);
+    context->tellFailedFiles();
     EXPECT_EQ(questions.errors.size(), 1);
     EXPECT_EQ(entries(), QStringList());
 }
