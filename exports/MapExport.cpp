@@ -10,20 +10,26 @@ namespace {
 struct Format {
     const char* extension;
     WrittenFile (*write)(const ExportWork&, const std::string&);
+    // The longest of the side files GDAL and SQLite name after the temporary file: the
+    // extension it takes instead of the file's own (none: the same), and what it adds.
+    const char* sideExtension;
+    const char* sideEnding;
 };
 
 Format FormatOf(ExportFormat format) {
     switch (format) {
     case ExportFormat::GeoTiff:
-        return {"tif", &WriteGeoTiff};
+        // The overviews' temporary file, and the side file GDAL looks for beside that one.
+        return {"tif", &WriteGeoTiff, nullptr, ".ovr.tmp.aux"};
     case ExportFormat::GeoPackage:
-        return {"gpkg", &WriteGeoPackage};
+        return {"gpkg", &WriteGeoPackage, nullptr, "-journal"};
     case ExportFormat::MbTiles:
-        return {"mbtiles", &WriteMbTiles};
+        // Where the driver keeps tiles written in parts, with its journal.
+        return {"mbtiles", &WriteMbTiles, "partial_tiles.db", "-journal"};
     case ExportFormat::GarminKmz:
-        return {"kmz", &WriteGarminKmz};
+        return {"kmz", &WriteGarminKmz, nullptr, ""};
     }
-    return {"", nullptr};
+    return {"", nullptr, nullptr, ""};
 }
 
 // The image's own pixels when GDAL can read them as they are; one converted copy otherwise.
@@ -42,6 +48,16 @@ QImage ReadableImage(const QImage& image) {
 
 QString ExportFileName(ExportFormat format, const QString& baseName) {
     return baseName + u'.' + QLatin1String(FormatOf(format).extension);
+}
+
+QString LongestExportName(ExportFormat format, const QString& baseName) {
+    const Format f = FormatOf(format);
+    // The temporary file's tag has always eight characters.
+    QString name = OutputFile::TemporaryName(ExportFileName(format, baseName), QString(8, u'0'));
+    if (f.sideExtension != nullptr) {
+        name = name.left(name.lastIndexOf(u'.') + 1) + QLatin1String(f.sideExtension);
+    }
+    return name + QLatin1String(f.sideEnding);
 }
 
 ExportResult WriteExport(ExportFormat format, const ExportInput& input,

@@ -343,6 +343,15 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"Aplicacion", "Fichero", "Mapa:mes"},
                                   kBatch,
                                   "El nombre del fichero BMP no puede contener «:»"},
+                      // Too long for the folder with what it is to write: refused before
+                      // the first tile, not at the BMP after the last.
+                      RefusedCase{"NameTooLong",
+                                  true,
+                                  {"Aplicacion", "Fichero", QString(300, u'a')},
+                                  kBatch,
+                                  "El nombre del fichero BMP es demasiado largo para la carpeta "
+                                  "destino: con los ficheros que se van a grabar, admite hasta "
+                                  "236 caracteres"},
                       RefusedCase{"MissingFolder",
                                   true,
                                   {"Aplicacion", "Carpeta", "%1/no/existe"},

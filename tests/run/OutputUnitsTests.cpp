@@ -2,8 +2,10 @@
 // before them, the files they leave and the lines they say.
 #include "exports/MapExport.h"
 #include "geo/DatumChange.h"
+#include "job/SheetCut.h"
 #include "run/CalibrationOutput.h"
 #include "run/ExportOutput.h"
+#include "run/OutputNames.h"
 #include "run/RunOutputs.h"
 #include "run/StaleGeoreferenceOutput.h"
 #include "run/TileCleanupOutput.h"
@@ -371,6 +373,107 @@ TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
                 << line.toStdString();
         }
         disk.reset();
+    }
+}
+
+// The longest name the check lets through is one every output writes: a run asked for
+// everything writes every file with it, and one character more is refused, saying how many
+// fit.
+TEST_F(OutputTest, TheLongestNameTheCheckAdmitsIsWrittenByEveryOutput) {
+    job.saveBmp = job.saveOzi = job.saveCompe = job.saveWorldFile = true;
+    for (const ExportFormat format : kExportFormats) {
+        job.setExport(format, true);
+    }
+    int longest = 0;
+    for (int length = 300; length > 0 && longest == 0; --length) {
+        job.bmpName = QString(length, u'n');
+        longest = RunNamesProblem(job) ? 0 : length;
+    }
+    // A name takes 255 bytes here; the longest one written is the journal of the MBTiles's
+    // file of partial tiles, ".<name>-<eight>.partial_tiles.db-journal".
+    EXPECT_EQ(longest, 255 - 35);
+    job.bmpName = QString(longest + 1, u'n');
+    EXPECT_EQ(RunNamesProblem(job),
+              QStringLiteral("El nombre del fichero BMP es demasiado largo para la carpeta "
+                             "destino: con los ficheros que se van a grabar, admite hasta %1 "
+                             "caracteres")
+                  .arg(longest));
+
+    job.bmpName = QString(longest, u'n');
+    RunOutputs outputs(job, ImageOf(job), outcome, questions);
+    bool finished = false;
+    QObject::connect(&outputs, &RunOutputs::finished, [&] { finished = true; });
+    outputs.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 120000));
+    EXPECT_EQ(questions.errors + questions.messages, QStringList());
+    EXPECT_FALSE(outcome.writeFailed);
+    EXPECT_TRUE(outcome.bmpSaved);
+    EXPECT_EQ(outcome.exportsWritten.size(), 4);
+    EXPECT_EQ(outcome.calibrationsWritten.size(), 3);
+}
+
+// What the check counts: the files asked for, a set's sheet folders and the sheets' longer
+// names, and the folder's own path.
+TEST_F(OutputTest, TheNameCheckCountsWhatIsAskedForAndWhere) {
+    // A folder whose path leaves about 120 bytes for what is made in it.
+    QString deep = dir.path();
+    while (deep.size() < 4095 - 120 - 200) {
+        deep += u'/' + QString(200, u'd');
+    }
+    deep += u'/' + QString(4095 - 120 - deep.size() - 1, u'd');
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const auto sheets = [](const QString& name, int count) {
+        SheetSet set;
+        set.name = name;
+        set.sheets.resize(static_cast<size_t>(count));
+        return set;
+    };
+    const struct {
+        const char* what;
+        bool bmp, worldFile, geoTiff;
+        int sheets; // 0: one run
+        QString folder;
+        int fitting; // 0: the folder's path is too long for anything
+    } table[] = {
+        // ".<name>.morvel.<eight>", the record.
+        {"a BMP", true, false, false, 0, dir.path(), 255 - 16},
+        // "<name>.bmp.aux.xml.XXXXXX", Qt's temporary file.
+        {"a BMP and its world file", true, true, false, 0, dir.path(), 255 - 19},
+        // ".<name>-<eight>.tif.ovr.tmp.aux", GDAL's of the temporary file.
+        {"a GeoTIFF", false, false, true, 0, dir.path(), 255 - 26},
+        {"12 sheets of GeoTIFF", false, false, true, 12, dir.path(), 255 - 26 - 3},
+        {"120 sheets of GeoTIFF", false, false, true, 120, dir.path(), 255 - 26 - 4},
+        // 120 bytes: "/", then the record's 16 and the name.
+        {"a BMP deep down", true, false, false, 0, deep, 120 - 1 - 16},
+        // "/<name>_01/<name>_01.bmp.XXXXXX": the name twice.
+        {"sheets deep down", true, false, false, 12, deep, (120 - 1 - 3 - 1 - 3 - 11) / 2},
+        {"a folder too deep", true, false, false, 0, deep + u'/' + QString(110, u'd'), 0},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(QDir().mkpath(row.folder));
+        job.folder = row.folder;
+        job.saveBmp = row.bmp;
+        job.saveWorldFile = row.worldFile;
+        job.setExport(ExportFormat::GeoTiff, row.geoTiff);
+        const auto problem = [&](int length) {
+            job.bmpName = QString(length, u'n');
+            return row.sheets > 0 ? SheetNamesProblem(job, sheets(job.bmpName, row.sheets))
+                                  : RunNamesProblem(job);
+        };
+        if (row.fitting == 0) {
+            EXPECT_EQ(problem(1), QStringLiteral("La ruta de la carpeta destino %1 es demasiado "
+                                                 "larga para grabar en ella")
+                                      .arg(row.folder));
+            continue;
+        }
+        EXPECT_EQ(problem(row.fitting), std::nullopt);
+        const std::optional<QString> refused = problem(row.fitting + 1);
+        ASSERT_TRUE(refused.has_value());
+        EXPECT_TRUE(
+            refused->endsWith(QStringLiteral("admite hasta %1 caracteres").arg(row.fitting)))
+            << refused->toStdString();
+        EXPECT_EQ(refused->contains(QStringLiteral("con las hojas")), row.sheets > 0);
     }
 }
 
