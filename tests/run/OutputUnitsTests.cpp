@@ -376,6 +376,45 @@ TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
     }
 }
 
+// A stop while the box of the files not written is open (the window closed, a signal) waits
+// for the box: every file is done. A stop for an abort ends the outputs without a word more.
+TEST_F(OutputTest, AStopWhileTheFailuresAreToldLetsTheBoxEnd) {
+    class StoppingQuestions : public RecordingQuestions {
+    public:
+        std::function<void()> onError;
+        void error(const QString& text) override {
+            RecordingQuestions::error(text);
+            onError();
+        }
+    };
+    for (const bool unattended : {false, true}) {
+        SCOPED_TRACE(unattended ? "aborted" : "stopped");
+        job = JobOf(2, 1);
+        job.setExport(ExportFormat::GeoTiff, true);
+        job.setExport(ExportFormat::GeoPackage, true);
+        ASSERT_TRUE(QDir(dir.path()).mkpath("Prueba.tif") &&
+                    QDir(dir.path()).mkpath("Prueba.gpkg"));
+        outcome = RunOutcome{};
+        StoppingQuestions asked;
+        RunOutputs outputs(job, ImageOf(job), outcome, asked);
+        bool stopAnswer = !unattended;
+        asked.onError = [&] {
+            stopAnswer = outputs.stop(QStringLiteral("el usuario"), unattended);
+        };
+        int finished = 0;
+        QObject::connect(&outputs, &RunOutputs::finished, [&] { ++finished; });
+        outputs.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !asked.errors.isEmpty(); }, 60000));
+        QTest::qWait(50); // a second box or a second end would have come
+        EXPECT_EQ(asked.errors.size(), 1);
+        EXPECT_EQ(stopAnswer, !unattended);
+        EXPECT_EQ(finished, unattended ? 0 : 1);
+        EXPECT_FALSE(outcome.stopped);
+        QDir(dir.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dir.path()));
+    }
+}
+
 // The longest name the check lets through is one every output writes: a run asked for
 // everything writes every file with it, and one character more is refused, saying how many
 // fit.
