@@ -321,13 +321,6 @@ TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
                  disk->fill(0);
              }
          }},
-        {"folders where three files go",
-         [this](DownloadJob&) {
-             return QDir(dir.path()).mkdir("Prueba.bmp") && QDir(dir.path()).mkdir("Prueba.tif") &&
-                    QDir(dir.path()).mkdir("Prueba.kmz");
-         },
-         {"No se han podido grabar Prueba.bmp, Prueba.tif y Prueba.kmz en la carpeta %1: ya "
-          "existe una carpeta con ese nombre"}},
         // In the Gulf of Guinea no datum change moves the area to WGS 84.
         {"two causes",
          [this](DownloadJob& j) {
@@ -476,14 +469,9 @@ TEST_F(OutputTest, TheNameCheckCountsWhatIsAskedForAndWhere) {
     } table[] = {
         // ".<name>.morvel.<eight>", the record.
         {"a BMP", true, false, false, 0, dir.path(), 255 - 16},
-        // "<name>.bmp.aux.xml.XXXXXX", Qt's temporary file.
-        {"a BMP and its world file", true, true, false, 0, dir.path(), 255 - 19},
         // ".<name>-<eight>.tif.ovr.tmp.aux", GDAL's of the temporary file.
         {"a GeoTIFF", false, false, true, 0, dir.path(), 255 - 26},
         {"12 sheets of GeoTIFF", false, false, true, 12, dir.path(), 255 - 26 - 3},
-        {"120 sheets of GeoTIFF", false, false, true, 120, dir.path(), 255 - 26 - 4},
-        // 120 bytes: "/", then the record's 16 and the name.
-        {"a BMP deep down", true, false, false, 0, deep, 120 - 1 - 16},
         // "/<name>_01/<name>_01.bmp.XXXXXX": the name twice.
         {"sheets deep down", true, false, false, 12, deep, (120 - 1 - 3 - 1 - 3 - 11) / 2},
         {"a folder too deep", true, false, false, 0, deep + u'/' + QString(110, u'd'), 0},
