@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <utility>
+
 OutputContext::OutputContext(const DownloadJob& job, QImage image, RunOutcome& outcome,
                              RunQuestions& questions)
     : m_job(job), m_image(std::move(image)), m_outcome(outcome), m_questions(&questions) {}
