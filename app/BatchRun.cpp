@@ -9,6 +9,7 @@
 #include "run/CalibrationRun.h"
 #include "run/DownloadRun.h"
 #include "run/ExportOutput.h"
+#include "run/OutputNames.h"
 #include "run/SheetSetRun.h"
 #include "ui/IniFile.h"
 #include "ui/SheetSettings.h"
@@ -124,6 +125,11 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
     }
     if (sheets.wanted) {
         return startSheets(batch, sheets);
+    }
+    // Before anything is fetched: a name the folder cannot take would fail only at the end.
+    if (const std::optional<QString> names = RunNamesProblem(batch.job)) {
+        m_console.error(*names);
+        return kBatchInvalid;
     }
 
     RunQuestions& questions = *this;

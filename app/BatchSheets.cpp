@@ -6,6 +6,7 @@
 #include "geo/TrackFile.h"
 #include "job/FileNames.h"
 #include "job/RunEstimate.h"
+#include "run/OutputNames.h"
 #include "run/SheetSetRun.h"
 #include "ui/SheetSettings.h"
 
@@ -45,6 +46,10 @@ std::optional<int> BatchRun::startSheets(const BatchJob& batch, const SheetSetti
     const SheetCut cut = source.cut(job.tileSize, job.bmpName);
     if (!cut.set) {
         m_console.error(cut.message);
+        return kBatchInvalid;
+    }
+    if (const std::optional<QString> names = SheetNamesProblem(batch.job, *cut.set)) {
+        m_console.error(*names);
         return kBatchInvalid;
     }
     // What the job will take, before anything is asked of the server.

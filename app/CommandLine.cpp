@@ -144,11 +144,17 @@ template <typename Test> bool AnyArgument(int argc, const char* const* argv, Tes
 
 QtMessageHandler g_toolkitHandler = nullptr;
 
-// The toolkit's notice that no runtime folder is set, as under cron, says nothing about
-// the run: standard error is for what the window would show in a box.
-void WithoutRuntimeNotice(QtMsgType type, const QMessageLogContext& context,
-                          const QString& message) {
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: "))) {
+// Standard error is for what the window would show in a box, in Spanish. The toolkit's
+// notice that no runtime folder is set, as under cron, says nothing about the run; nor does
+// its complaint that the folder's lock could not be removed (the folder stopped taking
+// changes during the run, which the run's own messages say): the lock of a process that has
+// ended is taken over by the next run.
+void WithoutToolkitNotices(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+    if (type == QtWarningMsg &&
+        (message.startsWith(QLatin1String("QStandardPaths: ")) ||
+         message.startsWith(QLatin1String("QLockFile: ")) ||
+         message.startsWith(QLatin1String("Could not remove our own lock file")))) {
         return;
     }
     g_toolkitHandler(type, context, message);
@@ -173,7 +179,7 @@ int RunWithoutWindow(int argc, char** argv) {
     std::unique_ptr<QCoreApplication> gui;
     if (AsksForBatch(argc, argv)) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        g_toolkitHandler = qInstallMessageHandler(WithoutRuntimeNotice);
+        g_toolkitHandler = qInstallMessageHandler(WithoutToolkitNotices);
         gui = std::make_unique<QGuiApplication>(argc, argv);
     }
     std::optional<QCoreApplication> core;

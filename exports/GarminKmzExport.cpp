@@ -1,12 +1,14 @@
 #include "exports/FormatWriters.h"
 
 #include <QByteArray>
+#include <QFile>
 
 #include <cpl_conv.h>
 #include <cpl_minixml.h>
 #include <cpl_string.h>
 #include <cpl_vsi.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -139,6 +141,44 @@ bool ReadWhole(const std::string& path, std::vector<GByte>* bytes) {
     return read;
 }
 
+// The archive as GDAL's zip reader sees it, under a name of the check's own: a path given to
+// /vsizip/ is read for braces and archive extensions, and a folder may be named with any of
+// them ("a}b", "{x", "mapas.kmz"). The file is mapped, not copied.
+class ArchiveView {
+public:
+    explicit ArchiveView(const std::string& path)
+        : m_file(QFile::decodeName(QByteArray::fromStdString(path))) {
+        static std::atomic<unsigned> views{0};
+        uchar* bytes = m_file.open(QIODevice::ReadOnly) && m_file.size() > 0
+                           ? m_file.map(0, m_file.size())
+                           : nullptr;
+        if (bytes == nullptr) {
+            return;
+        }
+        const std::string name = "/vsimem/morvel-kmz-check-" + std::to_string(++views) + ".kmz";
+        VSILFILE* file = VSIFileFromMemBuffer(name.c_str(), bytes,
+                                              static_cast<vsi_l_offset>(m_file.size()), FALSE);
+        if (file != nullptr) {
+            VSIFCloseL(file);
+            m_name = name;
+        }
+    }
+    ~ArchiveView() {
+        if (!m_name.empty()) {
+            VSIUnlink(m_name.c_str()); // before the file is unmapped
+        }
+    }
+    ArchiveView(const ArchiveView&) = delete;
+    ArchiveView& operator=(const ArchiveView&) = delete;
+
+    // The root of the archive for GDAL's paths; empty when the file cannot be read.
+    std::string root() const { return m_name.empty() ? std::string() : "/vsizip/" + m_name; }
+
+private:
+    QFile m_file;
+    std::string m_name;
+};
+
 double ChildNumber(const CPLXMLNode* box, const char* name) {
     const char* text = CPLGetXMLValue(box, name, nullptr);
     return text == nullptr ? std::nan("") : CPLAtof(text);
@@ -149,8 +189,10 @@ double ChildNumber(const CPLXMLNode* box, const char* name) {
 // the area together, edge to edge.
 bool CheckKmz(const std::string& path, const MovedArea& area, int expectedOverlays,
               QString* reason) {
-    const std::string root = "/vsizip/{" + path + "}";
-    const std::unique_ptr<char*, ListDeleter> entries(VSIReadDirRecursive(root.c_str()));
+    const ArchiveView archive(path);
+    const std::string root = archive.root();
+    const std::unique_ptr<char*, ListDeleter> entries(
+        root.empty() ? nullptr : VSIReadDirRecursive(root.c_str()));
     int kmlFiles = 0;
     for (char** e = entries.get(); e != nullptr && *e != nullptr; ++e) {
         kmlFiles += EQUAL(CPLGetExtension(*e), "kml") ? 1 : 0;

@@ -10,20 +10,26 @@ namespace {
 struct Format {
     const char* extension;
     WrittenFile (*write)(const ExportWork&, const std::string&);
+    // The longest of the side files GDAL and SQLite name after the temporary file: the
+    // extension it takes instead of the file's own (none: the same), and what it adds.
+    const char* sideExtension;
+    const char* sideEnding;
 };
 
 Format FormatOf(ExportFormat format) {
     switch (format) {
     case ExportFormat::GeoTiff:
-        return {"tif", &WriteGeoTiff};
+        // The overviews' temporary file, and the side file GDAL looks for beside that one.
+        return {"tif", &WriteGeoTiff, nullptr, ".ovr.tmp.aux"};
     case ExportFormat::GeoPackage:
-        return {"gpkg", &WriteGeoPackage};
+        return {"gpkg", &WriteGeoPackage, nullptr, "-journal"};
     case ExportFormat::MbTiles:
-        return {"mbtiles", &WriteMbTiles};
+        // Where the driver keeps tiles written in parts, with its journal.
+        return {"mbtiles", &WriteMbTiles, "partial_tiles.db", "-journal"};
     case ExportFormat::GarminKmz:
-        return {"kmz", &WriteGarminKmz};
+        return {"kmz", &WriteGarminKmz, nullptr, ""};
     }
-    return {"", nullptr};
+    return {"", nullptr, nullptr, ""};
 }
 
 // The image's own pixels when GDAL can read them as they are; one converted copy otherwise.
@@ -42,6 +48,16 @@ QImage ReadableImage(const QImage& image) {
 
 QString ExportFileName(ExportFormat format, const QString& baseName) {
     return baseName + u'.' + QLatin1String(FormatOf(format).extension);
+}
+
+QString LongestExportName(ExportFormat format, const QString& baseName) {
+    const Format f = FormatOf(format);
+    // The temporary file's tag has always eight characters.
+    QString name = OutputFile::TemporaryName(ExportFileName(format, baseName), QString(8, u'0'));
+    if (f.sideExtension != nullptr) {
+        name = name.left(name.lastIndexOf(u'.') + 1) + QLatin1String(f.sideExtension);
+    }
+    return name + QLatin1String(f.sideEnding);
 }
 
 ExportResult WriteExport(ExportFormat format, const ExportInput& input,
@@ -79,14 +95,25 @@ ExportResult WriteExport(ExportFormat format, const ExportInput& input,
     const ThreadGdalOption noSideFile("GDAL_PAM_ENABLED", "NO");
     OutputFile output(input.job.folder, fileName);
     const ExportWork work{input, area, dataset.get(), progress, errors};
-    const WrittenFile written = FormatOf(format).write(work, output.temporaryPath());
+    WrittenFile written = FormatOf(format).write(work, output.temporaryPath());
+    if (written.ok && errors.failed()) {
+        // A block GDAL could not write as it closed the file is told only in its messages; the
+        // file may still read back, without those tiles.
+        written = GdalFailure(work, QString());
+    }
     if (progress.stopRequested()) {
         result.stopped = true;
         result.error = QStringLiteral("Exportación de %1 detenida").arg(shown);
         return result;
     }
     if (!written.ok) {
-        return fail(written.reason);
+        // The cause the system gives comes first: GDAL's words for a full disk or a folder
+        // that refuses files are English, and often about something else ("database disk
+        // image is malformed").
+        if (const std::optional<LocalWriteError> cause = GdalWriteCause(errors, input.job.folder)) {
+            return fail(cause->reason);
+        }
+        return fail(output.withOwnName(written.reason));
     }
     if (!output.commit(&reason)) {
         return fail(reason);

@@ -50,6 +50,10 @@ using ExportProgressObserver = std::function<void(double)>;
 // The file's name in the job's folder: the BMP's base name and the format's extension.
 QString ExportFileName(ExportFormat format, const QString& baseName);
 
+// The longest name an export puts in its folder while it is written: its temporary file, or
+// one that GDAL or SQLite makes or looks for beside it, named after that one.
+QString LongestExportName(ExportFormat format, const QString& baseName);
+
 // Writes one file into the job's folder, replacing one of the same name, through a
 // temporary file renamed into place only once GDAL has read it back and found the extent,
 // size and coordinate system meant. `stop` is read while the work goes on: once it is true

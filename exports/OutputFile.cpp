@@ -1,6 +1,7 @@
 #include "exports/OutputFile.h"
 
 #include "job/DownloadJob.h"
+#include "job/WriteError.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -48,22 +48,24 @@ bool RenameOver(const QString& from, const QString& to, QString* reason) {
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) {
         return true;
     }
-    *reason = QStringLiteral("no se puede poner en su sitio: %1")
-                  .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    *reason = LocalWriteErrorFor(errno).reason;
     return false;
 #endif
 }
 
 } // namespace
 
+QString OutputFile::TemporaryName(const QString& fileName, const QString& tag) {
+    const QFileInfo info(fileName);
+    return u'.' + info.completeBaseName() + u'-' + tag + u'.' + info.suffix();
+}
+
 OutputFile::OutputFile(const QString& folder, const QString& fileName)
     : m_folder(folder), m_final(PathPrefix(folder) + fileName) {
-    const QFileInfo info(fileName);
     const QString tag = QString::number(QRandomGenerator::global()->generate64(), 36)
                             .left(8)
                             .rightJustified(8, u'0');
-    m_temporary =
-        PathPrefix(folder) + u'.' + info.completeBaseName() + u'-' + tag + u'.' + info.suffix();
+    m_temporary = PathPrefix(folder) + TemporaryName(fileName, tag);
 #ifdef Q_OS_WIN
     m_temporaryGdal = m_temporary.toUtf8().toStdString();
 #else
@@ -77,12 +79,26 @@ OutputFile::~OutputFile() {
     }
 }
 
+QString OutputFile::withOwnName(const QString& text) const {
+    const QFileInfo temporary(m_temporary);
+    const QFileInfo final(m_final);
+    QString own = text;
+    own.replace(m_temporary, m_final);
+    own.replace(QDir::toNativeSeparators(m_temporary), QDir::toNativeSeparators(m_final));
+    own.replace(temporary.fileName(), final.fileName());
+    // Side files: ".Prueba-2oxrkxgs.partial_tiles.db" is GDAL's of Prueba.mbtiles.
+    own.replace(temporary.completeBaseName(), final.completeBaseName());
+    return own;
+}
+
 bool OutputFile::commit(QString* error) {
     QString reason;
+    errno = 0;
     if (QFileInfo(m_final).isDir()) {
-        reason = QStringLiteral("hay una carpeta con ese nombre");
+        reason = LocalWriteErrorFor(EISDIR).reason;
     } else if (!SyncFile(m_temporary)) {
-        reason = QStringLiteral("no se puede grabar en el disco");
+        reason = errno != 0 ? LocalWriteErrorFor(errno).reason
+                            : QStringLiteral("no se puede grabar en el disco");
     } else if (RenameOver(m_temporary, m_final, &reason)) {
         m_committed = true;
         return true;

@@ -17,6 +17,15 @@ public:
 
     // Where to write, as GDAL takes paths.
     const std::string& temporaryPath() const { return m_temporaryGdal; }
+    // The folder written into.
+    const QString& folder() const { return m_folder; }
+
+    // The temporary name of a file, hidden: ".<base>-<tag>.<extension>", where the tag is
+    // eight letters or digits.
+    static QString TemporaryName(const QString& fileName, const QString& tag);
+    // The text with the temporary file, and the side files named after it, called by the
+    // file's own name: what GDAL says of them is said of the file the user knows.
+    QString withOwnName(const QString& text) const;
 
     // Puts the file on the disk and renames it over the real name; false, with the reason,
     // when it cannot (and the temporary file is then removed).

@@ -4,11 +4,14 @@
 // exports: the drivers registered once, datasets closed by their holder, and GDAL's messages
 // kept off the terminal with the last failure kept to say what went wrong.
 
+#include "job/WriteError.h"
+
 #include <QString>
 
 #include <gdal.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -36,11 +39,25 @@ public:
     QString message() const { return QString::fromStdString(m_last); }
     // "GDAL: " and GDAL's words for the latest failure, or `fallback` when it gave none.
     QString reason(const QString& fallback) const;
+    // What the system said when GDAL first failed, if it was an error only a write gives (a
+    // full disk or quota, a file too large, the disk itself); 0 otherwise. Other values of
+    // errno are not kept: GDAL looks for many files that are not there, and one of those
+    // failed looks may be all that errno still holds.
+    int writeErrno() const { return m_writeErrno; }
 
 private:
     static void CPL_STDCALL Handler(CPLErr level, CPLErrorNum number, const char* message);
     std::string m_last;
+    int m_writeErrno = 0;
 };
+
+// Why GDAL could not write a file into `folder`, as the program's other files say it ("disco
+// lleno", "sin permiso para escribir en la carpeta", "la carpeta es de solo lectura"): what
+// the folder is now, and else the error of the failing write, kept by `errors` or still in
+// errno; nothing when neither tells. Asked right after the failure and before the
+// half-written file is removed, which a full disk may need to show.
+std::optional<LocalWriteError> GdalWriteCause(const GdalErrorCapture& errors,
+                                              const QString& folder);
 
 // Path text as GDAL takes it: UTF-8 on every platform.
 inline std::string GdalPath(const QString& path) {

@@ -4,6 +4,10 @@
 
 #include <QList>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 namespace {
 
 const QString kForbidden = QStringLiteral("\\/:*?\"<>|");
@@ -43,4 +47,25 @@ std::optional<QString> BmpNameProblem(const QString& name) {
                               "espacio");
     }
     return std::nullopt;
+}
+
+NameLimits FolderNameLimits(const QString& folder) {
+    NameLimits limits;
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    limits.path = 259; // MAX_PATH with its null
+#else
+    // As QFile encodes names for the system.
+    const QByteArray path = folder.toLocal8Bit();
+    const long name = ::pathconf(path.constData(), _PC_NAME_MAX);
+    const long whole = ::pathconf(path.constData(), _PC_PATH_MAX);
+    // -1 where the system sets no limit of its own: the usual ones hold then.
+    if (name > 0) {
+        limits.name = name;
+    }
+    if (whole > 0) {
+        limits.path = whole - 1;
+    }
+#endif
+    return limits;
 }

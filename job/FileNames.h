@@ -12,3 +12,11 @@
 // carried (none of \ / : * ? " < > |, no control character, not ending in a point or a
 // blank), and made only of characters the calibration files' Windows-1252 can hold.
 std::optional<QString> BmpNameProblem(const QString& name);
+
+// How long one name in a folder, and a whole path through it, may be on the file system that
+// holds the folder, in bytes of the names as the system takes them (UTF-8).
+struct NameLimits {
+    qint64 name = 255;
+    qint64 path = 4095; // without the terminating null
+};
+NameLimits FolderNameLimits(const QString& folder);

@@ -5,6 +5,19 @@
 
 #include <cerrno>
 
+#ifndef Q_OS_WIN
+#include <sys/statvfs.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Below this a disk counts as full: a write that failed there was one more block than it
+// had room for, whatever GDAL or SQLite made of it.
+constexpr unsigned long long kNearlyFullBytes = 1024 * 1024;
+
+} // namespace
+
 LocalWriteError LocalWriteErrorFor(int error) {
     switch (error) {
     case ENOSPC:
@@ -59,4 +72,38 @@ LocalWriteError DeviceWriteError(const QIODevice& device, int savedErrno) {
         return LocalWriteErrorFor(ENOSPC);
     }
     return {QStringLiteral("error al escribir el fichero"), false};
+}
+
+std::optional<LocalWriteError> FolderRefusal(const QString& folder) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    return std::nullopt;
+#else
+    // As QFile encodes names for the system.
+    const QByteArray path = folder.toLocal8Bit();
+    struct statvfs disk {};
+    const bool known = ::statvfs(path.constData(), &disk) == 0;
+    if (known && (disk.f_flag & ST_RDONLY) != 0) {
+        return LocalWriteErrorFor(EROFS);
+    }
+    // Also what permissions do not show: a folder made immutable refuses even root.
+    if (::access(path.constData(), W_OK | X_OK) != 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM || error == EROFS || error == ENOENT ||
+            error == ENOTDIR) {
+            return LocalWriteErrorFor(error);
+        }
+    }
+    if (known) {
+        // Root may use the blocks and entries the file system keeps back from other users.
+        const bool root = ::geteuid() == 0;
+        const unsigned long long blocks = root ? disk.f_bfree : disk.f_bavail;
+        const unsigned long long entries = root ? disk.f_ffree : disk.f_favail;
+        // Some file systems give no count of entries at all (f_files is 0).
+        if (blocks * disk.f_frsize < kNearlyFullBytes || (disk.f_files > 0 && entries == 0)) {
+            return LocalWriteErrorFor(ENOSPC);
+        }
+    }
+    return std::nullopt;
+#endif
 }

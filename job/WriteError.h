@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class QIODevice;
 
 struct LocalWriteError {
@@ -21,3 +23,9 @@ LocalWriteError LocalWriteErrorFor(int error);
 // the failing call left, taken by the caller right after it, says why; a folder standing
 // where the file goes leaves none and is looked for first.
 LocalWriteError DeviceWriteError(const QIODevice& device, int savedErrno);
+
+// Why `folder` takes no new file now, as the system tells it rather than the words of the
+// step that failed (GDAL's and SQLite's are English and name their temporary files): a
+// file system mounted read-only, no permission to add files, or a full disk (almost no
+// free space, or no free entry for a file). Nothing when the folder looks writable.
+std::optional<LocalWriteError> FolderRefusal(const QString& folder);

@@ -113,14 +113,11 @@ void BmpOutput::saved(const SaveResult& result) {
         outcome.writeFailed = true;
         context.status(QStringLiteral("No se ha podido grabar el fichero BMP."));
         context.log(QStringLiteral(". No se ha podido grabar el fichero BMP: ") + result.error);
-        if (!context.alive()) {
-            return;
-        }
-        context.questions().error(
+        const QString name = context.job().bmpName + QStringLiteral(".bmp");
+        context.fileFailed(
+            name, result.error,
             QStringLiteral("No se ha podido grabar el fichero BMP %1: %2")
-                .arg(QDir::toNativeSeparators(context.prefix() + context.job().bmpName +
-                                              QStringLiteral(".bmp")),
-                     result.error));
+                .arg(QDir::toNativeSeparators(context.prefix() + name), result.error));
     }
     if (context.alive()) {
         m_done();

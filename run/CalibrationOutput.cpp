@@ -1,5 +1,6 @@
 #include "run/CalibrationOutput.h"
 
+#include "job/WriteError.h"
 #include "run/DownloadRun.h"
 #include "run/RunQuestions.h"
 
@@ -62,9 +63,14 @@ void CalibrationOutput::write(OutputContext& context, Done done) {
     }
     context.status(o.statusText);
     context.log(o.logMessage);
-    if (!o.written) {
-        outcome.writeFailed = outcome.writeFailed || !o.refused;
+    if (o.refused) {
         context.questions().message(o.failureMessage);
+    } else if (!o.written) {
+        outcome.writeFailed = true;
+        // The writers' reason names the file; what the folder is now says the cause alone,
+        // as the other files of the run give it.
+        const std::optional<LocalWriteError> cause = FolderRefusal(job.folder);
+        context.fileFailed(names.first(), cause ? cause->reason : o.reason, o.failureMessage, true);
     }
     if (context.alive()) {
         done();

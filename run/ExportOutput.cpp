@@ -142,7 +142,5 @@ void ExportOutput::failed(OutputContext& context, const QString& reason, const Q
     context.outcome().writeFailed = true;
     context.status(QStringLiteral("No se ha podido exportar %1.").arg(name));
     context.log(QStringLiteral(". No se ha podido exportar %1: %2").arg(name, reason));
-    if (context.alive()) {
-        context.questions().error(message);
-    }
+    context.fileFailed(name, reason, message);
 }

@@ -1,6 +1,11 @@
 #include "run/RunOutput.h"
 
 #include "run/DownloadRun.h"
+#include "run/RunQuestions.h"
+
+#include <QDir>
+
+#include <utility>
 
 OutputContext::OutputContext(const DownloadJob& job, QImage image, RunOutcome& outcome,
                              RunQuestions& questions)
@@ -41,4 +46,42 @@ const DatumChoice& OutputContext::datumChoice() {
         }
     }
     return *m_datum;
+}
+
+void OutputContext::fileFailed(const QString& fileName, const QString& reason,
+                               const QString& message, bool plain) {
+    m_failed.push_back({fileName, reason, message, plain});
+}
+
+void OutputContext::tellFailedFiles() {
+    const QList<FailedFile> failed = std::exchange(m_failed, {});
+    QStringList reasons;
+    for (const FailedFile& f : failed) {
+        if (!reasons.contains(f.reason)) {
+            reasons << f.reason;
+        }
+    }
+    for (const QString& reason : reasons) {
+        QStringList names;
+        const FailedFile* only = nullptr;
+        for (const FailedFile& f : failed) {
+            if (f.reason == reason) {
+                names << f.fileName;
+                only = &f;
+            }
+        }
+        if (!alive()) {
+            return; // closed while a box was open
+        }
+        if (names.size() == 1 && only->plain) {
+            questions().message(only->message);
+        } else if (names.size() == 1) {
+            questions().error(only->message);
+        } else {
+            const QString last = names.takeLast();
+            questions().error(QStringLiteral("No se han podido grabar %1 y %2 en la carpeta %3: %4")
+                                  .arg(names.join(QStringLiteral(", ")), last,
+                                       QDir::toNativeSeparators(m_job.folder), reason));
+        }
+    }
 }

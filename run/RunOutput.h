@@ -56,6 +56,16 @@ public:
     QStringList written;
     QStringList keptByUser;
 
+    // A file of the run that was not written, said in the log by its output at once: the
+    // user is told once the outputs are over, in one box for all the files that failed for
+    // the same reason (a full disk fails them all alike). `message` is the box of this file
+    // alone, shown as an error or, with `plain`, as a simple message.
+    void fileFailed(const QString& fileName, const QString& reason, const QString& message,
+                    bool plain = false);
+    // The boxes of the files not written, one for each reason in the order the reasons came;
+    // none once the run stops listening.
+    void tellFailedFiles();
+
     // The change from ED50 to ETRS89 for the area, chosen the first time an output asks and
     // named in the log then, once, with what it is for; null, with the reason, when no
     // operation covers the area.
@@ -72,6 +82,13 @@ private:
     RunQuestions* m_questions;
     QSet<QString> m_said;
     std::optional<DatumChoice> m_datum;
+    struct FailedFile {
+        QString fileName;
+        QString reason;
+        QString message;
+        bool plain;
+    };
+    QList<FailedFile> m_failed;
 };
 
 // One output of a run. The run calls write() once, in the order of its list, and the next

@@ -65,6 +65,15 @@ void RunOutputs::walk() {
 }
 
 void RunOutputs::end() {
+    if (m_telling) {
+        return; // a stop while a box was open: the end goes on once it is closed
+    }
+    m_telling = true;
+    m_context.tellFailedFiles();
+    m_telling = false;
+    if (m_halted) {
+        return; // aborted while a box was open
+    }
     m_ended = true;
     // The BMP's own image is no longer needed by anyone.
     m_context.releaseImage();
@@ -81,6 +90,14 @@ bool RunOutputs::stop(const QString& cause, bool unattended) {
         return false;
     }
     m_cause = cause;
+    if (m_telling) {
+        // Every file is done, and the user is reading why some were not written.
+        if (unattended) {
+            halt();
+            return false;
+        }
+        return true;
+    }
     m_context.stopping = true;
     RunOutput* current = m_current;
     const RunOutput::StopResult result =

@@ -52,5 +52,6 @@ private:
     bool m_walking = false;
     bool m_halted = false;
     bool m_ended = false;
+    bool m_telling = false; // the boxes of the files not written are being shown
     QString m_cause;
 };

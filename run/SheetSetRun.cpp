@@ -71,11 +71,12 @@ QStringList SheetFiles(const DownloadJob& sheetJob, const QString& folder, bool 
         return files;
     }
     const QString name = sheetJob.bmpName;
-    const QStringList present =
-        QDir(folder).entryList({name + QStringLiteral(".*")}, QDir::Files, QDir::Name);
+    // Picked by their start, not by a pattern of the name: "[" and "]" may be in it.
+    const QStringList present = QDir(folder).entryList(QDir::Files, QDir::Name);
     for (const QString& file : present) {
         const QString listed = name + u'/' + file;
-        if (!files.contains(listed) && !file.endsWith(QLatin1String(".morvel")) &&
+        if (file.startsWith(name + u'.') && !files.contains(listed) &&
+            !file.endsWith(QLatin1String(".morvel")) &&
             !IsTemporaryFileOf(file, file.left(file.lastIndexOf(u'.')))) {
             files << listed;
         }

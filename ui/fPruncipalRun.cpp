@@ -6,6 +6,7 @@
 #include "job/AreaRecalc.h"
 #include "job/FileNames.h"
 #include "run/DownloadRun.h"
+#include "run/OutputNames.h"
 #include "run/SheetSetRun.h"
 #include "ui/Dialogs.h"
 #include "ui/RunAnswers.h"
@@ -33,6 +34,8 @@ void TfPrincipal::btnDescargarClick() {
             dialogs_->message(sheetCut_.message);
         } else if (const std::optional<QString> problem = BmpNameProblem(job_.bmpName)) {
             dialogs_->message(*problem);
+        } else if (const std::optional<QString> names = SheetNamesProblem(job_, *sheetCut_.set)) {
+            dialogs_->message(*names);
         } else {
             startSetRun(false);
         }
@@ -43,6 +46,11 @@ void TfPrincipal::btnDescargarClick() {
         return;
     }
     if (const std::optional<QString> problem = BmpNameProblem(job_.bmpName)) {
+        dialogs_->message(*problem);
+        return;
+    }
+    // Before anything is fetched: a name the folder cannot take would fail only at the end.
+    if (const std::optional<QString> problem = RunNamesProblem(job_)) {
         dialogs_->message(*problem);
         return;
     }

@@ -23,6 +23,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <iostream>
 #include <memory>
 
 #include <fcntl.h>
@@ -343,6 +345,15 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"Aplicacion", "Fichero", "Mapa:mes"},
                                   kBatch,
                                   "El nombre del fichero BMP no puede contener «:»"},
+                      // Too long for the folder with what it is to write: refused before
+                      // the first tile, not at the BMP after the last.
+                      RefusedCase{"NameTooLong",
+                                  true,
+                                  {"Aplicacion", "Fichero", QString(300, u'a')},
+                                  kBatch,
+                                  "El nombre del fichero BMP es demasiado largo para la carpeta "
+                                  "destino: con los ficheros que se van a grabar, admite hasta "
+                                  "236 caracteres"},
                       RefusedCase{"MissingFolder",
                                   true,
                                   {"Aplicacion", "Carpeta", "%1/no/existe"},
@@ -426,6 +437,76 @@ INSTANTIATE_TEST_SUITE_P(
         UnwritableCase{
             "Tile", "A02.jpg", "", kNoneWritten, {"A01.jpg", "A02.jpg", "Prueba.morvel"}, 1}),
     [](const ::testing::TestParamInfo<UnwritableCase>& info) { return info.param.name; });
+
+// A folder that stops taking files while the run goes on (once the first tile is in): what
+// fails for one cause is one line on standard error, in Spanish, naming the files; nothing
+// of the toolkit's English (the folder's lock it cannot remove) reaches it.
+TEST_F(BatchProcess, AFolderThatStopsTakingFilesIsToldInSpanishOncePerCause) {
+    std::unique_ptr<ScratchDisk> disk;
+    std::unique_ptr<ReadOnlyFolder> readOnly;
+    const struct {
+        const char* what;
+        std::function<bool(QString* folder)> before; // false when this system cannot
+        std::function<bool(const QString& folder)> during;
+        const char* error; // "%1" is the folder
+    } table[] = {
+        {"a disk that fills up",
+         [&](QString* f) {
+             disk = std::make_unique<ScratchDisk>(4 << 20);
+             *f = disk->path();
+             return disk->active();
+         },
+         // Room for the last tile, and for nothing as large as the BMP or a SQLite file.
+         [&](const QString&) { return disk->fill(24 * 1024); },
+         "No se han podido grabar Prueba.bmp, Prueba.gpkg y Prueba.mbtiles en la carpeta %1: "
+         "disco lleno\n"},
+        {"the permission lost",
+         [&](QString* f) {
+             *f = folder();
+             return true;
+         },
+         [&](const QString& f) {
+             readOnly = std::make_unique<ReadOnlyFolder>(f);
+             return readOnly->active();
+         },
+         "No se pueden grabar los mosaicos en la carpeta %1: sin permiso para escribir en la "
+         "carpeta. Se ha detenido la descarga; los mosaicos ya descargados se conservan\n"},
+    };
+    const DownloadJob job = Job(2, 1);
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        QString where;
+        if (!row.before(&where)) {
+            std::cout << "skipped: " << row.what << " cannot be made here\n";
+            continue;
+        }
+        WriteSettings(Settings(2, 1,
+                               {{"Aplicacion", "Carpeta", where},
+                                {"Exportar", "GeoPackage", "SI"},
+                                {"Exportar", "MBTiles", "SI"}}));
+        server.clearFaults();
+        setFault(job, 2, 1, Fault::Held);
+        const std::unique_ptr<QProcess> process = Start({QStringLiteral("--batch")});
+        QString out;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                out += QString::fromUtf8(process->readAllStandardOutput());
+                return out.contains(QLatin1String(". Descargado mosaico A01.jpg"));
+            },
+            kRunTimeoutMs));
+        const bool made = row.during(where);
+        server.releaseHeld();
+        const Ended r = Finish(*process);
+        readOnly.reset();
+        disk.reset();
+        if (!made) {
+            std::cout << "skipped: " << row.what << " cannot be made here\n";
+            continue;
+        }
+        EXPECT_EQ(r.code, 3);
+        EXPECT_EQ(r.err, QString::fromUtf8(row.error).arg(where));
+    }
+}
 
 struct InfoCase {
     QStringList args;

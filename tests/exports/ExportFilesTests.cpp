@@ -1,5 +1,6 @@
 // What every export does with the folder: the file under its name and a line for the log,
 // or a reason and nothing left behind; a stop leaves nothing either.
+#include "job/WriteError.h"
 #include "tests/exports/ExportTestSupport.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/TestFiles.h"
@@ -7,15 +8,46 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+#include <functional>
+#include <iostream>
+#include <memory>
 #include <ostream>
 #include <vector>
 
 namespace {
+
+// A limit to the size of the files this process writes while it lives; a write past it fails
+// (EFBIG) rather than ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_handler(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int);
+};
 
 struct Format {
     ExportFormat format;
@@ -87,9 +119,9 @@ TEST_P(EveryExport, FolderWhereTheFileGoesIsAnErrorAndLeavesNothing) {
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.stopped);
     EXPECT_TRUE(result.logLines.isEmpty());
-    EXPECT_EQ(
-        result.error,
-        QStringLiteral("No se ha podido exportar %1: hay una carpeta con ese nombre").arg(shown()));
+    EXPECT_EQ(result.error,
+              QStringLiteral("No se ha podido exportar %1: ya existe una carpeta con ese nombre")
+                  .arg(shown()));
     EXPECT_EQ(FolderEntries(dir.path()), QStringList{QLatin1String(GetParam().fileName)});
     EXPECT_TRUE(FolderEntries(file()).isEmpty());
 }
@@ -103,11 +135,122 @@ TEST_P(EveryExport, FolderRefusingFilesKeepsTheOlderFile) {
     const ExportResult result = ExportNow(GetParam().format, input);
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.stopped);
-    EXPECT_TRUE(
-        result.error.startsWith(QStringLiteral("No se ha podido exportar %1: ").arg(shown())))
-        << result.error.toStdString();
+    EXPECT_EQ(result.error, QStringLiteral("No se ha podido exportar %1: sin permiso para escribir "
+                                           "en la carpeta")
+                                .arg(shown()));
     EXPECT_EQ(ReadAll(file()), QByteArray("older map"));
     EXPECT_EQ(FolderEntries(dir.path()), QStringList{QLatin1String(GetParam().fileName)});
+}
+
+// A disk that is full or read-only, or a folder that stops taking files while the export is
+// written, is told by its cause as for the other files, naming the export's own file: GDAL's
+// and SQLite's words ("database disk image is malformed", "writing a dirty block") and the
+// temporary file they name never reach the user.
+TEST_P(EveryExport, AFolderThatStopsTakingFilesIsToldByItsCause) {
+    struct Hostile {
+        const char* what;
+        int cause;
+        // Makes the folder hostile before the export, or at its first report, and says where
+        // it is; false when this system cannot.
+        std::function<bool(QString* folder, bool started)> make;
+    };
+    std::unique_ptr<ScratchDisk> disk;
+    std::unique_ptr<ReadOnlyFolder> readOnly;
+    std::unique_ptr<FileSizeLimit> sizeLimit;
+    const Hostile cases[] = {
+        {"a read-only disk", EROFS,
+         [&](QString* folder, bool started) {
+             if (!started) {
+                 disk = std::make_unique<ScratchDisk>(1 << 20);
+                 *folder = disk->path();
+             }
+             return started || (disk->active() && disk->makeReadOnly());
+         }},
+        {"a full disk", ENOSPC,
+         [&](QString* folder, bool started) {
+             if (!started) {
+                 disk = std::make_unique<ScratchDisk>(4 << 20);
+                 *folder = disk->path();
+             }
+             return started || (disk->active() && disk->fill(8 * 1024));
+         }},
+        // Seen by errno only: the disk has room and the folder takes files.
+        {"a file size limit", EFBIG,
+         [&](QString*, bool started) {
+             if (!started) {
+                 sizeLimit = std::make_unique<FileSizeLimit>(16 * 1024);
+             }
+             return true;
+         }},
+        {"the permission lost midway", EPERM,
+         [&](QString* folder, bool started) {
+             if (started) {
+                 readOnly = std::make_unique<ReadOnlyFolder>(*folder);
+             }
+             return !started || readOnly->active();
+         }},
+    };
+    for (const Hostile& h : cases) {
+        SCOPED_TRACE(h.what);
+        QTemporaryDir plain;
+        QString folder = plain.path();
+        if (!h.make(&folder, false)) {
+            std::cout << "skipped: " << h.what << " cannot be made here\n";
+            continue;
+        }
+        ExportInput hostile = input;
+        hostile.job.folder = folder;
+        // Noise, which no format makes small.
+        QRandomGenerator noise(7);
+        for (int y = 0; y < hostile.image.height(); ++y) {
+            auto* line = hostile.image.scanLine(y);
+            for (qsizetype x = 0; x < hostile.image.bytesPerLine(); ++x) {
+                line[x] = static_cast<uchar>(noise.bounded(256));
+            }
+        }
+        std::atomic<bool> stop{false};
+        bool started = false;
+        bool made = true;
+        const ExportResult result = WriteExport(GetParam().format, hostile, stop, [&](double) {
+            if (!started) {
+                started = true;
+                made = h.make(&folder, true);
+            }
+        });
+        const QStringList left = FolderEntries(folder);
+        sizeLimit.reset();
+        readOnly.reset();
+        disk.reset();
+        if (!made) {
+            std::cout << "skipped: " << h.what << " cannot be made here\n";
+            continue;
+        }
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error.toStdString(),
+                  QStringLiteral("No se ha podido exportar %1: %2")
+                      .arg(QDir::toNativeSeparators(PathPrefix(folder) + GetParam().fileName),
+                           LocalWriteErrorFor(h.cause).reason)
+                      .toStdString());
+        // Nothing of the export stays, but where the folder no longer lets it be removed.
+        if (h.cause != EPERM) {
+            EXPECT_TRUE(left.filter(QRegularExpression(QStringLiteral("^\\."))).isEmpty())
+                << left.join(u' ').toStdString();
+        }
+    }
+}
+
+// GDAL reads braces and archive extensions in paths: a folder may hold them all.
+TEST_P(EveryExport, WritesIntoAFolderNamedWithWhatGdalReadsInPaths) {
+    for (const char* name : {"a}b", "{c", "{}[]*?", "mapas.kmz", "copia.zip"}) {
+        SCOPED_TRACE(name);
+        const QString folder = dir.filePath(QString::fromUtf8(name));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ExportInput inside = input;
+        inside.job.folder = folder;
+        const ExportResult result = ExportNow(GetParam().format, inside);
+        EXPECT_TRUE(result.ok) << result.error.toStdString();
+        EXPECT_EQ(FolderEntries(folder), QStringList{QLatin1String(GetParam().fileName)});
+    }
 }
 
 TEST_P(EveryExport, StopAskedBeforeOrOnTheWayLeavesNoFile) {

@@ -1,6 +1,7 @@
 // The one table of reasons the user reads when a file of ours cannot be written, and the
 // errno it is read from when Qt's own file classes fail.
 #include "job/WriteError.h"
+#include "tests/support/TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -70,6 +71,27 @@ TEST(LocalWriteErrorTest, FileDevicesGiveTheReasonOfTheirFailure) {
     EXPECT_EQ(DeviceWriteError(missing, ENOENT).reason, LocalWriteErrorFor(ENOENT).reason);
     // Nothing known at all still says what failed, in Spanish.
     EXPECT_EQ(DeviceWriteError(missing, 0).reason, QStringLiteral("error al escribir el fichero"));
+}
+
+// A step whose errno cannot be trusted (GDAL's, SQLite's) is explained by what the folder is
+// now: a disk that is full is said so, one with room enough for a file is not.
+TEST(FolderRefusalTest, SaysWhatKeepsTheFolderFromTakingFiles) {
+    for (const qint64 left : {qint64(2) << 20, qint64(64) << 10}) {
+        const ScratchDisk disk(4 << 20);
+        if (!disk.active() || !disk.fill(left)) {
+            GTEST_SKIP() << "no disk of the test's own here";
+        }
+        const std::optional<LocalWriteError> refusal = FolderRefusal(disk.path());
+        ASSERT_EQ(refusal.has_value(), left < (1 << 20)) << left;
+        if (refusal) {
+            EXPECT_EQ(refusal->reason, LocalWriteErrorFor(ENOSPC).reason);
+            EXPECT_TRUE(refusal->folderUnwritable);
+        }
+    }
+    QTemporaryDir dir;
+    EXPECT_FALSE(FolderRefusal(dir.path()).has_value());
+    EXPECT_EQ(FolderRefusal(dir.filePath(QStringLiteral("no")))->reason,
+              LocalWriteErrorFor(ENOENT).reason);
 }
 
 } // namespace

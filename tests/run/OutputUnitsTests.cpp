@@ -2,8 +2,11 @@
 // before them, the files they leave and the lines they say.
 #include "exports/MapExport.h"
 #include "geo/DatumChange.h"
+#include "job/SheetCut.h"
 #include "run/CalibrationOutput.h"
 #include "run/ExportOutput.h"
+#include "run/OutputNames.h"
+#include "run/RunOutputs.h"
 #include "run/StaleGeoreferenceOutput.h"
 #include "run/TileCleanupOutput.h"
 #include "tests/run/RunTestSupport.h"
@@ -12,6 +15,8 @@
 #include <QTest>
 #include <QThreadPool>
 
+#include <functional>
+#include <iostream>
 #include <memory>
 
 void PrintTo(const QString& text, std::ostream* out) {
@@ -281,6 +286,224 @@ TEST_F(OutputTest, AnExportIsWrittenWhileTheStatusBarNamesIt) {
     EXPECT_EQ(entries(), QStringList{"Prueba.tif"});
 }
 
+// Files that fail for one cause are told once the outputs are over, in one box that names
+// them all, with the cause as the log gives it for each; a file failing for a cause of its
+// own keeps its own box. A full or read-only disk made five boxes in a row before.
+TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
+    const QString all = "Prueba.bmp, Prueba.tif, Prueba.gpkg, Prueba.mbtiles y Prueba.kmz";
+    std::unique_ptr<ScratchDisk> disk;
+    const auto onDisk = [&](qint64 bytes, const std::function<bool()>& then) {
+        return [&, bytes, then](DownloadJob& j) {
+            disk = std::make_unique<ScratchDisk>(bytes);
+            j.folder = disk->path();
+            return disk->active() && then();
+        };
+    };
+    const struct {
+        const char* what;
+        std::function<bool(DownloadJob&)> make; // false when this system cannot
+        QStringList boxes;                      // "%1" is the folder
+        std::function<void(BmpCommitStep)> hook = {};
+    } table[] = {
+        {"a read-only disk",
+         onDisk(1 << 20, [&] { return disk->makeReadOnly(); }),
+         {"No se han podido grabar " + all + " en la carpeta %1: la carpeta es de solo lectura"}},
+        {"a full disk",
+         onDisk(4 << 20, [&] { return disk->fill(0); }),
+         {"No se han podido grabar " + all + " en la carpeta %1: disco lleno"}},
+        // The BMP is in place; what comes after it finds no room.
+        {"a disk full after the BMP",
+         onDisk(4 << 20, [] { return true; }),
+         {"No se han podido grabar Prueba.tif, Prueba.gpkg, Prueba.mbtiles, Prueba.kmz, "
+          "Prueba.map, Prueba.imp y Prueba.bpw en la carpeta %1: disco lleno"},
+         [&](BmpCommitStep step) {
+             if (step == BmpCommitStep::Renaming) {
+                 disk->fill(0);
+             }
+         }},
+        // In the Gulf of Guinea no datum change moves the area to WGS 84.
+        {"two causes",
+         [this](DownloadJob& j) {
+             j.northingField = -3000000;
+             j.cornerNorthingField = j.northingField - j.heightMetres;
+             return QDir(dir.path()).mkdir("Prueba.gpkg");
+         },
+         {"No se ha podido exportar %1/Prueba.gpkg: ya existe una carpeta con ese nombre",
+          "No se han podido grabar Prueba.mbtiles y Prueba.kmz en la carpeta %1: ninguna "
+          "transformación de ED50 a ETRS89 cubre la zona"}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        QDir(dir.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dir.path()));
+        job = JobOf(2, 1);
+        job.saveBmp = job.saveOzi = job.saveCompe = job.saveWorldFile = true;
+        for (const ExportFormat format : kExportFormats) {
+            job.setExport(format, true);
+        }
+        if (!row.make(job)) {
+            std::cout << "skipped: " << row.what << " cannot be made here\n";
+            continue;
+        }
+        outcome = RunOutcome{};
+        questions = RecordingQuestions{};
+        log.clear();
+        RunOutputs outputs(job, ImageOf(job), outcome, questions, row.hook);
+        bool finished = false;
+        QObject::connect(&outputs, &RunOutputs::finished, [&] { finished = true; });
+        QObject::connect(&outputs, &RunOutputs::logEvent, [&](const QString& l) { log << l; });
+        outputs.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 120000));
+        QStringList boxes;
+        for (const QString& box : row.boxes) {
+            boxes << box.arg(QDir::toNativeSeparators(job.folder));
+        }
+        EXPECT_EQ(questions.errors + questions.messages, boxes);
+        EXPECT_TRUE(outcome.writeFailed);
+        // The log names every file with its cause, as the box does.
+        for (const QString& line : log.filter(". No se ha podido")) {
+            EXPECT_TRUE(boxes.join(u' ').contains(line.mid(line.lastIndexOf(": ") + 2)))
+                << line.toStdString();
+        }
+        disk.reset();
+    }
+}
+
+// A stop while the box of the files not written is open (the window closed, a signal) waits
+// for the box: every file is done. A stop for an abort ends the outputs without a word more.
+TEST_F(OutputTest, AStopWhileTheFailuresAreToldLetsTheBoxEnd) {
+    class StoppingQuestions : public RecordingQuestions {
+    public:
+        std::function<void()> onError;
+        void error(const QString& text) override {
+            RecordingQuestions::error(text);
+            onError();
+        }
+    };
+    for (const bool unattended : {false, true}) {
+        SCOPED_TRACE(unattended ? "aborted" : "stopped");
+        job = JobOf(2, 1);
+        job.setExport(ExportFormat::GeoTiff, true);
+        job.setExport(ExportFormat::GeoPackage, true);
+        ASSERT_TRUE(QDir(dir.path()).mkpath("Prueba.tif") &&
+                    QDir(dir.path()).mkpath("Prueba.gpkg"));
+        outcome = RunOutcome{};
+        StoppingQuestions asked;
+        RunOutputs outputs(job, ImageOf(job), outcome, asked);
+        bool stopAnswer = !unattended;
+        asked.onError = [&] {
+            stopAnswer = outputs.stop(QStringLiteral("el usuario"), unattended);
+        };
+        int finished = 0;
+        QObject::connect(&outputs, &RunOutputs::finished, [&] { ++finished; });
+        outputs.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !asked.errors.isEmpty(); }, 60000));
+        QTest::qWait(50); // a second box or a second end would have come
+        EXPECT_EQ(asked.errors.size(), 1);
+        EXPECT_EQ(stopAnswer, !unattended);
+        EXPECT_EQ(finished, unattended ? 0 : 1);
+        EXPECT_FALSE(outcome.stopped);
+        QDir(dir.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(dir.path()));
+    }
+}
+
+// The longest name the check lets through is one every output writes: a run asked for
+// everything writes every file with it, and one character more is refused, saying how many
+// fit.
+TEST_F(OutputTest, TheLongestNameTheCheckAdmitsIsWrittenByEveryOutput) {
+    job.saveBmp = job.saveOzi = job.saveCompe = job.saveWorldFile = true;
+    for (const ExportFormat format : kExportFormats) {
+        job.setExport(format, true);
+    }
+    int longest = 0;
+    for (int length = 300; length > 0 && longest == 0; --length) {
+        job.bmpName = QString(length, u'n');
+        longest = RunNamesProblem(job) ? 0 : length;
+    }
+    // A name takes 255 bytes here; the longest one written is the journal of the MBTiles's
+    // file of partial tiles, ".<name>-<eight>.partial_tiles.db-journal".
+    EXPECT_EQ(longest, 255 - 35);
+    job.bmpName = QString(longest + 1, u'n');
+    EXPECT_EQ(RunNamesProblem(job),
+              QStringLiteral("El nombre del fichero BMP es demasiado largo para la carpeta "
+                             "destino: con los ficheros que se van a grabar, admite hasta %1 "
+                             "caracteres")
+                  .arg(longest));
+
+    job.bmpName = QString(longest, u'n');
+    RunOutputs outputs(job, ImageOf(job), outcome, questions);
+    bool finished = false;
+    QObject::connect(&outputs, &RunOutputs::finished, [&] { finished = true; });
+    outputs.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished; }, 120000));
+    EXPECT_EQ(questions.errors + questions.messages, QStringList());
+    EXPECT_FALSE(outcome.writeFailed);
+    EXPECT_TRUE(outcome.bmpSaved);
+    EXPECT_EQ(outcome.exportsWritten.size(), 4);
+    EXPECT_EQ(outcome.calibrationsWritten.size(), 3);
+}
+
+// What the check counts: the files asked for, a set's sheet folders and the sheets' longer
+// names, and the folder's own path.
+TEST_F(OutputTest, TheNameCheckCountsWhatIsAskedForAndWhere) {
+    // A folder whose path leaves about 120 bytes for what is made in it.
+    QString deep = dir.path();
+    while (deep.size() < 4095 - 120 - 200) {
+        deep += u'/' + QString(200, u'd');
+    }
+    deep += u'/' + QString(4095 - 120 - deep.size() - 1, u'd');
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const auto sheets = [](const QString& name, int count) {
+        SheetSet set;
+        set.name = name;
+        set.sheets.resize(static_cast<size_t>(count));
+        return set;
+    };
+    const struct {
+        const char* what;
+        bool bmp, worldFile, geoTiff;
+        int sheets; // 0: one run
+        QString folder;
+        int fitting; // 0: the folder's path is too long for anything
+    } table[] = {
+        // ".<name>.morvel.<eight>", the record.
+        {"a BMP", true, false, false, 0, dir.path(), 255 - 16},
+        // ".<name>-<eight>.tif.ovr.tmp.aux", GDAL's of the temporary file.
+        {"a GeoTIFF", false, false, true, 0, dir.path(), 255 - 26},
+        {"12 sheets of GeoTIFF", false, false, true, 12, dir.path(), 255 - 26 - 3},
+        // "/<name>_01/<name>_01.bmp.XXXXXX": the name twice.
+        {"sheets deep down", true, false, false, 12, deep, (120 - 1 - 3 - 1 - 3 - 11) / 2},
+        {"a folder too deep", true, false, false, 0, deep + u'/' + QString(110, u'd'), 0},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(QDir().mkpath(row.folder));
+        job.folder = row.folder;
+        job.saveBmp = row.bmp;
+        job.saveWorldFile = row.worldFile;
+        job.setExport(ExportFormat::GeoTiff, row.geoTiff);
+        const auto problem = [&](int length) {
+            job.bmpName = QString(length, u'n');
+            return row.sheets > 0 ? SheetNamesProblem(job, sheets(job.bmpName, row.sheets))
+                                  : RunNamesProblem(job);
+        };
+        if (row.fitting == 0) {
+            EXPECT_EQ(problem(1), QStringLiteral("La ruta de la carpeta destino %1 es demasiado "
+                                                 "larga para grabar en ella")
+                                      .arg(row.folder));
+            continue;
+        }
+        EXPECT_EQ(problem(row.fitting), std::nullopt);
+        const std::optional<QString> refused = problem(row.fitting + 1);
+        ASSERT_TRUE(refused.has_value());
+        EXPECT_TRUE(
+            refused->endsWith(QStringLiteral("admite hasta %1 caracteres").arg(row.fitting)))
+            << refused->toStdString();
+        EXPECT_EQ(refused->contains(QStringLiteral("con las hojas")), row.sheets > 0);
+    }
+}
+
 // A folder where the file goes: the export fails with its reason, in the log and a box,
 // counts as a failed write, and leaves nothing of its own.
 TEST_F(OutputTest, AnExportThatCannotBeWrittenIsAnError) {
@@ -296,6 +519,8 @@ TEST_F(OutputTest, AnExportThatCannotBeWrittenIsAnError) {
     EXPECT_TRUE(log[0].startsWith(". No se ha podido exportar Prueba.gpkg: "))
         << log[0].toStdString();
     EXPECT_GT(log[0].size(), QString(". No se ha podido exportar Prueba.gpkg: ").size());
+    EXPECT_EQ(questions.errors.size(), 0); // told once the outputs are over
+    context->tellFailedFiles();
     ASSERT_EQ(questions.errors.size(), 1);
     EXPECT_TRUE(questions.errors[0].startsWith(
         "No se ha podido exportar " + QDir::toNativeSeparators(path("Prueba.gpkg")) + ": "));
@@ -371,6 +596,7 @@ TEST_F(OutputTest, AMovedExportWithoutADatumChangeIsAnError) {
     EXPECT_TRUE(log[0].startsWith(". No se ha podido exportar Prueba.mbtiles: "))
         << log[0].toStdString();
     EXPECT_EQ(log[0].mid(log[0].indexOf(": ") + 2), context->datumChoice().reason);
+    context->tellFailedFiles();
     EXPECT_EQ(questions.errors.size(), 1);
     EXPECT_EQ(entries(), QStringList());
 }

@@ -45,6 +45,35 @@ private:
     bool active_ = false;
 };
 
+// Gives the process a view of the mounts of its own, so that a ScratchDisk is seen by its
+// threads and the programs it starts, and goes with it whatever way it ends. Called first
+// thing in main(), before any thread is made (a thread keeps the view it was made with);
+// false where the process may not (not root).
+bool PrivateMounts();
+
+// A small file system of the test's own (tmpfs) on a fresh folder while it lives: a disk that
+// fills up or turns read-only, which root cannot be kept from writing in otherwise.
+class ScratchDisk {
+public:
+    explicit ScratchDisk(qint64 bytes);
+    ~ScratchDisk();
+    ScratchDisk(const ScratchDisk&) = delete;
+    ScratchDisk& operator=(const ScratchDisk&) = delete;
+
+    // False where no file system can be mounted here; the test is then skipped.
+    bool active() const { return active_; }
+    QString path() const { return dir_.path(); }
+    QString filePath(const QString& name) const { return dir_.filePath(name); }
+    // Fills the disk with a file of its own until `freeBytes` are left, about.
+    bool fill(qint64 freeBytes) const;
+    // Mounted again read-only: what is there stays readable, nothing more is written.
+    bool makeReadOnly() const;
+
+private:
+    QTemporaryDir dir_;
+    bool active_ = false;
+};
+
 QByteArray ReadAll(const QString& path);
 void WriteAll(const QString& path, const QByteArray& bytes);
 

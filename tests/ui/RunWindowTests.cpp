@@ -209,6 +209,25 @@ TEST_F(RunWindowTest, GridWithoutTilesDoesNotStart) {
     EXPECT_EQ(window->state(), WindowState::Ready);
 }
 
+// A name the folder cannot take with what is asked for is refused before the first tile,
+// saying how long it may be; the exports asked for count.
+TEST_F(RunWindowTest, NameTooLongForTheFolderDoesNotStart) {
+    writeSettings({{"Exportar", "MBTiles", "SI"}});
+    open();
+    auto* name = find<QLineEdit>("eNombreFichero");
+    name->selectAll();
+    QTest::keyClicks(name, QString(230, u'n'));
+    dialogs.shown.clear();
+    press("btnDescargar");
+    EXPECT_EQ(dialogs.texts("message"),
+              QStringList{"El nombre del fichero BMP es demasiado largo para la carpeta destino: "
+                          "con los ficheros que se van a grabar, admite hasta 220 caracteres"});
+    EXPECT_EQ(window->run(), nullptr);
+    EXPECT_TRUE(server.requests().isEmpty());
+    EXPECT_TRUE(files().isEmpty());
+    EXPECT_EQ(window->state(), WindowState::Ready);
+}
+
 // A folder stands where the BMP goes: the save fails, the tiles stay although the delete
 // option is on, no calibration describes the missing image, and the run finishes.
 TEST_F(RunWindowTest, BmpThatCannotBeWrittenIsShownAndTheRunFinishes) {
