@@ -22,6 +22,8 @@ Format FormatOf(ExportFormat format) {
         return {"mbtiles", &WriteMbTiles};
     case ExportFormat::GarminKmz:
         return {"kmz", &WriteGarminKmz};
+    case ExportFormat::PrintPdf:
+        return {"pdf", &WritePrintPdf};
     }
     return {"", nullptr};
 }

@@ -29,6 +29,8 @@ QString ExportFormatName(ExportFormat format) {
         return QStringLiteral("MBTiles");
     case ExportFormat::GarminKmz:
         return QStringLiteral("KMZ de Garmin");
+    case ExportFormat::PrintPdf:
+        return QStringLiteral("PDF para imprimir");
     }
     return {};
 }

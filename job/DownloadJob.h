@@ -14,11 +14,12 @@ enum class CalibrationDatum { Ed50, Wgs84 };
 
 // The files for other programs a run can write from its joined image, in the order they are
 // written; the values index DownloadJob::exports.
-enum class ExportFormat { GeoTiff, GeoPackage, MbTiles, GarminKmz };
-constexpr std::array<ExportFormat, 4> kExportFormats{
-    ExportFormat::GeoTiff, ExportFormat::GeoPackage, ExportFormat::MbTiles,
-    ExportFormat::GarminKmz};
-// The format as the user knows it: "GeoTIFF", "GeoPackage", "MBTiles", "KMZ de Garmin".
+enum class ExportFormat { GeoTiff, GeoPackage, MbTiles, GarminKmz, PrintPdf };
+constexpr std::array<ExportFormat, 5> kExportFormats{
+    ExportFormat::GeoTiff, ExportFormat::GeoPackage, ExportFormat::MbTiles, ExportFormat::GarminKmz,
+    ExportFormat::PrintPdf};
+// The format as the user knows it: "GeoTIFF", "GeoPackage", "MBTiles", "KMZ de Garmin",
+// "PDF para imprimir".
 QString ExportFormatName(ExportFormat format);
 
 // The sheets of paper the PDF to print is laid on.

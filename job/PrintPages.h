@@ -19,9 +19,9 @@ constexpr double kPrintMarginMm = 10.0;
 // Around the frame, for the grid's labels and the neighbouring pages' numbers.
 constexpr double kPrintLabelBandMm = 5.0;
 // Above the frame's band: the name, the page and the map.
-constexpr double kPrintHeaderMm = 8.0;
+constexpr double kPrintHeaderMm = 7.0;
 // Below it: the scale and its bar, the grid, the date.
-constexpr double kPrintFooterMm = 13.0;
+constexpr double kPrintFooterMm = 12.0;
 // What neighbouring pages both show, so that they can be laid edge to edge.
 constexpr double kPrintOverlapMm = 10.0;
 
