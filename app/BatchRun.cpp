@@ -71,6 +71,8 @@ BatchJob BatchJobFromSettings(const StoredSettings& s) {
     for (const ExportFormat format : kExportFormats) {
         job.setExport(format, s.exports.at(static_cast<size_t>(format)).on);
     }
+    job.printScale = s.printScale;
+    job.printPaper = s.printPaper;
 
     const QString server = ChosenServerBase(s.server);
     AreaInputs in;

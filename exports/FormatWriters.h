@@ -36,6 +36,7 @@ WrittenFile WriteGeoTiff(const ExportWork& work, const std::string& path);
 WrittenFile WriteGeoPackage(const ExportWork& work, const std::string& path);
 WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path);
 WrittenFile WriteGarminKmz(const ExportWork& work, const std::string& path);
+WrittenFile WritePrintPdf(const ExportWork& work, const std::string& path);
 
 // The log line for a KMZ of more images than most Garmin devices show; empty when it has no
 // more.

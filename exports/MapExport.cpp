@@ -28,6 +28,10 @@ Format FormatOf(ExportFormat format) {
         return {"mbtiles", &WriteMbTiles, "partial_tiles.db", "-journal"};
     case ExportFormat::GarminKmz:
         return {"kmz", &WriteGarminKmz, nullptr, ""};
+    case ExportFormat::PrintPdf:
+        // GDAL's georeferencing is written into the file itself; what it cannot put there
+        // would go to its side file.
+        return {"pdf", &WritePrintPdf, nullptr, ".aux.xml"};
     }
     return {"", nullptr, nullptr, ""};
 }

@@ -2,7 +2,8 @@
 
 // The files that programs other than the desktop GPS ones read, each written from the joined
 // image of a run through GDAL: GIS and phone apps (GeoTIFF, GeoPackage), map apps that take
-// Web Mercator tiles (MBTiles) and Garmin handhelds (KMZ of JPEG ground overlays).
+// Web Mercator tiles (MBTiles), Garmin handhelds (KMZ of JPEG ground overlays), and a PDF
+// to print at a scale with the GPS's grid, which phone map apps place too.
 
 #include "job/DownloadJob.h"
 
@@ -28,7 +29,8 @@ struct ExportInput {
     QImage image;
     // The area (corner, lower-right corner, size in pixels), the name and the folder.
     DownloadJob job;
-    // For MBTiles and KMZ, whose images are moved to WGS 84; the other two do not use it.
+    // For MBTiles and KMZ, whose images are moved to WGS 84, and the PDF, whose grid is on
+    // ETRS89; the other two do not use it.
     DatumOperation datum;
 };
 

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 void DownloadJob::resetTiles() {
     for (auto& column : tiles) {
@@ -27,8 +29,21 @@ QString ExportFormatName(ExportFormat format) {
         return QStringLiteral("MBTiles");
     case ExportFormat::GarminKmz:
         return QStringLiteral("KMZ de Garmin");
+    case ExportFormat::PrintPdf:
+        return QStringLiteral("PDF para imprimir");
     }
     return {};
+}
+
+int32_t DownloadJob::printPixelsPerMetre() const {
+    if (widthMetres <= 0 || widthPixels <= 0 || printScale <= 0) {
+        return 0;
+    }
+    // Pixels per metre of ground, times the metres of ground in one of paper.
+    const double perMetre = double(widthPixels) / double(widthMetres) * double(printScale);
+    return perMetre < double(std::numeric_limits<int32_t>::max())
+               ? static_cast<int32_t>(std::lround(perMetre))
+               : 0;
 }
 
 TileRect TileBounds(const DownloadJob& job, int column, int row) {

@@ -14,12 +14,19 @@ enum class CalibrationDatum { Ed50, Wgs84 };
 
 // The files for other programs a run can write from its joined image, in the order they are
 // written; the values index DownloadJob::exports.
-enum class ExportFormat { GeoTiff, GeoPackage, MbTiles, GarminKmz };
-constexpr std::array<ExportFormat, 4> kExportFormats{
-    ExportFormat::GeoTiff, ExportFormat::GeoPackage, ExportFormat::MbTiles,
-    ExportFormat::GarminKmz};
-// The format as the user knows it: "GeoTIFF", "GeoPackage", "MBTiles", "KMZ de Garmin".
+enum class ExportFormat { GeoTiff, GeoPackage, MbTiles, GarminKmz, PrintPdf };
+constexpr std::array<ExportFormat, 5> kExportFormats{
+    ExportFormat::GeoTiff, ExportFormat::GeoPackage, ExportFormat::MbTiles, ExportFormat::GarminKmz,
+    ExportFormat::PrintPdf};
+// The format as the user knows it: "GeoTIFF", "GeoPackage", "MBTiles", "KMZ de Garmin",
+// "PDF para imprimir".
 QString ExportFormatName(ExportFormat format);
+
+// The sheets of paper the PDF to print is laid on.
+enum class PrintPaper { A4, A3 };
+// The scales a map is printed at (1:10.000 ... 1:50.000), the default first among equals.
+constexpr std::array<int32_t, 3> kPrintScales{10000, 25000, 50000};
+constexpr int32_t kDefaultPrintScale = 25000;
 
 // Largest grid: ten tiles across and ten down.
 constexpr int kMaxTiles = 10;
@@ -72,11 +79,19 @@ struct DownloadJob {
     // The exports asked for, by ExportFormat; they need the joined image, not the BMP.
     std::array<bool, kExportFormats.size()> exports{};
 
+    // The scale and the paper of the PDF to print; the BMP's pixel density follows the scale.
+    int32_t printScale = kDefaultPrintScale;
+    PrintPaper printPaper = PrintPaper::A4;
+
     bool exportWanted(ExportFormat format) const { return exports.at(static_cast<size_t>(format)); }
     void setExport(ExportFormat format, bool on) { exports.at(static_cast<size_t>(format)) = on; }
     bool anyExport() const;
     // The run joins the tiles into one image: for the BMP or for an export.
     bool joinsTiles() const { return saveBmp || anyExport(); }
+
+    // Pixels per metre of paper that print the image at the print scale, as the BMP's
+    // header gives them to image programs; 0 when the job has no area.
+    int32_t printPixelsPerMetre() const;
 
     TileRequest& tile(int column, int row) { return tiles.at(column - 1).at(row - 1); }
     const TileRequest& tile(int column, int row) const { return tiles.at(column - 1).at(row - 1); }

@@ -30,8 +30,8 @@ int BmpRowBytes(int width) {
     return (width * 3 + 3) / 4 * 4;
 }
 
-QByteArray BmpHeader(int width, int height) {
-    if (width <= 0 || height <= 0) {
+QByteArray BmpHeader(int width, int height, int32_t pixelsPerMetre) {
+    if (width <= 0 || height <= 0 || pixelsPerMetre < 0) {
         return {};
     }
     const int64_t imageBytes = int64_t{(int64_t{width} * 3 + 3) / 4 * 4} * height;
@@ -56,21 +56,22 @@ QByteArray BmpHeader(int width, int height) {
     PutU16(h, 24); // bits per pixel
     PutU32(h, 0);  // no compression
     PutU32(h, static_cast<uint32_t>(imageBytes));
-    PutU32(h, 0); // no resolution: the image is a map, not a print
-    PutU32(h, 0);
+    // The same density across and down: the map's pixels are square on the ground.
+    PutU32(h, static_cast<uint32_t>(pixelsPerMetre));
+    PutU32(h, static_cast<uint32_t>(pixelsPerMetre));
     PutU32(h, 0); // no colour table
     PutU32(h, 0);
     return h;
 }
 
-BmpStreamWriter::BmpStreamWriter(const QImage& image, QIODevice& device)
+BmpStreamWriter::BmpStreamWriter(const QImage& image, QIODevice& device, int32_t pixelsPerMetre)
     : m_image(image.format() == QImage::Format_RGB888
                   ? image
                   : image.convertToFormat(QImage::Format_RGB888)),
-      m_device(device) {}
+      m_device(device), m_pixelsPerMetre(pixelsPerMetre) {}
 
 bool BmpStreamWriter::writeHeader() {
-    const QByteArray header = BmpHeader(m_image.width(), m_image.height());
+    const QByteArray header = BmpHeader(m_image.width(), m_image.height(), m_pixelsPerMetre);
     if (header.isEmpty()) {
         m_error = QStringLiteral("imagen vacía o demasiado grande para BMP");
         return false;
@@ -106,8 +107,8 @@ bool BmpStreamWriter::writeRows(int rows) {
     return true;
 }
 
-bool WriteBmp(const QImage& image, QIODevice& device, QString* error) {
-    BmpStreamWriter writer(image, device);
+bool WriteBmp(const QImage& image, QIODevice& device, QString* error, int32_t pixelsPerMetre) {
+    BmpStreamWriter writer(image, device, pixelsPerMetre);
     const bool ok = writer.writeHeader() && writer.writeRows(image.height());
     if (!ok && error) {
         *error = writer.errorString();
@@ -121,7 +122,8 @@ BmpFileSaver::~BmpFileSaver() {
     cancel();
 }
 
-bool BmpFileSaver::begin(const QImage& image, const QString& path, QString* error) {
+bool BmpFileSaver::begin(const QImage& image, const QString& path, QString* error,
+                         int32_t pixelsPerMetre) {
     cancel();
     m_file = std::make_unique<QSaveFile>(path);
     errno = 0;
@@ -132,7 +134,7 @@ bool BmpFileSaver::begin(const QImage& image, const QString& path, QString* erro
         m_file.reset();
         return false;
     }
-    m_writer = std::make_unique<BmpStreamWriter>(image, *m_file);
+    m_writer = std::make_unique<BmpStreamWriter>(image, *m_file, pixelsPerMetre);
     if (!m_writer->writeHeader()) {
         if (error) {
             *error = m_writer->errorString();

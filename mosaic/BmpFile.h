@@ -5,6 +5,7 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class QIODevice;
@@ -18,15 +19,16 @@ constexpr int kBmpHeaderBytes = 54;
 int BmpRowBytes(int width);
 
 // The 54 header bytes of a width x height image; empty when the file would not fit the
-// format's 32-bit sizes or the size is not positive.
-QByteArray BmpHeader(int width, int height);
+// format's 32-bit sizes or the size is not positive. `pixelsPerMetre` (of paper, across and
+// down) tells image programs the size to print it at; 0 says nothing.
+QByteArray BmpHeader(int width, int height, int32_t pixelsPerMetre = 0);
 
 // Writes one image to a device, a slice of rows at a time, so that a large image can be
 // written over several turns of the event loop.
 class BmpStreamWriter {
 public:
     // The image is taken as 24-bit RGB (converted when it is in another format).
-    BmpStreamWriter(const QImage& image, QIODevice& device);
+    BmpStreamWriter(const QImage& image, QIODevice& device, int32_t pixelsPerMetre = 0);
 
     // The header; false on a device error or an image the format cannot hold.
     bool writeHeader();
@@ -38,13 +40,15 @@ public:
 private:
     QImage m_image;
     QIODevice& m_device;
+    int32_t m_pixelsPerMetre = 0;
     QByteArray m_row;
     int m_nextRow = -1; // the next image row to store; -1 when all are written
     QString m_error;
 };
 
 // The whole image to the device at once.
-bool WriteBmp(const QImage& image, QIODevice& device, QString* error = nullptr);
+bool WriteBmp(const QImage& image, QIODevice& device, QString* error = nullptr,
+              int32_t pixelsPerMetre = 0);
 
 // Saves to a file path through a temporary file in the same folder that replaces the
 // old file only when complete; an error or cancel() leaves the old file as it was.
@@ -55,7 +59,8 @@ public:
     BmpFileSaver(const BmpFileSaver&) = delete;
     BmpFileSaver& operator=(const BmpFileSaver&) = delete;
 
-    bool begin(const QImage& image, const QString& path, QString* error = nullptr);
+    bool begin(const QImage& image, const QString& path, QString* error = nullptr,
+               int32_t pixelsPerMetre = 0);
     // Writes up to `rows` rows; false on an error (the temporary file is then discarded).
     bool step(int rows, QString* error = nullptr);
     bool rowsDone() const;

@@ -27,10 +27,10 @@ void BmpOutput::write(OutputContext& context, Done done) {
     // draws into it any more. The worker owns what it needs: a run that stops meanwhile
     // does not wait for it.
     const QFuture<SaveResult> work = QtConcurrent::run(
-        ImageWorkPool(),
-        [image = context.image(),
-         path = context.prefix() + context.job().bmpName + QStringLiteral(".bmp"),
-         commit = m_commit, hook = m_hook] { return Save(image, path, *commit, hook); });
+        ImageWorkPool(), [image = context.image(),
+                          path = context.prefix() + context.job().bmpName + QStringLiteral(".bmp"),
+                          density = context.job().printPixelsPerMetre(), commit = m_commit,
+                          hook = m_hook] { return Save(image, path, density, *commit, hook); });
     WhenFinished(this, work, [this, generation](const SaveResult& result) {
         if (generation == m_generation) {
             saved(result);
@@ -38,11 +38,13 @@ void BmpOutput::write(OutputContext& context, Done done) {
     });
 }
 
-BmpOutput::SaveResult BmpOutput::Save(const QImage& image, const QString& path, Commit& commit,
+BmpOutput::SaveResult BmpOutput::Save(const QImage& image, const QString& path,
+                                      int32_t pixelsPerMetre, Commit& commit,
                                       const std::function<void(BmpCommitStep)>& hook) {
     SaveResult r;
     BmpFileSaver saver;
-    if (!saver.begin(image, path, &r.error)) {
+    // The density of the print scale, so that an image program prints the BMP at it.
+    if (!saver.begin(image, path, &r.error, pixelsPerMetre)) {
         return r;
     }
     while (!saver.rowsDone()) {

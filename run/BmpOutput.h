@@ -47,8 +47,8 @@ private:
         SaveResult result;    // with decided
     };
 
-    static SaveResult Save(const QImage& image, const QString& path, Commit& commit,
-                           const std::function<void(BmpCommitStep)>& hook);
+    static SaveResult Save(const QImage& image, const QString& path, int32_t pixelsPerMetre,
+                           Commit& commit, const std::function<void(BmpCommitStep)>& hook);
     void saved(const SaveResult& result);
 
     std::function<void(BmpCommitStep)> m_hook;

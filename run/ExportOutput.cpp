@@ -6,6 +6,7 @@
 #include "run/DownloadRun.h"
 #include "run/RunQuestions.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -14,16 +15,31 @@
 
 namespace {
 
-// Destroyed at exit after waiting for its thread: a stopped export removes its temporary
-// file before the program ends.
+// Its thread is waited for and ended as the application object goes, so that a stopped
+// export removes its temporary file before the program ends, and the fonts the PDF's pages
+// were drawn with on that thread are let go while the toolkit is still there.
 class ExportPool : public QThreadPool {
 public:
-    ExportPool() { setMaxThreadCount(1); }
+    ExportPool() {
+        setMaxThreadCount(1);
+        qAddPostRoutine(&EndThreads);
+    }
+
+private:
+    static void EndThreads();
 };
 Q_GLOBAL_STATIC(ExportPool, g_exportPool)
 
-bool MovedToWgs84(ExportFormat format) {
-    return format == ExportFormat::MbTiles || format == ExportFormat::GarminKmz;
+void ExportPool::EndThreads() {
+    if (g_exportPool.exists()) {
+        g_exportPool()->waitForDone();
+    }
+}
+
+// The formats moved to WGS 84, and the PDF whose grid is drawn on ETRS89.
+bool NeedsDatumChange(ExportFormat format) {
+    return format == ExportFormat::MbTiles || format == ExportFormat::GarminKmz ||
+           format == ExportFormat::PrintPdf;
 }
 
 } // namespace
@@ -54,7 +70,7 @@ void ExportOutput::write(OutputContext& context, Done done) {
     const quint64 generation = ++m_generation;
     const QString name = ExportFileName(m_format, context.job().bmpName);
     ExportInput input;
-    if (MovedToWgs84(m_format)) {
+    if (NeedsDatumChange(m_format)) {
         const DatumChoice& choice = context.datumChoice();
         if (generation != m_generation || !context.alive()) {
             return;

@@ -13,7 +13,7 @@ class QThreadPool;
 // moved copies of a large image at once, and one stopped meanwhile finishes before the next.
 QThreadPool* ExportWorkPool();
 
-// One export asked for (<Nombre>.tif, .gpkg, .mbtiles or .kmz), written from the joined
+// One export asked for (<Nombre>.tif, .gpkg, .mbtiles, .kmz or .pdf), written from the joined
 // image on the exports' thread while the status bar names the file and how far it is. Only
 // a run where every tile arrived has an image to export. A stop gives the export up at once:
 // the thread removes what it had written by itself, and the run does not wait for it.

@@ -28,7 +28,8 @@ bool OutputContext::calibrationOnWgs84() const {
 bool OutputContext::exportOnWgs84() const {
     return !m_image.isNull() && !stopping &&
            (m_job.exportWanted(ExportFormat::MbTiles) ||
-            m_job.exportWanted(ExportFormat::GarminKmz));
+            m_job.exportWanted(ExportFormat::GarminKmz) ||
+            m_job.exportWanted(ExportFormat::PrintPdf));
 }
 
 const DatumChoice& OutputContext::datumChoice() {

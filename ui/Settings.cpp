@@ -1,5 +1,6 @@
 #include "ui/Settings.h"
 
+#include "job/PrintPages.h"
 #include "run/DownloadRun.h"
 
 #include <QDir>
@@ -10,9 +11,10 @@ constexpr char kMosaicos[] = "Mosaicos";
 constexpr char kAplicacion[] = "Aplicacion";
 constexpr char kCalibracion[] = "Calibracion";
 constexpr char kExportar[] = "Exportar";
+constexpr char kImprimir[] = "Imprimir";
 // The key of each export, in the order of ExportFormat.
 constexpr std::array<const char*, kExportFormats.size()> kExportKeys{"GeoTIFF", "GeoPackage",
-                                                                     "MBTiles", "KMZ"};
+                                                                     "MBTiles", "KMZ", "PDF"};
 
 // Out-of-range numbers fall back to 0, not to the default.
 int ReadRanged(const IniFile& ini, const char* key, int fallback, int highest) {
@@ -62,6 +64,12 @@ StoredSettings ReadSettings(const IniFile& ini) {
         s.exports[i].stored = ini.value(kExportar, kExportKeys[i]).has_value();
         s.exports[i].on = ini.readFlag(kExportar, kExportKeys[i], false);
     }
+    const std::optional<QString> scale = ini.value(kImprimir, "Escala");
+    const std::optional<QString> paper = ini.value(kImprimir, "Papel");
+    s.printStored = scale || paper;
+    const int64_t scaleValue = ini.readInteger(kImprimir, "Escala", kDefaultPrintScale);
+    s.printScale = IsPrintScale(scaleValue) ? static_cast<int32_t>(scaleValue) : kDefaultPrintScale;
+    s.printPaper = paper == PaperName(PrintPaper::A3) ? PrintPaper::A3 : PrintPaper::A4;
     s.sheetsTo = ini.value(kMosaicos, "Hasta");
     s.track = ini.value(kMosaicos, "Ruta");
     s.margin = ini.value(kMosaicos, "Margen");
@@ -106,6 +114,10 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
         if (s.exports[i].stored || s.exports[i].on) {
             ini.writeFlag(kExportar, kExportKeys[i], s.exports[i].on);
         }
+    }
+    if (s.printStored) {
+        ini.writeInteger(kImprimir, "Escala", s.printScale);
+        ini.writeString(kImprimir, "Papel", PaperName(s.printPaper));
     }
     const std::pair<const char*, const std::optional<QString>*> sheetKeys[] = {
         {"Hasta", &s.sheetsTo},

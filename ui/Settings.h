@@ -39,13 +39,19 @@ struct StoredSettings {
     bool datumStored = false;
     bool worldFile = false;
     bool worldFileStored = false;
-    // "[Exportar]": "GeoTIFF", "GeoPackage", "MBTiles" and "KMZ", by ExportFormat; each
-    // written back when the file had it or it is on.
+    // "[Exportar]": "GeoTIFF", "GeoPackage", "MBTiles", "KMZ" and "PDF", by ExportFormat;
+    // each written back when the file had it or it is on.
     struct Export {
         bool on = false;
         bool stored = false;
     };
     std::array<Export, kExportFormats.size()> exports{};
+    // "[Imprimir]": "Escala" (10000, 25000 or 50000) and "Papel" ("A4" or "A3") of the PDF
+    // to print and of the BMP's pixel density; anything else counts as the default. Both
+    // written back when the file had either or the user chose them.
+    int32_t printScale = kDefaultPrintScale;
+    PrintPaper printPaper = PrintPaper::A4;
+    bool printStored = false;
     // "Hasta", "Ruta", "Margen" and "Solape" in [Mosaicos]: the area as a set of sheets, a
     // box from the upper-left corner to "Hasta" or a track with its margin, and the tiles
     // neighbouring sheets share; "CoberturaHojas" (metres) and "TipoHojas", the coverage and
@@ -65,6 +71,6 @@ struct StoredSettings {
 StoredSettings ReadSettings(const IniFile& ini);
 
 // Writes the twelve keys in their order, then "Servidor" and "Conexiones" when there are,
-// "Datum", "Georreferencia" and the exports' keys under their rule, and the keys of a set
-// of sheets there are.
+// "Datum", "Georreferencia", the exports' and the print's keys under their rule, and the
+// keys of a set of sheets there are.
 void WriteSettings(IniFile& ini, const StoredSettings& settings);

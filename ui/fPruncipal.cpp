@@ -4,6 +4,7 @@
 #include "job/AreaRecalc.h"
 #include "job/MapKinds.h"
 #include "job/NumberFormat.h"
+#include "job/PrintPages.h"
 #include "run/DownloadRun.h"
 #include "run/SheetSetRun.h"
 #include "ui/AcercaDe.h"
@@ -11,6 +12,7 @@
 #include "ui/Dialogs.h"
 #include "ui/IniFile.h"
 #include "ui/MapWindow.h"
+#include "ui/PrintSettingsDialog.h"
 #include "ui/RunAnswers.h"
 #include "ui/Settings.h"
 #include "ui/SheetSettings.h"
@@ -164,6 +166,7 @@ void TfPrincipal::connectHandlers() {
         connect(exportEntries_.at(static_cast<size_t>(format)), &QAction::triggered, this,
                 [this, format] { ExportarClick(format); });
     }
+    connect(EscalaPapel1, &QAction::triggered, this, &TfPrincipal::EscalaPapel1Click);
 
     connect(sbCarpeta, &QToolButton::clicked, this, &TfPrincipal::sbCarpetaClick);
     connect(btnDescargar, &QPushButton::clicked, this, &TfPrincipal::btnDescargarClick);
@@ -404,6 +407,18 @@ void TfPrincipal::ExportarClick(ExportFormat format) {
     showEstimate();
 }
 
+void TfPrincipal::EscalaPapel1Click() {
+    // Shown without a loop of its own; its answer comes back through accepted().
+    auto* box = new PrintSettingsDialog(job_.printScale, job_.printPaper, JobGround(job_), this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QDialog::accepted, this, [this, box] {
+        job_.printScale = box->scale();
+        job_.printPaper = box->paper();
+        printStored_ = true;
+    });
+    box->open();
+}
+
 // --- Buttons and menu entries ----------------------------------------------------------
 
 void TfPrincipal::sbCarpetaClick() {
@@ -518,6 +533,9 @@ void TfPrincipal::FormCreate() {
         exportStored_.at(i) = s.exports.at(i).stored;
         exportEntries_.at(i)->setChecked(s.exports.at(i).on);
     }
+    job_.printScale = s.printScale;
+    job_.printPaper = s.printPaper;
+    printStored_ = s.printStored;
 
     SelectMapKind();
     if (setKeys && storedSheets.coveragePosition) {
@@ -584,6 +602,9 @@ void TfPrincipal::FormCloseQuery() {
         const size_t i = static_cast<size_t>(format);
         s.exports.at(i) = {job_.exportWanted(format), exportStored_.at(i)};
     }
+    s.printScale = job_.printScale;
+    s.printPaper = job_.printPaper;
+    s.printStored = printStored_;
     s.sheetsTo = storedSheetKeys_.sheetsTo;
     s.track = storedSheetKeys_.track;
     s.margin = storedSheetKeys_.margin;

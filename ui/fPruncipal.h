@@ -146,6 +146,8 @@ public slots:
     void Georreferencia1Click();
     // The "&Exportar" menu's entries, one per format.
     void ExportarClick(ExportFormat format);
+    // "Escala y papel…": the print's scale and paper, in a box of its own.
+    void EscalaPapel1Click();
 
     void sbCarpetaClick();
     void btnDescargarClick();
@@ -212,7 +214,8 @@ private:
     bool datumStored_ = false;                               // the settings file had "Datum"
     bool worldFileStored_ = false;                           // and "Georreferencia"
     std::array<bool, kExportFormats.size()> exportStored_{}; // and each export's key
-    bool retryable_ = false; // the latest run ended with failed tiles
+    bool printStored_ = false; // the file had [Imprimir], or the user chose in its box
+    bool retryable_ = false;   // the latest run ended with failed tiles
     FetchLimits fetchLimits_;
     WindowState state_ = WindowState::Ready;
     bool shown_ = false;
@@ -291,7 +294,8 @@ private:
     QAction* DatumED501;
     QAction* DatumWGS841;
     QAction* Georreferencia1;
-    // GeoTIFF1, GeoPackage1, MBTiles1 and KMZ1, by ExportFormat.
+    // GeoTIFF1, GeoPackage1, MBTiles1, KMZ1 and PDF1, by ExportFormat.
     std::array<QAction*, kExportFormats.size()> exportEntries_{};
+    QAction* EscalaPapel1;
     QAction* Ayuda1;
 };

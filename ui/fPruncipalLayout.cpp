@@ -300,11 +300,20 @@ void TfPrincipal::buildMenu() {
     } exports[] = {{"GeoTIFF1", "&GeoTIFF (.tif)"},
                    {"GeoPackage1", "Geo&Package (.gpkg)"},
                    {"MBTiles1", "&MBTiles (.mbtiles)"},
-                   {"KMZ1", "&KMZ de Garmin (.kmz)"}};
+                   {"KMZ1", "&KMZ de Garmin (.kmz)"},
+                   {"PDF1", "PDF para &imprimir (.pdf)"}};
     for (size_t i = 0; i < exportEntries_.size(); ++i) {
         exportEntries_[i] =
             AddCheckEntry(Exportar1, exports[i].name, QString::fromUtf8(exports[i].caption));
     }
+    exportEntries_.at(static_cast<size_t>(ExportFormat::PrintPdf))
+        ->setToolTip(QStringLiteral("Hojas a escala con la cuadrícula UTM del GPS: se imprimen "
+                                    "con cualquier visor de PDF, y Avenza Maps y QGIS las sitúan "
+                                    "en el mapa"));
+    Exportar1->setToolTipsVisible(true);
+    Exportar1->addSeparator()->setObjectName(QStringLiteral("N8"));
+    EscalaPapel1 = Exportar1->addAction(QStringLiteral("&Escala y papel…"));
+    EscalaPapel1->setObjectName(QStringLiteral("EscalaPapel1"));
 
     // The drop-down menus in the window's font too, not only the bar.
     for (QMenu* menu : {Archivo1, Mosaico1, Calibracin1, Exportar1}) {

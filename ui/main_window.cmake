@@ -16,6 +16,8 @@ target_sources(morvel_ui PRIVATE
     ProgramPicture.cpp
     AcercaDe.h
     AcercaDe.cpp
+    PrintSettingsDialog.h
+    PrintSettingsDialog.cpp
     fPruncipal.h
     fPruncipal.cpp
     fPruncipalLayout.cpp

@@ -22,6 +22,8 @@ struct JobCase {
     int northing = 730000;
     const char* server = nullptr; // the built-in one
     int connections = 2;
+    int32_t printScale = kDefaultPrintScale;
+    PrintPaper printPaper = PrintPaper::A4;
 };
 void PrintTo(const JobCase& c, std::ostream* out) {
     *out << c.name;
@@ -50,6 +52,8 @@ TEST_P(BatchJobTest, FromSettings) {
     const QString server = c.server ? QString::fromUtf8(c.server) : MapServerBase();
     EXPECT_EQ(job.requestPrefix, RequestPrefix(c.kind, server));
     EXPECT_EQ(batch.connections, c.connections);
+    EXPECT_EQ(job.printScale, c.printScale);
+    EXPECT_EQ(job.printPaper, c.printPaper);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,6 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
         JobCase{"ServerAndConnections",
                 "[Aplicacion]\nServidor= http://mapas.example.org:81// \nConexiones=6\n", "",
                 MapKind::Orto, 5000, 5, 5, 585000, 730000, "http://mapas.example.org:81", 6},
-        JobCase{"ConnectionsOutOfRange", "[Aplicacion]\nServidor=\nConexiones=7\n", ""}));
+        JobCase{"ConnectionsOutOfRange", "[Aplicacion]\nServidor=\nConexiones=7\n", ""},
+        // The PDF's scale and paper, and the BMP's density with them.
+        JobCase{"PrintScaleAndPaper", "[Imprimir]\nEscala=50000\nPapel=A3\n", "", MapKind::Orto,
+                5000, 5, 5, 585000, 730000, nullptr, 2, 50000, PrintPaper::A3},
+        JobCase{"PrintKeysOutOfRange", "[Imprimir]\nEscala=30000\nPapel=A5\n", ""}));
 
 } // namespace

@@ -950,13 +950,17 @@ TEST_F(BatchProcess, ASecondRunInTheSameFolderIsRefused) {
 
 // The exports honour the same keys as the window and need no BMP; the summary names each
 // one asked for. A folder where one goes is status 3 with the reason on standard error, and
-// the next run, from the record, writes it.
+// the next run, from the record, writes it. The PDF is drawn without a display, at the
+// scale and on the paper of [Imprimir].
 TEST_F(BatchProcess, ExportsAreNamedInTheSummaryAndAFailedOneGivesThree) {
     WriteSettings(Settings(2, 1,
                            {{"Aplicacion", "GrabarBMP", "NO"},
                             {"Exportar", "GeoTIFF", "SI"},
                             {"Exportar", "GeoPackage", "SI"},
-                            {"Exportar", "KMZ", "NO"}}));
+                            {"Exportar", "KMZ", "NO"},
+                            {"Exportar", "PDF", "SI"},
+                            {"Imprimir", "Escala", "50000"},
+                            {"Imprimir", "Papel", "A3"}}));
     ASSERT_TRUE(QDir(folder()).mkdir(QStringLiteral("Prueba.gpkg")));
     const Ended failed = Run({QStringLiteral("--batch")});
     EXPECT_EQ(failed.code, 3);
@@ -966,8 +970,16 @@ TEST_F(BatchProcess, ExportsAreNamedInTheSummaryAndAFailedOneGivesThree) {
     QStringList lines = Unstamped(failed.out);
     EXPECT_EQ(lines.value(lines.size() - 1),
               QStringLiteral("Resumen: 2 de 2 mosaicos descargados, 0 con fallo. Fichero GeoTIFF "
-                             "grabado. Fichero GeoPackage no grabado."));
+                             "grabado. Fichero GeoPackage no grabado. Fichero PDF para imprimir "
+                             "grabado."));
     EXPECT_TRUE(lines.contains("<stamp>. Exportado Prueba.tif (GeoTIFF, ED50 / UTM 30N)"));
+    EXPECT_EQ(lines
+                  .filter(QRegularExpression("^<stamp>. Exportado Prueba.pdf \\(PDF para "
+                                             "imprimir, 1 hoja A3 a 1:50.000, ETRS89 / UTM 30N "
+                                             "con ED50 to ETRS89 .*\\)$"))
+                  .size(),
+              1)
+        << lines.join(u'\n').toStdString();
     EXPECT_TRUE(lines.contains("<stamp>. Calibración no generada: no se grabó el fichero BMP"));
 
     ASSERT_TRUE(QDir(folder()).rmdir(QStringLiteral("Prueba.gpkg")));
@@ -976,9 +988,11 @@ TEST_F(BatchProcess, ExportsAreNamedInTheSummaryAndAFailedOneGivesThree) {
     lines = Unstamped(again.out);
     EXPECT_EQ(lines.value(lines.size() - 1),
               QStringLiteral("Resumen: 2 de 2 mosaicos descargados, 0 con fallo. Fichero GeoTIFF "
-                             "grabado. Fichero GeoPackage grabado."));
+                             "grabado. Fichero GeoPackage grabado. Fichero PDF para imprimir "
+                             "grabado."));
     EXPECT_EQ(lines.filter("Reutilizado mosaico").size(), 2);
-    EXPECT_EQ(folderFiles(), (QStringList{"A01.jpg", "A02.jpg", "Prueba.gpkg", "Prueba.tif"}));
+    EXPECT_EQ(folderFiles(),
+              (QStringList{"A01.jpg", "A02.jpg", "Prueba.gpkg", "Prueba.pdf", "Prueba.tif"}));
 }
 
 // SIGTERM while the new BMP is being synced (strace holds its fdatasync): the summary comes

@@ -71,6 +71,9 @@ const Format kFormats[] = {
      ". Exportado Prueba.mbtiles (MBTiles, Web Mercator con ", true},
     {ExportFormat::GarminKmz, "Prueba.kmz", ". Exportado Prueba.kmz (KMZ de Garmin, WGS 84 con ",
      true},
+    {ExportFormat::PrintPdf, "Prueba.pdf",
+     ". Exportado Prueba.pdf (PDF para imprimir, 1 hoja A4 a 1:25.000, ETRS89 / UTM 30N con ",
+     true},
 };
 
 class EveryExport : public ::testing::TestWithParam<Format> {
@@ -340,7 +343,8 @@ TEST(Exports, RunOnWorkerThreadsAtOnce) {
     }
     EXPECT_EQ(FolderEntries(dir.path()),
               (QStringList{QStringLiteral("Prueba.gpkg"), QStringLiteral("Prueba.kmz"),
-                           QStringLiteral("Prueba.mbtiles"), QStringLiteral("Prueba.tif")}));
+                           QStringLiteral("Prueba.mbtiles"), QStringLiteral("Prueba.pdf"),
+                           QStringLiteral("Prueba.tif")}));
 }
 
 } // namespace

@@ -14,3 +14,5 @@ morvel_add_test(MbTilesExportTests LIBS morvel_exports_test_support
     SOURCES exports/MbTilesExportTests.cpp)
 morvel_add_test(GarminKmzTests LIBS morvel_exports_test_support
     SOURCES exports/GarminKmzTests.cpp download/JpegStructure.h download/JpegStructure.cpp)
+morvel_add_test(PrintPdfTests LIBS morvel_exports_test_support
+    SOURCES exports/PrintPdfTests.cpp)

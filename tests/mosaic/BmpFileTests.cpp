@@ -1,6 +1,7 @@
 // The BMP writer: header fields, row order and padding, and the atomic file replacement.
 #include "mosaic/BmpFile.h"
 
+#include "job/DownloadJob.h"
 #include "job/WriteError.h"
 
 #include <QBuffer>
@@ -53,6 +54,40 @@ TEST(BmpWriter, SmallImageMatchesGoldenFileByteForByte) {
     ASSERT_EQ(golden.size(), 78);
     EXPECT_EQ(Written(ThreeByTwo()).toHex(' '), golden.toHex(' '));
     EXPECT_EQ(Written(ThreeByTwo().convertToFormat(QImage::Format_ARGB32)), golden);
+}
+
+// The same image at 20,000 pixels a metre of paper (508 to the inch), the density of 500 m
+// tiles at 1:25.000: the golden file differs only in the two resolution fields, and
+// ImageMagick reads it as 200 x 200 pixels per centimetre.
+TEST(BmpWriter, ThePrintScaleGoesIntoTheHeader) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(WriteBmp(ThreeByTwo(), buffer, nullptr, 20000));
+    const QByteArray golden =
+        ReadAll(QStringLiteral(MORVEL_TEST_DATA_DIR "/bmp_3x2_24bit_508dpi.bmp"));
+    ASSERT_EQ(golden.size(), 78);
+    EXPECT_EQ(buffer.data().toHex(' '), golden.toHex(' '));
+
+    // Pixels per metre of paper: those of the ground times the ground in a metre of paper.
+    const struct {
+        int32_t tileMetres;
+        int32_t scale;
+        int32_t pixelsPerMetre;
+    } cases[] = {
+        {500, 25000, 20000},  // 1.25 m pixels: 508 dpi
+        {1000, 25000, 10000}, // 254 dpi
+        {5000, 50000, 4000},  // 102 dpi
+        {100, 10000, 40000},  // 1016 dpi
+        {0, 25000, 0},        // no area, no density
+    };
+    for (const auto& c : cases) {
+        DownloadJob job;
+        job.tilesAcross = 3;
+        job.widthMetres = 3 * c.tileMetres;
+        job.widthPixels = 3 * kTilePixels;
+        job.printScale = c.scale;
+        EXPECT_EQ(job.printPixelsPerMetre(), c.pixelsPerMetre) << c.tileMetres << " " << c.scale;
+    }
 }
 
 TEST(BmpWriter, RefusalsCarryAReason) {

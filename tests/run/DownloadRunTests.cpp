@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QTest>
 #include <QTimer>
+#include <QtEndian>
 
 #include <cerrno>
 #include <optional>
@@ -276,6 +277,7 @@ TEST_F(RunOf, TilesAndCalibrationOnlyForASavedBmp) {
         job.saveBmp = row.saveBmp;
         job.deleteTiles = true;
         job.saveOzi = true;
+        job.printScale = 50000;
         server.clearFaults();
         if (row.failA02) {
             setFault(job, 2, 1, Fault::Http500);
@@ -287,6 +289,14 @@ TEST_F(RunOf, TilesAndCalibrationOnlyForASavedBmp) {
         EXPECT_EQ(r.log.mid(end + 1), row.closing) << row.name;
         EXPECT_EQ(files(folder.path()), row.left) << row.name;
         EXPECT_EQ(questions.errors.size(), QString(row.bmpName).contains('/') ? 1 : 0) << row.name;
+        // The BMP prints at the scale of the PDF: 400 pixels of 5 km at 1:50.000 are 4,000 a
+        // metre of paper, across and down.
+        const QByteArray bmp = ReadAll(QDir(folder.path()).filePath("Prueba.bmp"));
+        if (row.left.contains("Prueba.bmp")) {
+            ASSERT_GE(bmp.size(), 54) << row.name;
+            EXPECT_EQ(qFromLittleEndian<quint32>(bmp.constData() + 38), 4000u);
+            EXPECT_EQ(qFromLittleEndian<quint32>(bmp.constData() + 42), 4000u);
+        }
     }
 }
 

@@ -45,9 +45,9 @@ void StopDuring(std::unique_ptr<DownloadRun>& run, const QString& exporting, boo
                      });
 }
 
-// Without the BMP: the image is joined all the same, the four files follow in their order,
+// Without the BMP: the image is joined all the same, the five files follow in their order,
 // the operation they were moved with is named once, and only then do the tiles go.
-TEST_F(ExportRun, FourExportsWithoutTheBmpThenTheTilesGo) {
+TEST_F(ExportRun, EveryExportWithoutTheBmpThenTheTilesGo) {
     DownloadJob job = Job(2, 2);
     job.saveBmp = false;
     job.deleteTiles = true;
@@ -55,7 +55,7 @@ TEST_F(ExportRun, FourExportsWithoutTheBmpThenTheTilesGo) {
     job.exports.fill(true);
     const RunReport r = Run(job);
     const QStringList closing = After(r.log, ". Fin de la descarga");
-    ASSERT_EQ(closing.size(), 7) << closing.join('|').toStdString();
+    ASSERT_EQ(closing.size(), 8) << closing.join('|').toStdString();
     EXPECT_EQ(closing[0], ". Exportado Prueba.tif (GeoTIFF, ED50 / UTM 30N)");
     EXPECT_EQ(closing[1], ". Exportado Prueba.gpkg (GeoPackage, ED50 / UTM 30N)");
     EXPECT_TRUE(closing[2].startsWith(". Exportación a WGS 84: ED50 to ETRS89"))
@@ -64,15 +64,20 @@ TEST_F(ExportRun, FourExportsWithoutTheBmpThenTheTilesGo) {
         ". Exportado Prueba.mbtiles (MBTiles, Web Mercator con ED50 to ETRS89"));
     EXPECT_TRUE(
         closing[4].startsWith(". Exportado Prueba.kmz (KMZ de Garmin, WGS 84 con ED50 to ETRS89"));
-    EXPECT_EQ(closing.mid(5),
+    EXPECT_TRUE(closing[5].startsWith(". Exportado Prueba.pdf (PDF para imprimir, 6 hojas A4 a "
+                                      "1:25.000, ETRS89 / UTM 30N con ED50 to ETRS89"))
+        << closing[5].toStdString();
+    EXPECT_EQ(closing.mid(6),
               (QStringList{". Archivos del mosaico borrados",
                            ". Calibración no generada: no se grabó el fichero BMP"}));
     EXPECT_EQ(r.log.filter("Descargado mosaico").size(), 4);
-    EXPECT_EQ(r.outcome.exportsWritten.size(), 4);
+    EXPECT_EQ(r.outcome.exportsWritten.size(), 5);
     EXPECT_FALSE(r.outcome.writeFailed);
     EXPECT_FALSE(r.outcome.recordKept);
-    EXPECT_EQ(files(), (QStringList{"Prueba.gpkg", "Prueba.kmz", "Prueba.mbtiles", "Prueba.tif"}));
+    EXPECT_EQ(files(), (QStringList{"Prueba.gpkg", "Prueba.kmz", "Prueba.mbtiles", "Prueba.pdf",
+                                    "Prueba.tif"}));
     EXPECT_TRUE(r.statuses.contains("Exportando Prueba.kmz (KMZ de Garmin): 0 %"));
+    EXPECT_TRUE(r.statuses.contains("Exportando Prueba.pdf (PDF para imprimir): 0 %"));
 }
 
 // A tile failed: nothing is exported, and the log says so once.

@@ -237,10 +237,13 @@ TEST_F(OutputTest, TheDatumChangeIsChosenOnceAndNamedForWhatItIsFor) {
     const struct {
         bool calibration, exports;
         const char* use;
+        ExportFormat format = ExportFormat::GarminKmz;
     } table[] = {
         {true, false, ". Calibración WGS 84: "},
         {false, true, ". Exportación a WGS 84: "},
         {true, true, ". Calibración y exportación a WGS 84: "},
+        // The PDF's grid is on ETRS89, moved by the same operation.
+        {false, true, ". Exportación a WGS 84: ", ExportFormat::PrintPdf},
     };
     for (const auto& row : table) {
         job.datum = CalibrationDatum::Wgs84;
@@ -248,7 +251,7 @@ TEST_F(OutputTest, TheDatumChangeIsChosenOnceAndNamedForWhatItIsFor) {
         outcome = RunOutcome{};
         outcome.bmpSaved = row.calibration;
         job.exports = {};
-        job.setExport(ExportFormat::GarminKmz, row.exports);
+        job.setExport(row.format, row.exports);
         log.clear();
         Context(ImageOf(job));
         const DatumChange* first = context->datumChoice().change.get();
@@ -582,23 +585,31 @@ TEST_F(OutputTest, ExportsNeedAWholeImageAndAreLeftOutOnceStopping) {
 }
 
 // Where no operation covers the area (the grid's numbers in the Gulf of Guinea) the moved
-// exports fail with the reason, and nothing names an operation.
+// exports and the PDF with its ETRS89 grid fail with the reason, and nothing names an
+// operation.
 TEST_F(OutputTest, AMovedExportWithoutADatumChangeIsAnError) {
-    job = JobOf(2, 1);
-    job.northingField = -3000000;
-    job.cornerNorthingField = job.northingField - job.heightMetres;
-    job.setExport(ExportFormat::MbTiles, true);
-    Context(ImageOf(job));
-    ExportOutput output(ExportFormat::MbTiles);
-    ASSERT_TRUE(Write(output));
-    EXPECT_TRUE(outcome.writeFailed);
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_TRUE(log[0].startsWith(". No se ha podido exportar Prueba.mbtiles: "))
-        << log[0].toStdString();
-    EXPECT_EQ(log[0].mid(log[0].indexOf(": ") + 2), context->datumChoice().reason);
-    context->tellFailedFiles();
-    EXPECT_EQ(questions.errors.size(), 1);
-    EXPECT_EQ(entries(), QStringList());
+    for (const ExportFormat format : {ExportFormat::MbTiles, ExportFormat::PrintPdf}) {
+        const QString name = ExportFileName(format, QStringLiteral("Prueba"));
+        SCOPED_TRACE(name.toStdString());
+        job = JobOf(2, 1);
+        job.northingField = -3000000;
+        job.cornerNorthingField = job.northingField - job.heightMetres;
+        job.setExport(format, true);
+        outcome = RunOutcome{};
+        log.clear();
+        questions.errors.clear();
+        Context(ImageOf(job));
+        ExportOutput output(format);
+        ASSERT_TRUE(Write(output));
+        EXPECT_TRUE(outcome.writeFailed);
+        ASSERT_EQ(log.size(), 1);
+        EXPECT_TRUE(log[0].startsWith(QStringLiteral(". No se ha podido exportar %1: ").arg(name)))
+            << log[0].toStdString();
+        EXPECT_EQ(log[0].mid(log[0].indexOf(": ") + 2), context->datumChoice().reason);
+        context->tellFailedFiles();
+        EXPECT_EQ(questions.errors.size(), 1);
+        EXPECT_EQ(entries(), QStringList());
+    }
 }
 
 } // namespace

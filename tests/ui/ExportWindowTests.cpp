@@ -3,13 +3,17 @@
 #include "tests/ui/RunWindowFixture.h"
 
 #include "run/ExportOutput.h"
+#include "ui/PrintSettingsDialog.h"
 
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QMenu>
+#include <QPointer>
 #include <QThreadPool>
 
 namespace {
 
-// The four entries, checkable, with their captions; ticked as the settings file says and
+// The five entries, checkable, with their captions; ticked as the settings file says and
 // usable with "Grabar fichero" off, since they need the joined image and not the BMP; the
 // name field follows whatever needs it. At the end only the keys the file had or the user
 // ticked are written.
@@ -26,7 +30,8 @@ TEST_F(RunWindowTest, TheExportMenuFollowsTheSettingsAndIsRemembered) {
     } entries[] = {{"GeoTIFF1", "&GeoTIFF (.tif)", false},
                    {"GeoPackage1", "Geo&Package (.gpkg)", false},
                    {"MBTiles1", "&MBTiles (.mbtiles)", false},
-                   {"KMZ1", "&KMZ de Garmin (.kmz)", true}};
+                   {"KMZ1", "&KMZ de Garmin (.kmz)", true},
+                   {"PDF1", "PDF para &imprimir (.pdf)", false}};
     for (const auto& e : entries) {
         QAction* action = entry(e.name);
         ASSERT_NE(action, nullptr);
@@ -35,6 +40,11 @@ TEST_F(RunWindowTest, TheExportMenuFollowsTheSettingsAndIsRemembered) {
         EXPECT_TRUE(action->isEnabled()) << e.name;
         EXPECT_EQ(action->isChecked(), e.ticked) << e.name;
         EXPECT_TRUE(menu->actions().contains(action));
+    }
+    // The PDF's entry says what reads it; the menu shows it.
+    EXPECT_TRUE(menu->toolTipsVisible());
+    for (const char* reader : {"Avenza Maps", "QGIS", "visor de PDF", "escala"}) {
+        EXPECT_TRUE(entry("PDF1")->toolTip().contains(QLatin1String(reader))) << reader;
     }
     auto* name = find<QLineEdit>("eNombreFichero");
     EXPECT_TRUE(name->isEnabled());
@@ -57,6 +67,53 @@ TEST_F(RunWindowTest, TheExportMenuFollowsTheSettingsAndIsRemembered) {
     EXPECT_TRUE(ini.contains("GeoTIFF=SI"));
     EXPECT_FALSE(ini.contains("GeoPackage="));
     EXPECT_FALSE(ini.contains("MBTiles="));
+}
+
+// "Escala y papel…" opens its box over the window without a loop of its own: the scale and
+// paper the window has, and how many pages the area (15 x 10 km) takes, following the choice.
+// Only an accepted choice counts, and it is written back into [Imprimir].
+TEST_F(RunWindowTest, TheScaleAndPaperOfThePdfAreChosenInABox) {
+    writeSettings();
+    open();
+    const auto openBox = [this] {
+        entry("EscalaPapel1")->trigger();
+        auto* box = window->findChild<PrintSettingsDialog*>();
+        EXPECT_NE(box, nullptr);
+        EXPECT_TRUE(box != nullptr && box->isVisible() && box->isModal());
+        return QPointer<PrintSettingsDialog>(box);
+    };
+    QPointer<PrintSettingsDialog> box = openBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(entry("EscalaPapel1")->text(), QStringLiteral("&Escala y papel…"));
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Escala y papel"));
+    auto* scale = box->findChild<QComboBox*>(QStringLiteral("cbEscala"));
+    auto* paper = box->findChild<QComboBox*>(QStringLiteral("cbPapel"));
+    auto* pages = box->findChild<QLabel*>(QStringLiteral("stHojas"));
+    ASSERT_TRUE(scale && paper && pages);
+    EXPECT_EQ(scale->currentText(), QStringLiteral("1:25.000"));
+    EXPECT_EQ(paper->currentText(), QStringLiteral("A4 (210 × 297 mm)"));
+    EXPECT_EQ(pages->text(), QStringLiteral("A 1:25.000, la zona de 15 × 10 km ocupa 8 hojas A4 "
+                                            "verticales."));
+    scale->setCurrentIndex(scale->findText(QStringLiteral("1:50.000")));
+    paper->setCurrentIndex(paper->findText(QStringLiteral("A3 (297 × 420 mm)")));
+    EXPECT_EQ(pages->text(), QStringLiteral("A 1:50.000, la zona de 15 × 10 km ocupa 1 hoja A3 "
+                                            "horizontal."));
+    box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    EXPECT_TRUE(QTest::qWaitFor([&box] { return box.isNull(); }));
+    EXPECT_EQ(window->job().printScale, 25000);
+    EXPECT_EQ(window->job().printPaper, PrintPaper::A4);
+
+    box = openBox();
+    ASSERT_TRUE(box);
+    box->findChild<QComboBox*>(QStringLiteral("cbEscala"))->setCurrentIndex(0);
+    box->findChild<QComboBox*>(QStringLiteral("cbPapel"))->setCurrentIndex(1);
+    box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_TRUE(QTest::qWaitFor([&box] { return box.isNull(); }));
+    EXPECT_EQ(window->job().printScale, 10000);
+    EXPECT_EQ(window->job().printPaper, PrintPaper::A3);
+    window->close();
+    const QByteArray ini = ReadAll(cwd.file("Morvel.ini"));
+    EXPECT_TRUE(ini.contains("[Imprimir]\nEscala=10000\nPapel=A3\n")) << ini.constData();
 }
 
 // After the BMP, each export in its turn, the status bar naming the file as it is written;

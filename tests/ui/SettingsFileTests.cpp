@@ -144,17 +144,20 @@ TEST(ReadSettingsTest, KeysWrittenBackOnlyWhenTheFileHadThem) {
 // The exports' keys in [Exportar]: only the exact word SI turns one on; each is written back
 // when the file had it (as it stands then) or once it is on.
 TEST(ReadSettingsTest, ExportKeysOnlyWhenTheFileHadThemOrTheyAreOn) {
-    const char* const keys[] = {"GeoTIFF=", "GeoPackage=", "MBTiles=", "KMZ="};
+    const char* const keys[] = {"GeoTIFF=", "GeoPackage=", "MBTiles=", "KMZ=", "PDF="};
     const struct {
         const char* file;
-        std::array<bool, 4> on;
+        std::array<bool, 5> on;
         QList<QByteArray> writtenBack;
     } cases[] = {
         {"", {}, {}},
-        {"[Exportar]\nGeoTIFF=SI\nKMZ=NO", {true, false, false, false}, {"GeoTIFF=SI", "KMZ=NO"}},
+        {"[Exportar]\nGeoTIFF=SI\nKMZ=NO",
+         {true, false, false, false, false},
+         {"GeoTIFF=SI", "KMZ=NO"}},
         {"[exportar]\ngeopackage=SI\nMBTiles=si",
-         {false, true, false, false},
+         {false, true, false, false, false},
          {"GeoPackage=SI", "MBTiles=NO"}},
+        {"[Exportar]\nPDF=SI", {false, false, false, false, true}, {"PDF=SI"}},
         {"[Calibracion]\nKMZ=SI", {}, {}},
     };
     for (const auto& c : cases) {
@@ -183,6 +186,45 @@ TEST(ReadSettingsTest, ExportKeysOnlyWhenTheFileHadThemOrTheyAreOn) {
     const QByteArray out = Written(ticked);
     EXPECT_TRUE(out.contains("[Exportar]\nMBTiles=SI\n")) << out.constData();
     EXPECT_FALSE(out.contains("GeoTIFF="));
+}
+
+// The print's scale and paper in [Imprimir]: a scale of the three, the paper's exact name;
+// anything else counts as the default, 1:25.000 on A4. Both keys are written back when the
+// file had either, or the user chose them.
+TEST(ReadSettingsTest, PrintScaleAndPaper) {
+    const struct {
+        const char* file;
+        int32_t scale;
+        PrintPaper paper;
+        bool writtenBack;
+    } cases[] = {
+        {"", 25000, PrintPaper::A4, false},
+        {"[Imprimir]\nEscala=50000\nPapel=A3", 50000, PrintPaper::A3, true},
+        {"[imprimir]\nescala=10000", 10000, PrintPaper::A4, true},
+        {"[Imprimir]\nEscala=20000\nPapel=a3", 25000, PrintPaper::A4, true},
+        {"[Imprimir]\nEscala=0x2710", 10000, PrintPaper::A4, true},
+        {"[Imprimir]\nEscala=4294977296", 25000, PrintPaper::A4, true},
+        {"[Imprimir]\nPapel=Carta", 25000, PrintPaper::A4, true},
+        {"[Exportar]\nEscala=50000", 25000, PrintPaper::A4, false},
+    };
+    for (const auto& c : cases) {
+        const StoredSettings s = ReadText(c.file);
+        EXPECT_EQ(s.printScale, c.scale) << c.file;
+        EXPECT_EQ(s.printPaper, c.paper) << c.file;
+        // Names are matched without regard to case: a file's own spelling may stay.
+        const QByteArray out = Written(s).toLower();
+        EXPECT_EQ(out.contains("[imprimir]\n"), c.writtenBack) << c.file << out.constData();
+        if (c.writtenBack) {
+            EXPECT_TRUE(out.contains(QByteArray("\nescala=") + QByteArray::number(c.scale) +
+                                     "\npapel=" + (c.paper == PrintPaper::A3 ? "a3" : "a4") + "\n"))
+                << c.file << out.constData();
+        }
+    }
+    StoredSettings chosen = ReadText("");
+    chosen.printScale = 10000;
+    chosen.printPaper = PrintPaper::A3;
+    chosen.printStored = true;
+    EXPECT_TRUE(Written(chosen).contains("[Imprimir]\nEscala=10000\nPapel=A3\n"));
 }
 
 TEST(ReadSettingsTest, Utf8ElseWindows1252) {
