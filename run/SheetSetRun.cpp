@@ -186,8 +186,8 @@ SetStart PrepareStart(const DownloadJob& job, const SheetSet& set, const SheetSo
 class SheetSetRun::SheetQuestions : public RunQuestions {
 public:
     explicit SheetQuestions(RunQuestions& inner) : m_inner(inner) {}
-    void notice(const QString& caption, const QString& text) override {
-        m_inner.notice(caption, text);
+    MissingFolder missingFolder(const QString& folder, const QString& current) override {
+        return m_inner.missingFolder(folder, current);
     }
     bool confirmOverwrite(const QString&, const QString&) override { return true; }
     void message(const QString& text) override { m_inner.message(text); }
@@ -285,6 +285,11 @@ SheetSetRun::StartResult SheetSetRun::start() {
         [this](const QString& folder) { emit folderReplaced(folder); });
     if (taken == FolderTaken::Aborted) {
         return StartResult::Aborted;
+    }
+    if (taken == FolderTaken::Cancelled) {
+        m_phase = Phase::Done;
+        emit cancelled();
+        return StartResult::Cancelled;
     }
     if (taken == FolderTaken::Busy) {
         m_phase = Phase::Done;

@@ -94,6 +94,46 @@ TEST(DialogsTest, BoxesShowCaptionTextIconAndButtons) {
     }
 }
 
+// A box of buttons of its own: each gives its place, Escape and the close give the last.
+TEST(DialogsTest, AChoiceGivesThePressedButtonAndEscapeTheLast) {
+    const QStringList buttons{"Crear la carpeta", "Usar la carpeta actual (/tmp)", "Cancelar"};
+    const std::function<void(QMessageBox*)> presses[] = {
+        [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); },
+        [](QMessageBox* box) {
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text().startsWith("Usar")) {
+                    b->click();
+                }
+            }
+        },
+        [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); },
+        [](QMessageBox* box) { box->close(); },
+    };
+    const int expected[] = {0, 1, 2, 2};
+    Dialogs dialogs;
+    for (size_t i = 0; i < std::size(presses); ++i) {
+        int answer = -1;
+        AnswerModal(
+            [&](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                ASSERT_NE(box, nullptr);
+                EXPECT_EQ(box->windowTitle(), "Carpeta destino");
+                EXPECT_EQ(box->text(), "¿Qué hacer?");
+                EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+                QStringList shown;
+                for (QAbstractButton* b : box->buttons()) {
+                    shown << b->text();
+                }
+                EXPECT_EQ(shown, buttons);
+                EXPECT_EQ(box->defaultButton()->text(), buttons.front());
+                EXPECT_EQ(box->escapeButton()->text(), buttons.back());
+                presses[i](box);
+            },
+            [&] { answer = dialogs.choice("Carpeta destino", "¿Qué hacer?", buttons); });
+        EXPECT_EQ(answer, expected[i]) << i;
+    }
+}
+
 TEST(DialogsTest, FolderChooserGivesTheChosenFolderOrNothing) {
     const CurrentDirScope cwd;
     ASSERT_TRUE(QDir(cwd.path()).mkdir(QStringLiteral("mapas")));
