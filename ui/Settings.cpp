@@ -66,6 +66,7 @@ StoredSettings ReadSettings(const IniFile& ini) {
     s.track = ini.value(kMosaicos, "Ruta");
     s.margin = ini.value(kMosaicos, "Margen");
     s.overlap = ini.value(kMosaicos, "Solape");
+    s.mapWindow = ini.value(kAplicacion, "VentanaMapa");
     return s;
 }
 
@@ -91,6 +92,9 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
     }
     if (s.connections) {
         ini.writeInteger(kAplicacion, "Conexiones", *s.connections);
+    }
+    if (s.mapWindow) {
+        ini.writeString(kAplicacion, "VentanaMapa", *s.mapWindow);
     }
     if (s.datumStored || s.datum == CalibrationDatum::Wgs84) {
         ini.writeString(kCalibracion, "Datum",

@@ -54,6 +54,10 @@ struct StoredSettings {
     std::optional<QString> track;
     std::optional<QString> margin;
     std::optional<QString> overlap;
+    // "VentanaMapa" in [Aplicacion]: where the "Mapa" window was and its size, as
+    // ui/WindowPlace writes it. Kept as written, and written back when the file had it or
+    // the window was opened.
+    std::optional<QString> mapWindow;
 
     int connectionsOrDefault() const;
 };

@@ -14,6 +14,7 @@
 #include "ui/RunAnswers.h"
 #include "ui/Settings.h"
 #include "ui/SheetSettings.h"
+#include "ui/WindowPlace.h"
 #include "ui/ufElegirCarpeta.h"
 #include "ui/ufMosaico.h"
 
@@ -34,6 +35,8 @@
 #include <QToolButton>
 
 #include <array>
+#include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -215,6 +218,11 @@ void TfPrincipal::ApplyState(WindowState state) {
     Apply(btnNueva, row.nueva);
     Apply(Ver1, row.ver);
     Apply(Detener1, row.detener);
+    // A set of sheets has grids of its own: the counts are not what "Descargar" fetches.
+    if (sheetSource_) {
+        cbAncho->setEnabled(false);
+        cbAlto->setEnabled(false);
+    }
     // Only a finished run with failed tiles has something to try again.
     Reintentar1->setEnabled(state == WindowState::Finished && retryable_);
     // The estimates are for a run to come; during one its own messages need the room.
@@ -250,14 +258,36 @@ bool TfPrincipal::RecalcArea() {
         dialogs_->message(AreaMessageText(result.message));
         return false;
     }
-    stX->setText(GroupedNumber(job_.cornerEasting));
-    stY->setText(GroupedNumber(int64_t{job_.cornerNorthingField} + kNorthingOffset));
-    stMAncho->setText(GroupedNumber(job_.widthMetres));
-    stMAlto->setText(GroupedNumber(job_.heightMetres));
-    stPAncho->setText(GroupedNumber(job_.widthPixels));
-    stPAlto->setText(GroupedNumber(job_.heightPixels));
+    shownArea_ = job_;
+    showArea();
     areaChanged();
     return true;
+}
+
+void TfPrincipal::showArea() {
+    const SheetSet* set = sheets();
+    QLabel* const displays[] = {stX, stY, stMAncho, stMAlto, stPAncho, stPAlto};
+    if (!set) {
+        const DownloadJob& a = shownArea_;
+        const int64_t values[] = {a.cornerEasting, int64_t{a.cornerNorthingField} + kNorthingOffset,
+                                  a.widthMetres,   a.heightMetres,
+                                  a.widthPixels,   a.heightPixels};
+        for (size_t i = 0; i < std::size(values); ++i) {
+            displays[i]->setText(GroupedNumber(values[i]));
+        }
+        return;
+    }
+    // What "Descargar" fetches: the whole extent of the sheets, in metres and in the
+    // pixels of its tiles.
+    const GroundRect e = set->extent();
+    const int64_t across = std::llround(e.width() / set->tileSize);
+    const int64_t down = std::llround(e.height() / set->tileSize);
+    const int64_t values[] = {std::llround(e.east),    std::llround(e.south),
+                              std::llround(e.width()), std::llround(e.height()),
+                              across * kTilePixels,    down * kTilePixels};
+    for (size_t i = 0; i < std::size(values); ++i) {
+        displays[i]->setText(GroupedNumber(values[i]));
+    }
 }
 
 void TfPrincipal::SelectMapKind() {
@@ -464,6 +494,7 @@ void TfPrincipal::FormCreate() {
     const StoredSettings s = ReadSettings(ini);
     server_ = s.server;
     storedConnections_ = s.connections;
+    mapPlace_ = s.mapWindow;
     connections_ = s.connectionsOrDefault();
     serverGate_ = std::make_unique<TransferGate>(connections_);
 
@@ -567,6 +598,7 @@ void TfPrincipal::FormCloseQuery() {
     s.saveCompe = job_.saveCompe;
     s.server = server_;
     s.connections = storedConnections_;
+    s.mapWindow = mapWindow_ ? WindowPlaceText(mapWindow_->pos(), mapWindow_->size()) : mapPlace_;
     s.datum = job_.datum;
     s.datumStored = datumStored_;
     s.worldFile = job_.saveWorldFile;
