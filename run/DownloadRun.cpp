@@ -243,7 +243,7 @@ std::optional<JobRecord> DownloadRun::resumeFrom() {
         !m_questions.confirmResume(
             kResumeCaption,
             QStringLiteral("Hay una descarga sin terminar de este mismo mosaico, con %1 de %2 "
-                           "mosaicos descargados. ¿ Continuar con los mosaicos ya descargados ?")
+                           "mosaicos descargados. ¿Continuar con los mosaicos ya descargados?")
                 .arg(fetched)
                 .arg(tileCount()))) {
         return std::nullopt;

@@ -394,12 +394,12 @@ bool SheetSetRun::resumeAsked(const SheetSetRecord& earlier) {
     const auto count = static_cast<int>(m_set.sheets.size());
     const QString text =
         finished == count
-            ? QStringLiteral("Estas mismas hojas ya se descargaron todas (%1). ¿ Conservarlas sin "
-                             "volver a pedirlas ? (Cancelar las descarga de nuevo)")
+            ? QStringLiteral("Estas mismas hojas ya se descargaron todas (%1). ¿Conservarlas sin "
+                             "volver a pedirlas? (Cancelar las descarga de nuevo)")
                   .arg(count)
             : QStringLiteral("Hay una descarga sin terminar de estas mismas hojas, con %1 de %2 "
-                             "hojas terminadas y %3 mosaicos descargados de las demás. ¿ "
-                             "Continuar con lo ya descargado ?")
+                             "hojas terminadas y %3 mosaicos descargados de las demás. "
+                             "¿Continuar con lo ya descargado?")
                   .arg(finished)
                   .arg(count)
                   .arg(GroupedNumber(earlier.vouchedTiles()));
@@ -416,13 +416,13 @@ bool SheetSetRun::confirmReplace(const std::vector<bool>& filesThere) {
     if (found.isEmpty()) {
         return true;
     }
-    const QString text =
-        found.size() == 1 ? QStringLiteral("Ya existen ficheros de la hoja %1. ¿ Sobreescribir ?")
-                                .arg(found.front())
-                          : QStringLiteral("Ya existen ficheros de %1 hojas (%2). ¿ "
-                                           "Sobreescribir ?")
-                                .arg(found.size())
-                                .arg(Names(found));
+    const QString text = found.size() == 1
+                             ? QStringLiteral("Ya existen ficheros de la hoja %1. ¿Sobreescribir?")
+                                   .arg(found.front())
+                             : QStringLiteral("Ya existen ficheros de %1 hojas (%2). "
+                                              "¿Sobreescribir?")
+                                   .arg(found.size())
+                                   .arg(Names(found));
     return m_questions.confirmOverwrite(kReplaceCaption, text);
 }
 

@@ -214,7 +214,7 @@ TEST_F(SheetSetTest, SheetsRunOneAfterAnotherEachInItsFolderWithTheIndexAndOverv
     const SetReport again = RunSet(dir.path(), ResumePolicy::Ask);
     EXPECT_EQ(questions.resumes,
               QStringList{"Continuar la descarga|Estas mismas hojas ya se descargaron todas (3). "
-                          "¿ Conservarlas sin volver a pedirlas ? (Cancelar las descarga de "
+                          "¿Conservarlas sin volver a pedirlas? (Cancelar las descarga de "
                           "nuevo)"});
     EXPECT_EQ(server.requests().size(), 21);
     EXPECT_TRUE(again.started.isEmpty());
@@ -260,7 +260,7 @@ TEST_F(SheetSetTest, AStopInTheSecondSheetResumesWhereItWas) {
     EXPECT_EQ(questions.resumes[0],
               QStringLiteral("Continuar la descarga|Hay una descarga sin terminar de estas mismas "
                              "hojas, con 1 de 3 hojas terminadas y %1 mosaicos descargados de las "
-                             "demás. ¿ Continuar con lo ya descargado ?")
+                             "demás. ¿Continuar con lo ya descargado?")
                   .arg(kept));
     EXPECT_EQ(resumed.started, (QList<int>{2, 3}));
     EXPECT_TRUE(resumed.log.contains(". Hojas ya terminadas: 1 de 3"));
@@ -305,7 +305,7 @@ TEST_F(SheetSetTest, AResumeRefusedStartsTheSetAfresh) {
     const SetReport again = RunSet(dir.path(), ResumePolicy::Ask);
     EXPECT_EQ(questions.resumes.size(), 1);
     EXPECT_EQ(questions.overwrites,
-              QStringList{"Ya existen ficheros de la hoja Prueba_01. ¿ Sobreescribir ?"});
+              QStringList{"Ya existen ficheros de la hoja Prueba_01. ¿Sobreescribir?"});
     EXPECT_EQ(again.started, (QList<int>{1, 2, 3}));
     // Every tile again (a request the stop abandoned may reach the server meanwhile).
     EXPECT_EQ(TilesAsked(from).size(), 21u);
@@ -363,7 +363,7 @@ TEST_F(SheetSetTest, ASheetsFilesAreReplacedOnlyOnceAskedAndTheFolderIsTheSets) 
     EXPECT_TRUE(refused.cancelled);
     EXPECT_FALSE(refused.outcome.stopped);
     EXPECT_EQ(questions.overwrites,
-              QStringList{"Ya existen ficheros de la hoja Prueba_02. ¿ Sobreescribir ?"});
+              QStringList{"Ya existen ficheros de la hoja Prueba_02. ¿Sobreescribir?"});
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_EQ(ReadAll(Bmp(dir.path(), 2)), "old");
     EXPECT_FALSE(QFileInfo::exists(path("Prueba.morvel")));
