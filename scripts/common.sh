@@ -6,11 +6,12 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 
 # Debian packages the build, the tests and the demo need. libproj-dev brings PROJ and its
 # database (proj-data); libgdal-dev reads tracks (GPX, KML) and writes the exports; gdal-bin and
-# unzip are for the tests only, which read the files back with them, and strace holds a sync
-# where a test stops a run in the middle of one.
+# unzip are for the tests only, which read the files back with them, strace holds a sync
+# where a test stops a run in the middle of one, and openbox frames and places the windows of
+# the tests that need a real screen (Xvfb).
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libsimpleini-dev libproj-dev
           libgdal-dev libgtest-dev libgmock-dev gdal-bin unzip strace fonts-dejavu-core
-          fonts-liberation2 xvfb xauth qt6-translations-l10n)
+          fonts-liberation2 xvfb xauth qt6-translations-l10n openbox)
 
 install_missing() {
     local missing=()

@@ -57,6 +57,8 @@ void TfPrincipal::ElegirMapa1Click() {
                 });
         mapWindow_->showJob(job_);
         showSheets();
+        // Its foot says it from the start, not only once an image has come.
+        showEstimate();
         placeMapWindow();
     }
     mapWindow_->show();
