@@ -53,7 +53,9 @@ constexpr int kClientHeight = 356;
 constexpr char kGroupStyle[] =
     "QGroupBox { border: 2px groove palette(mid); border-radius: 0px; margin-top: 6px; }"
     "QGroupBox::title { subcontrol-origin: border; subcontrol-position: top left;"
-    " left: 6px; top: -7px; padding: 0px 2px; }";
+    " left: 6px; top: -7px; padding: 0px 2px; }"
+    // The flat folder button shows when Tab brings the focus to it.
+    "QToolButton#sbCarpeta:focus { border: 1px solid palette(highlight); border-radius: 2px; }";
 
 // Which controls each state enables.
 enum class Enable : uint8_t { Off, On, Keep };
