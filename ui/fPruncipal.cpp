@@ -123,6 +123,10 @@ TfPrincipal::~TfPrincipal() {
     // gate goes with this window's members, before its children: the runs go first.
     qDeleteAll(findChildren<DownloadRun*>(Qt::FindDirectChildrenOnly));
     qDeleteAll(findChildren<SheetSetRun*>(Qt::FindDirectChildrenOnly));
+    // A field that has the focus says it lost it when it goes, after this window is gone.
+    for (QWidget* control : findChildren<QWidget*>()) {
+        control->blockSignals(true);
+    }
 }
 
 void TfPrincipal::connectHandlers() {

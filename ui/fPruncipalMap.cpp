@@ -204,11 +204,13 @@ void TfPrincipal::showSheets() {
     // While a set is chosen, the line rules: the fields show its whole extent, from its
     // upper-left corner, and take nothing typed.
     const bool set = sheetSource_.has_value();
+    // The groups show the set once it could be cut; until then the line says why not.
+    const bool whole = sheets() != nullptr;
     findChild<QGroupBox*>(QStringLiteral("GroupBox1"))
-        ->setTitle(set ? QStringLiteral("Coordenadas de las hojas")
-                       : QStringLiteral("Coordenadas UTM"));
+        ->setTitle(whole ? QStringLiteral("Coordenadas de las hojas")
+                         : QStringLiteral("Coordenadas UTM"));
     findChild<QGroupBox*>(QStringLiteral("GroupBox4"))
-        ->setTitle(set ? QStringLiteral("Tamaño de todas las hojas") : QStringLiteral("Tamaño"));
+        ->setTitle(whole ? QStringLiteral("Tamaño de todas las hojas") : QStringLiteral("Tamaño"));
     meUTMx->setEnabled(!set);
     meUTMy->setEnabled(!set);
     const bool listsOn = state_ == WindowState::Ready || state_ == WindowState::ReadyAgain;

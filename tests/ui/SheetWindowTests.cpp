@@ -3,6 +3,7 @@
 // on the map and a line in the main window; "Descargar" then fetches them sheet after sheet
 // with "Hoja n de N" on the status and progress bars; the failed tiles of every sheet are
 // tried again; and the set goes to the settings file and comes back from it.
+#include "download/OverviewLoader.h"
 #include "job/NumberFormat.h"
 #include "run/SheetSetRun.h"
 #include "ui/CornerEdit.h"
@@ -30,10 +31,16 @@ const QString kTwelve = QStringLiteral("El recuadro necesita 12 × 1 mosaicos de
 
 class SheetWindowTest : public RunWindowTest {
 protected:
+    // The map, once its first images are in: its requests do not mix with a run's.
     MapWindow* openMap() {
         entry("ElegirMapa1")->trigger();
         MapWindow* map = window->mapWindow();
         EXPECT_NE(map, nullptr);
+        if (map) {
+            QSignalSpy settled(map->view(), &MapView::settled);
+            EXPECT_TRUE(settled.wait(3000));
+            EXPECT_TRUE(QTest::qWaitFor([map] { return map->loader()->pending() == 0; }, 10000));
+        }
         return map;
     }
     // A box a little inside 585000..645000 by 4725000..4730000, drawn on the map: twelve
@@ -149,11 +156,10 @@ TEST_F(SheetWindowTest, TheFieldsShowTheWholeSetWhileOneIsChosen) {
     }
     EXPECT_TRUE(find<QWidget>("cbCobertura")->isEnabled());
     // Tab passes over them and reaches the line's button.
-    activate();
     find<QWidget>("btnSalir")->setFocus(Qt::TabFocusReason);
     for (const char* name : {"btnUnaDescarga", "eCarpeta"}) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(name));
+        QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(window->focusWidget()->objectName(), QLatin1String(name));
     }
 
     // A track's sheets: the fields go to the upper-left corner of all of them.
