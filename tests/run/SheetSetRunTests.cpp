@@ -355,6 +355,7 @@ TEST_F(SheetSetTest, FailedTilesOfEverySheetAreTriedAgainTogether) {
     }
 }
 
+// The set asks before touching its folder, as one run does.
 TEST_F(SheetSetTest, ASheetsFilesAreReplacedOnlyOnceAskedAndTheFolderIsTheSets) {
     ASSERT_TRUE(QDir(dir.path()).mkpath("Prueba_02"));
     WriteAll(Bmp(dir.path(), 2), "old");
@@ -376,6 +377,21 @@ TEST_F(SheetSetTest, ASheetsFilesAreReplacedOnlyOnceAskedAndTheFolderIsTheSets) 
     ASSERT_EQ(questions.messages.size(), 1);
     EXPECT_TRUE(questions.messages[0].startsWith("Otra descarga está en curso en la carpeta"));
     EXPECT_TRUE(server.requests().isEmpty());
+    other.unlock();
+
+    // A destination folder that is not there: no set unless the user wants it made.
+    const QString missing = QDir(dir.path()).filePath("nueva/serie");
+    questions.missingFolderAnswer = RunQuestions::MissingFolder::Cancel;
+    const SetReport none = RunSet(missing, ResumePolicy::Ask);
+    EXPECT_EQ(none.result, SheetSetRun::StartResult::Cancelled);
+    EXPECT_EQ(questions.missingFolders, QStringList{QDir::toNativeSeparators(missing) + u'|' +
+                                                    QDir::toNativeSeparators(QDir::currentPath())});
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_TRUE(server.requests().isEmpty());
+    questions.missingFolderAnswer = RunQuestions::MissingFolder::Create;
+    const SetReport made = RunSet(missing, ResumePolicy::Ask);
+    EXPECT_EQ(made.result, SheetSetRun::StartResult::Started);
+    EXPECT_TRUE(QFileInfo::exists(Bmp(missing, 3)));
 }
 
 } // namespace
