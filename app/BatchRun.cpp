@@ -140,7 +140,7 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
     m_run->setResumePolicy(ResumePolicy::Always);
     bindRun(m_run.get());
     if (m_run->start() != DownloadRun::StartResult::Started) {
-        // The folder went away meanwhile (see notice()), or another run has it.
+        // The folder went away meanwhile (see missingFolder()), or another run has it.
         return kBatchInvalid;
     }
     return std::nullopt;
@@ -235,16 +235,11 @@ void BatchRun::end(int status) {
     emit finished(status);
 }
 
-void BatchRun::notice(const QString&, const QString&) {
-    // A run's only notice: its folder has gone since it was checked, and the current
-    // directory would take the files. A run without windows stops instead.
-    if (m_setRun) {
-        m_console.error(MissingFolderText(m_setRun->job().folder));
-        m_setRun->abort();
-        return;
-    }
-    m_console.error(MissingFolderText(m_run->job().folder));
-    m_run->abort();
+RunQuestions::MissingFolder BatchRun::missingFolder(const QString& folder, const QString&) {
+    // The folder has gone since it was checked. A run without windows neither makes it nor
+    // writes into the current directory, where nobody would look: it stops.
+    m_console.error(MissingFolderText(folder));
+    return MissingFolder::Cancel;
 }
 
 bool BatchRun::confirmOverwrite(const QString&, const QString&) {

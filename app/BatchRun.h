@@ -66,7 +66,7 @@ signals:
     void finished(int status);
 
 private:
-    void notice(const QString& caption, const QString& text) override;
+    MissingFolder missingFolder(const QString& folder, const QString& current) override;
     bool confirmOverwrite(const QString& caption, const QString& text) override;
     void message(const QString& text) override;
     void error(const QString& text) override;

@@ -219,3 +219,15 @@ bool DatumChange::fromGeographic(const GeoPoint& point, double* easting, double*
     *northing = c.xy.y;
     return true;
 }
+
+bool DatumChange::fromGrid(double gridEasting, double gridNorthing, double* easting,
+                           double* northing) const {
+    PJ_COORD c = proj_coord(gridEasting, gridNorthing, 0.0, 0.0);
+    if (!Transform(m_proj->project.get(), &c, PJ_INV)) {
+        return false;
+    }
+    GeoPoint g;
+    g.longitude = c.xy.x;
+    g.latitude = c.xy.y;
+    return fromGeographic(g, easting, northing);
+}

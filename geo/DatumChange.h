@@ -43,6 +43,9 @@ public:
     // place or a track may lie beyond it, and the operation is the same wherever PROJ can
     // apply it; a point of zone 31 gets zone 30 metres. False where PROJ cannot transform it.
     bool fromGeographic(const GeoPoint& point, double* easting, double* northing) const;
+    // ED50 / UTM zone 30N metres of ETRS89 / UTM zone 30N ones (what a GPS shows as UTM),
+    // through the same operation; not held to the rectangle, as fromGeographic().
+    bool fromGrid(double gridEasting, double gridNorthing, double* easting, double* northing) const;
 
 private:
     struct Proj;

@@ -1,5 +1,7 @@
 #include "job/PlaceText.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 #include <vector>
 
@@ -8,6 +10,10 @@ namespace {
 // Eastings of a UTM zone lie within these, whatever the latitude.
 constexpr double kLowestEasting = 100000.0;
 constexpr double kHighestEasting = 900000.0;
+// The map's zone, and the latitude bands of Spain in it; N is also how some devices write
+// the northern hemisphere.
+constexpr int kZone = 30;
+const QString kBands = QStringLiteral("STN");
 
 enum class Tok { Number, Degrees, Minutes, Seconds, Hemisphere, Separator };
 
@@ -16,7 +22,11 @@ struct Token {
     double value = 0.0;    // Number: its magnitude
     bool negative = false; // Number: a sign before it
     bool fraction = false; // Number: it has decimals
-    char hemisphere = 0;   // 'N', 'S', 'E' or 'W'
+    // Number: one group of three digits after a point ("603.466"), which may be decimals or
+    // thousands; which, the pair decides. Its value as thousands:
+    bool mayBeGrouped = false;
+    double groupedValue = 0.0;
+    char hemisphere = 0; // 'N', 'S', 'E' or 'W'
 };
 
 // What one half of the text says: a coordinate.
@@ -25,6 +35,9 @@ struct Half {
     char hemisphere = 0;
     bool negative = false;
     bool plain = false; // one number without marks nor letter
+    // A plain half's value read with its point as a thousands separator.
+    bool mayBeGrouped = false;
+    double groupedValue = 0.0;
 };
 
 bool IsDigit(QChar c) {
@@ -82,6 +95,22 @@ bool Tokenize(QString text, std::vector<Token>* out, QString* error) {
             Token t{Tok::Number};
             t.negative = c == u'-' || c == u'−';
             int j = sign ? i + 1 : i;
+            // Thousands grouped with points, as Spanish writes metres: "4.732.636".
+            static const QRegularExpression kGrouped(QStringLiteral("\\d{1,3}(\\.\\d{3})+(?!\\d)"));
+            const QRegularExpressionMatch grouped =
+                kGrouped.match(text, j, QRegularExpression::NormalMatch,
+                               QRegularExpression::AnchorAtOffsetMatchOption);
+            if (grouped.hasMatch()) {
+                const QString whole = grouped.captured(0);
+                t.groupedValue = QString(whole).remove(u'.').toDouble();
+                if (whole.count(u'.') > 1) {
+                    t.value = t.groupedValue;
+                    out->push_back(t);
+                    i = j + static_cast<int>(whole.size());
+                    continue;
+                }
+                t.mayBeGrouped = true;
+            }
             QString digits;
             while (j < n) {
                 const QChar d = text.at(j);
@@ -240,6 +269,9 @@ bool ReadHalf(std::vector<Token> tokens, Half* half, QString* error) {
     }
     half->value = half->negative ? -value : value;
     half->plain = parts.size() == 1 && !anyMark && half->hemisphere == 0;
+    half->mayBeGrouped = half->plain && parts[0].mayBeGrouped;
+    const double grouped = half->mayBeGrouped ? parts[0].groupedValue : value;
+    half->groupedValue = half->negative ? -grouped : grouped;
     return true;
 }
 
@@ -253,9 +285,84 @@ bool IsLatitudeLetter(char h) {
     return h == 'N' || h == 'S';
 }
 
+bool IsGridEasting(double value) {
+    return value >= kLowestEasting && value <= kHighestEasting;
+}
+
+// What may stand before the two numbers of a grid place: a datum named, then the zone and
+// band as a GPS shows them ("30T", "30 T").
+struct Prefix {
+    int length = 0; // characters it takes
+    std::optional<TypedPlace::Datum> datum;
+    int zone = 0; // none
+    QChar band;
+};
+
+Prefix ReadPrefix(const QString& text) {
+    static const QRegularExpression kDatum(
+        QStringLiteral("^\\s*(ED\\s*50|ETRS\\s*89|WGS\\s*84)(?![\\w])[\\s:]*"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression kZone(
+        QStringLiteral("\\s*(\\d{1,2})\\s*([A-Za-z])(?![\\w.,°º'\"])"));
+    Prefix prefix;
+    const QRegularExpressionMatch datum = kDatum.match(text);
+    if (datum.hasMatch()) {
+        prefix.length = static_cast<int>(datum.capturedLength(0));
+        // WGS 84 as a GPS gives it is ETRS89 to within a metre here.
+        prefix.datum = datum.captured(1).startsWith(QStringLiteral("ED"), Qt::CaseInsensitive)
+                           ? TypedPlace::Datum::Ed50
+                           : TypedPlace::Datum::Etrs89;
+    }
+    const QRegularExpressionMatch zone =
+        kZone.match(text, prefix.length, QRegularExpression::NormalMatch,
+                    QRegularExpression::AnchorAtOffsetMatchOption);
+    if (zone.hasMatch()) {
+        prefix.length += static_cast<int>(zone.capturedLength(0));
+        prefix.zone = zone.captured(1).toInt();
+        prefix.band = zone.captured(2).at(0).toUpper();
+    }
+    return prefix;
+}
+
+PlaceParse ParseBare(const QString& text);
+
 } // namespace
 
 PlaceParse ParsePlace(const QString& text) {
+    const Prefix prefix = ReadPrefix(text);
+    if (prefix.length == 0) {
+        return ParseBare(text);
+    }
+    PlaceParse rest = ParseBare(text.mid(prefix.length));
+    if (rest.place && rest.place->kind == TypedPlace::Kind::Grid) {
+        if (prefix.zone != 0 && prefix.zone != kZone) {
+            return Refused(
+                QStringLiteral("huso %1: el mapa está en el huso %2").arg(prefix.zone).arg(kZone));
+        }
+        if (prefix.zone != 0 && !kBands.contains(prefix.band)) {
+            return Refused(QStringLiteral("banda %1: en el huso %2 España está en las bandas S y T")
+                               .arg(prefix.band)
+                               .arg(kZone));
+        }
+        // A zone as devices write it is on their datum, unless ED50 is named.
+        rest.place->datum = prefix.datum.value_or(prefix.zone != 0 ? TypedPlace::Datum::Etrs89
+                                                                   : TypedPlace::Datum::Ed50);
+        return rest;
+    }
+    if (prefix.zone == 0) {
+        // A datum named before degrees, or before something that is no place.
+        if (rest.place && prefix.datum == TypedPlace::Datum::Ed50) {
+            return Refused(QStringLiteral("los grados se leen en WGS 84, no en ED50"));
+        }
+        return rest;
+    }
+    // What looked like a zone may be degrees with their letters ("42 N 1 W").
+    return ParseBare(text);
+}
+
+namespace {
+
+PlaceParse ParseBare(const QString& text) {
     std::vector<Token> tokens;
     QString error;
     if (text.trimmed().isEmpty()) {
@@ -280,9 +387,15 @@ PlaceParse ParsePlace(const QString& text) {
     }
 
     TypedPlace place;
+    // "603.466 4.732.636": points that group thousands when read so the pair is metres.
+    if (first.plain && second.plain && (first.mayBeGrouped || second.mayBeGrouped) &&
+        IsGridEasting(first.groupedValue) && std::abs(second.groupedValue) > 180.0) {
+        first.value = first.groupedValue;
+        second.value = second.groupedValue;
+    }
     if (first.plain && second.plain && std::abs(first.value) > 180.0 &&
         std::abs(second.value) > 180.0) {
-        if (first.value < kLowestEasting || first.value > kHighestEasting) {
+        if (!IsGridEasting(first.value)) {
             return Refused(QStringLiteral("X UTM fuera de límites (100.000 a 900.000 m)"));
         }
         double northing = second.value;
@@ -329,8 +442,11 @@ PlaceParse ParsePlace(const QString& text) {
     return PlaceParse{place, {}};
 }
 
+} // namespace
+
 QString PlaceErrorMessage(const QString& text, const QString& reason) {
-    return QStringLiteral("«%1» no es un lugar: %2. Escriba X e Y UTM en metros "
-                          "(612000 4735000) o latitud y longitud en grados (42.81, -1.64).")
+    return QStringLiteral("«%1» no es un lugar: %2. Escriba X e Y UTM en metros (612000 "
+                          "4735000 en ED50; 30T 612000 4735000 en ETRS89, como un GPS) o latitud "
+                          "y longitud en grados (42.81, -1.64).")
         .arg(text.trimmed(), reason);
 }

@@ -34,7 +34,9 @@ constexpr int kRecordIntervalMs = 250;
 // to ask or tell, and the calibration files describe the image now in place.
 class Unattended : public RunQuestions {
 public:
-    void notice(const QString&, const QString&) override {}
+    MissingFolder missingFolder(const QString&, const QString&) override {
+        return MissingFolder::Cancel;
+    }
     bool confirmOverwrite(const QString&, const QString&) override { return true; }
     void message(const QString&) override {}
     void error(const QString&) override {}
@@ -110,6 +112,11 @@ DownloadRun::StartResult DownloadRun::start() {
         [this](const QString& folder) { emit folderReplaced(folder); });
     if (taken == FolderTaken::Aborted) {
         return StartResult::Aborted;
+    }
+    if (taken == FolderTaken::Cancelled) {
+        m_phase = Phase::Done;
+        emit cancelled();
+        return StartResult::Cancelled;
     }
     if (taken == FolderTaken::Busy) {
         m_phase = Phase::Done;
@@ -236,7 +243,7 @@ std::optional<JobRecord> DownloadRun::resumeFrom() {
         !m_questions.confirmResume(
             kResumeCaption,
             QStringLiteral("Hay una descarga sin terminar de este mismo mosaico, con %1 de %2 "
-                           "mosaicos descargados. ¿ Continuar con los mosaicos ya descargados ?")
+                           "mosaicos descargados. ¿Continuar con los mosaicos ya descargados?")
                 .arg(fetched)
                 .arg(tileCount()))) {
         return std::nullopt;

@@ -69,7 +69,8 @@ public:
     enum class StartResult {
         Started,
         NoTiles,    // the grid has no tile; nothing was done
-        Cancelled,  // the user refused to replace the BMP; the run ended before any tile
+        Cancelled,  // the user wanted no run for a missing folder, or refused to replace the
+                    // BMP; the run ended before any tile
         Aborted,    // abort() came while a question was open
         FolderBusy, // another run has the destination folder; the message said so
     };

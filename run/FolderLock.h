@@ -44,16 +44,18 @@ private:
 
 // How a run's first step, taking its destination folder, ended.
 enum class FolderTaken {
-    Held,     // the folder is the run's
-    Unlocked, // no lock can be made there (see FolderLock::Result::Unavailable)
-    Aborted,  // the run ended while the user read about a missing folder
-    Busy,     // another run holds the folder: lock.busyMessage() says so
+    Held,      // the folder is the run's
+    Unlocked,  // no lock can be made there (see FolderLock::Result::Unavailable)
+    Aborted,   // the run ended while the user was asked about a missing folder
+    Busy,      // another run holds the folder: lock.busyMessage() says so
+    Cancelled, // the user wanted no run for a missing folder, or it could not be made (the
+               // reason was shown): nothing was written
 };
 
-// A run's first step, before it touches anything. A missing `folder` is, once the user is
-// told, the current directory instead (`replaced` is called with it, before the lock is
-// tried); then the folder is locked for the run. `alive` says whether the run still goes on
-// after the box.
+// A run's first step, before it touches anything. For a missing `folder` the user is asked:
+// it is made, or it is the current directory instead (`replaced` is called with it, before
+// the lock is tried), or there is no run. Then the folder is locked for the run. `alive`
+// says whether the run still goes on after a box.
 FolderTaken TakeRunFolder(QString& folder, FolderLock& lock, RunQuestions& questions,
                           const std::function<bool()>& alive,
                           const std::function<void(const QString&)>& replaced);

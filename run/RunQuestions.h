@@ -9,8 +9,14 @@
 // calibration writers' question about replacing a file.
 class RunQuestions : public OverwriteQuestion {
 public:
-    // A box with a caption of its own and only an OK button; returns when closed.
-    virtual void notice(const QString& caption, const QString& text) = 0;
+    // What to do about a destination folder that does not exist.
+    enum class MissingFolder {
+        Create,     // make it, and its parents
+        UseCurrent, // write into the current directory instead
+        Cancel,     // no run: nothing is asked for nor written
+    };
+    // `folder` as the job has it, and the current directory, with the platform's separators.
+    virtual MissingFolder missingFolder(const QString& folder, const QString& current) = 0;
     // A simple message with an OK button (a calibration file that was not written).
     virtual void message(const QString& text) = 0;
     // An error that ends a step of the run (the BMP, a folder that takes no file).

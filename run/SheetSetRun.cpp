@@ -294,8 +294,8 @@ SetStart PrepareStart(const DownloadJob& job, const SheetSet& set, const SheetSo
 class SheetSetRun::SheetQuestions : public RunQuestions {
 public:
     explicit SheetQuestions(RunQuestions& inner) : m_inner(inner) {}
-    void notice(const QString& caption, const QString& text) override {
-        m_inner.notice(caption, text);
+    MissingFolder missingFolder(const QString& folder, const QString& current) override {
+        return m_inner.missingFolder(folder, current);
     }
     bool confirmOverwrite(const QString&, const QString&) override { return true; }
     void message(const QString& text) override { m_inner.message(text); }
@@ -393,6 +393,11 @@ SheetSetRun::StartResult SheetSetRun::start() {
         [this](const QString& folder) { emit folderReplaced(folder); });
     if (taken == FolderTaken::Aborted) {
         return StartResult::Aborted;
+    }
+    if (taken == FolderTaken::Cancelled) {
+        m_phase = Phase::Done;
+        emit cancelled();
+        return StartResult::Cancelled;
     }
     if (taken == FolderTaken::Busy) {
         m_phase = Phase::Done;
@@ -535,12 +540,12 @@ bool SheetSetRun::resumeAsked(const SheetSetRecord& earlier) {
     const auto count = static_cast<int>(m_set.sheets.size());
     const QString text =
         finished == count
-            ? QStringLiteral("Estas mismas hojas ya se descargaron todas (%1). ¿ Conservarlas sin "
-                             "volver a pedirlas ? (Cancelar las descarga de nuevo)")
+            ? QStringLiteral("Estas mismas hojas ya se descargaron todas (%1). ¿Conservarlas sin "
+                             "volver a pedirlas? (Cancelar las descarga de nuevo)")
                   .arg(count)
             : QStringLiteral("Hay una descarga sin terminar de estas mismas hojas, con %1 de %2 "
-                             "hojas terminadas y %3 mosaicos descargados de las demás. ¿ "
-                             "Continuar con lo ya descargado ?")
+                             "hojas terminadas y %3 mosaicos descargados de las demás. "
+                             "¿Continuar con lo ya descargado?")
                   .arg(finished)
                   .arg(count)
                   .arg(GroupedNumber(earlier.vouchedTiles()));
@@ -557,13 +562,13 @@ bool SheetSetRun::confirmReplace(const std::vector<bool>& filesThere) {
     if (found.isEmpty()) {
         return true;
     }
-    const QString text =
-        found.size() == 1 ? QStringLiteral("Ya existen ficheros de la hoja %1. ¿ Sobreescribir ?")
-                                .arg(found.front())
-                          : QStringLiteral("Ya existen ficheros de %1 hojas (%2). ¿ "
-                                           "Sobreescribir ?")
-                                .arg(found.size())
-                                .arg(Names(found));
+    const QString text = found.size() == 1
+                             ? QStringLiteral("Ya existen ficheros de la hoja %1. ¿Sobreescribir?")
+                                   .arg(found.front())
+                             : QStringLiteral("Ya existen ficheros de %1 hojas (%2). "
+                                              "¿Sobreescribir?")
+                                   .arg(found.size())
+                                   .arg(Names(found));
     return m_questions.confirmOverwrite(kReplaceCaption, text);
 }
 

@@ -7,11 +7,12 @@ JOBS="$(nproc 2>/dev/null || echo 2)"
 # Debian packages the build, the tests and the demo need. libproj-dev brings PROJ and its
 # database (proj-data); libgdal-dev reads tracks (GPX, KML) and writes the exports; gdal-bin,
 # unzip and poppler-utils are for the tests only, which read the files back with them (the
-# PDF's pages with pdfinfo, pdftoppm, pdftotext and pdfimages), and strace holds a sync
-# where a test stops a run in the middle of one.
+# PDF's pages with pdfinfo, pdftoppm, pdftotext and pdfimages), strace holds a sync where a
+# test stops a run in the middle of one, and openbox frames and places the windows of the
+# tests that need a real screen (Xvfb).
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg-dev libsimpleini-dev libproj-dev
           libgdal-dev libgtest-dev libgmock-dev gdal-bin unzip poppler-utils strace
-          fonts-dejavu-core fonts-liberation2 xvfb xauth qt6-translations-l10n)
+          fonts-dejavu-core fonts-liberation2 xvfb xauth qt6-translations-l10n openbox)
 
 install_missing() {
     local missing=()

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -34,6 +35,23 @@ void Dialogs::notice(const QString& caption, const QString& text) {
 bool Dialogs::okCancel(const QString& caption, const QString& text) {
     return ShowBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel) ==
            QMessageBox::Ok;
+}
+
+int Dialogs::choice(const QString& caption, const QString& text, const QStringList& buttons) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text);
+    QList<QAbstractButton*> made;
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        made << box.addButton(buttons[i], i + 1 == buttons.size() ? QMessageBox::RejectRole
+                                                                  : QMessageBox::AcceptRole);
+    }
+    if (made.isEmpty()) {
+        return -1;
+    }
+    box.setDefaultButton(qobject_cast<QPushButton*>(made.front()));
+    box.setEscapeButton(made.back());
+    box.exec();
+    const qsizetype chosen = made.indexOf(box.clickedButton());
+    return static_cast<int>(chosen < 0 ? made.size() - 1 : chosen);
 }
 
 std::optional<QString> Dialogs::chooseFolder(const QString& prompt) {

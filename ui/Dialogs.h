@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -17,6 +18,9 @@ public:
     virtual void notice(const QString& caption, const QString& text);
     // Box with its own caption, OK and Cancel, OK the default button, no icon; true for OK.
     virtual bool okCancel(const QString& caption, const QString& text);
+    // Box with its own caption and a button of each text, no icon: the first is the default
+    // and the last is Escape's, and the box's close. Which was pressed, from 0.
+    virtual int choice(const QString& caption, const QString& text, const QStringList& buttons);
     // The folder-browse dialog with `prompt`, folders only, nothing preselected: the
     // chosen folder's path with the platform's separators, or nothing when cancelled.
     virtual std::optional<QString> chooseFolder(const QString& prompt);

@@ -6,6 +6,7 @@
 #include "job/NumberFormat.h"
 #include "job/PlaceText.h"
 #include "ui/Dialogs.h"
+#include "ui/ElidedLabel.h"
 #include "ui/MapView.h"
 #include "ui/WindowFont.h"
 
@@ -41,6 +42,12 @@ const QColor kHalo(255, 255, 255, 200);
 constexpr double kGoToMetresPerPixel = 10.0;
 constexpr int kMaxMargin = 20000;
 constexpr int kMarginStep = 100;
+
+// The datum change as the worker made it, or why it could not.
+struct ChangeMade {
+    std::unique_ptr<DatumChange> change;
+    QString error;
+};
 
 QPen Cosmetic(const QColor& colour, qreal width, Qt::PenStyle style = Qt::SolidLine) {
     QPen pen(colour, width, style, Qt::RoundCap, Qt::RoundJoin);
@@ -93,11 +100,7 @@ MapWindow::MapWindow(QNetworkAccessManager* network, TransferGate& gate, Dialogs
 
     connect(m_view, &MapView::settled, this, &MapWindow::refresh);
     connect(m_view, &MapView::boxDrawn, this, &MapWindow::boxDrawn);
-    connect(m_view, &MapView::pointerMoved, this, [this](const GroundPoint& p) {
-        stPosicion->setText(QStringLiteral("X %1  Y %2")
-                                .arg(GroupedNumber(std::llround(p.easting)),
-                                     GroupedNumber(std::llround(p.northing))));
-    });
+    connect(m_view, &MapView::pointerMoved, this, &MapWindow::showPointer);
     connect(m_loader, &OverviewLoader::imageReady, this, &MapWindow::imageReady);
     connect(m_loader, &OverviewLoader::imageFailed, this,
             [this](const OverviewSquare& square) { imageDone(square); });
@@ -115,7 +118,23 @@ MapWindow::MapWindow(QNetworkAccessManager* network, TransferGate& gate, Dialogs
     m_scene->addItem(caption);
     caption->setPos(ScenePoint({range.west, range.north}) + QPointF(4, 4));
     caption->setZValue(12);
-    resize(900, 700);
+    resize(kWantedSize);
+
+    // PROJ takes some tens of milliseconds to choose the change: a worker makes it while
+    // the window opens, for the pointer's ETRS89 metres and the places typed.
+    const GroundRect reach = MapReach();
+    WhenFinished(this, QtConcurrent::run([reach] {
+                     auto change = std::make_shared<ChangeMade>();
+                     change->change = DatumChange::ForArea(reach.west, reach.south, reach.east,
+                                                           reach.north, &change->error);
+                     return change;
+                 }),
+                 [this](const std::shared_ptr<ChangeMade>& made) {
+                     if (!m_change && m_changeError.isEmpty()) {
+                         m_change = std::move(made->change);
+                         m_changeError = made->error;
+                     }
+                 });
 }
 
 MapWindow::~MapWindow() = default;
@@ -137,19 +156,32 @@ std::optional<GroundPoint> MapWindow::markedPlace() const {
 
 void MapWindow::buildControls() {
     setFont(WindowFont());
-    auto* top = new QHBoxLayout;
+    // Three short rows rather than two long ones: beside the main window on a screen of
+    // 1280 pixels the map has some 600.
+    auto* place = new QHBoxLayout;
     auto* irA = new QLabel(QStringLiteral("Ir a:"), this);
     eIrA = new QLineEdit(this);
     eIrA->setObjectName(QStringLiteral("eIrA"));
-    eIrA->setPlaceholderText(QStringLiteral("612000 4735000  ó  42.81, -1.64"));
-    eIrA->setToolTip(
-        QStringLiteral("X e Y UTM huso 30 ED50 en metros, o latitud y longitud WGS 84 en grados\n"
-                       "(42.81, -1.64 · 42.81N 1.64W · 42°48'36\"N 1°38'24\"W)"));
+    eIrA->setPlaceholderText(
+        QStringLiteral("612000 4735000  o  30T 612000 4735000  o  42.81, -1.64"));
+    eIrA->setToolTip(QStringLiteral(
+        "X e Y UTM del huso 30 en metros: sin más, en ED50 (612000 4735000 o 612.000 "
+        "4.735.000);\ncon el huso y la banda delante, como los da un GPS, o con ETRS89 delante, en "
+        "ETRS89/WGS 84 (30T 612000 4735000, ETRS89 612000 4735000); con ED50 delante, en ED50.\n"
+        "O latitud y longitud WGS 84 en grados (42.81, -1.64 · 42.81N 1.64W · "
+        "42°48'36\"N 1°38'24\"W)."));
     irA->setBuddy(eIrA);
     btnIr = new QPushButton(QStringLiteral("Ir"), this);
     btnIr->setObjectName(QStringLiteral("btnIr"));
+    btnIr->setToolTip(QStringLiteral("Centrar el mapa en el lugar escrito y marcarlo"));
+    place->addWidget(irA);
+    place->addWidget(eIrA, 1);
+    place->addWidget(btnIr);
+
+    auto* route = new QHBoxLayout;
     btnAbrirRuta = new QPushButton(QStringLiteral("Abrir ruta..."), this);
     btnAbrirRuta->setObjectName(QStringLiteral("btnAbrirRuta"));
+    btnAbrirRuta->setToolTip(QStringLiteral("Dibujar una ruta GPX, KML o KMZ sobre el mapa"));
     btnAjustarRuta = new QPushButton(QStringLiteral("Ajustar a la ruta"), this);
     btnAjustarRuta->setObjectName(QStringLiteral("btnAjustarRuta"));
     btnAjustarRuta->setEnabled(false);
@@ -160,15 +192,18 @@ void MapWindow::buildControls() {
     seMargen->setSingleStep(kMarginStep);
     seMargen->setValue(static_cast<int>(kDefaultTrackMargin));
     seMargen->setSuffix(QStringLiteral(" m"));
+    seMargen->setToolTip(QStringLiteral("Terreno alrededor de la ruta que entra en el área"));
     margen->setBuddy(seMargen);
-    top->addWidget(irA);
-    top->addWidget(eIrA, 1);
-    top->addWidget(btnIr);
-    top->addSpacing(12);
-    top->addWidget(btnAbrirRuta);
-    top->addWidget(btnAjustarRuta);
-    top->addWidget(margen);
-    top->addWidget(seMargen);
+    btnHojasRuta = new QPushButton(QStringLiteral("Hojas por la ruta"), this);
+    btnHojasRuta->setObjectName(QStringLiteral("btnHojasRuta"));
+    btnHojasRuta->setEnabled(false);
+    btnHojasRuta->setToolTip(QStringLiteral("Las hojas que toca la ruta con su margen"));
+    route->addWidget(btnAbrirRuta);
+    route->addWidget(btnAjustarRuta);
+    route->addWidget(margen);
+    route->addWidget(seMargen);
+    route->addWidget(btnHojasRuta);
+    route->addStretch(1);
 
     // A set of sheets: a box typed as two corners, or the track's corridor; a box drawn
     // larger than one run offers them too.
@@ -188,10 +223,7 @@ void MapWindow::buildControls() {
     hasta->setBuddy(eHasta);
     btnRecuadro = new QPushButton(QStringLiteral("Recuadro en hojas"), this);
     btnRecuadro->setObjectName(QStringLiteral("btnRecuadro"));
-    btnHojasRuta = new QPushButton(QStringLiteral("Hojas por la ruta"), this);
-    btnHojasRuta->setObjectName(QStringLiteral("btnHojasRuta"));
-    btnHojasRuta->setEnabled(false);
-    btnHojasRuta->setToolTip(QStringLiteral("Las hojas que toca la ruta con su margen"));
+    btnRecuadro->setToolTip(QStringLiteral("Cortar en hojas el recuadro de las dos esquinas"));
     auto* solape = new QLabel(QStringLiteral("Solape:"), this);
     seSolape = new QSpinBox(this);
     seSolape->setObjectName(QStringLiteral("seSolape"));
@@ -204,33 +236,46 @@ void MapWindow::buildControls() {
     sheets->addWidget(hasta);
     sheets->addWidget(eHasta, 1);
     sheets->addWidget(btnRecuadro);
-    sheets->addSpacing(12);
-    sheets->addWidget(btnHojasRuta);
     sheets->addWidget(solape);
     sheets->addWidget(seSolape);
 
-    stEstimacion = new QLabel(this);
+    // The foot never sets the window's width: its lines are cut to the room, whole in
+    // their tooltips.
+    stEstimacion = new ElidedLabel(this);
     stEstimacion->setObjectName(QStringLiteral("stEstimacion"));
-    stEstimacion->setTextInteractionFlags(Qt::TextSelectableByMouse);
     stPosicion = new QLabel(this);
     stPosicion->setObjectName(QStringLiteral("stPosicion"));
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(stEstimacion, 1);
-    bottom->addWidget(stPosicion);
-    auto* hint = new QLabel(
+    stPosicion->setToolTip(
+        QStringLiteral("Posición del puntero en UTM huso 30: ED50, la del mapa, y ETRS89, la de "
+                       "los GPS"));
+    auto* hint = new ElidedLabel(
         QStringLiteral("Botón izquierdo: dibujar el área · botón derecho o flechas: mover · "
                        "rueda o +/−: acercar y alejar"),
         this);
     hint->setObjectName(QStringLiteral("stAyudaMapa"));
     hint->setForegroundRole(QPalette::PlaceholderText);
+    hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* foot = new QHBoxLayout;
+    foot->addWidget(stPosicion);
+    foot->addSpacing(12);
+    foot->addWidget(hint, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 4);
-    layout->addLayout(top);
+    layout->addLayout(place);
+    layout->addLayout(route);
     layout->addLayout(sheets);
     layout->addWidget(m_view, 1);
-    layout->addLayout(bottom);
-    layout->addWidget(hint);
+    layout->addWidget(stEstimacion);
+    layout->addLayout(foot);
+
+    // Reading order, the map last; the map has the focus first, so that the arrow keys
+    // move it as soon as the window is active.
+    QWidget* const order[] = {eIrA,   btnIr,  btnAbrirRuta, btnAjustarRuta, seMargen, btnHojasRuta,
+                              eDesde, eHasta, btnRecuadro,  seSolape,       m_view};
+    for (size_t i = 1; i < std::size(order); ++i) {
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    }
 
     connect(eIrA, &QLineEdit::returnPressed, this, &MapWindow::btnIrClick);
     connect(btnIr, &QPushButton::clicked, this, &MapWindow::btnIrClick);
@@ -254,7 +299,25 @@ void MapWindow::setFetchLimits(const FetchLimits& limits) {
 }
 
 void MapWindow::setEstimate(const QString& text) {
-    stEstimacion->setText(QStringLiteral("Estimación: ") + text);
+    stEstimacion->setFullText(QStringLiteral("Estimación: ") + text);
+}
+
+QString MapWindow::estimateText() const {
+    return stEstimacion->fullText();
+}
+
+void MapWindow::showPointer(const GroundPoint& p) {
+    QString text =
+        QStringLiteral("ED50 X %1 Y %2")
+            .arg(GroupedNumber(std::llround(p.easting)), GroupedNumber(std::llround(p.northing)));
+    double e = 0.0;
+    double n = 0.0;
+    // Where a GPS reads the same point; the change is there once the worker has made it.
+    if (m_change && m_change->toGrid(p.easting, p.northing, &e, &n)) {
+        text += QStringLiteral(" · ETRS89 X %1 Y %2")
+                    .arg(GroupedNumber(std::llround(e)), GroupedNumber(std::llround(n)));
+    }
+    stPosicion->setText(text);
 }
 
 // --- The job's grid ---------------------------------------------------------------------
@@ -267,7 +330,13 @@ void MapWindow::showJob(const DownloadJob& job) {
     placeOnJob();
     if (newImages) {
         m_loader->setRequestPrefix(m_job.requestPrefix);
-        dropImages(true);
+        // Another kind or coverage: every square is asked for again at once, and the old
+        // images stay under the new ones until these are all in.
+        for (QGraphicsPixmapItem* item : std::as_const(m_images)) {
+            item->setZValue(0);
+            m_stale.append(item);
+        }
+        m_images.clear();
         m_level = -1;
         if (isVisible()) {
             refresh();
@@ -277,6 +346,10 @@ void MapWindow::showJob(const DownloadJob& job) {
 
 void MapWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (!focusWidget()) {
+        // Taken when the window becomes active: the arrow keys move the map at once.
+        m_view->setFocus(Qt::OtherFocusReason);
+    }
     placeOnJob();
 }
 
@@ -340,7 +413,7 @@ void MapWindow::boxDrawn(const GroundRect& box) {
             m_dialogs.okCancel(
                 QStringLiteral("Hojas"),
                 QStringLiteral("El recuadro necesita %1 × %2 mosaicos de %3 m; una descarga tiene "
-                               "como máximo %4 × %4. ¿ Descargarlo en %5 hojas ? (Cancelar: solo "
+                               "como máximo %4 × %4. ¿Descargarlo en %5 hojas? (Cancelar: solo "
                                "los %6 × %7 de la esquina superior izquierda)")
                     .arg(grid.neededAcross)
                     .arg(grid.neededDown)
@@ -463,23 +536,11 @@ void MapWindow::btnRecuadroClick() {
     GroundPoint corners[2];
     QLineEdit* const edits[2] = {eDesde, eHasta};
     for (int i = 0; i < 2; ++i) {
-        const QString text = edits[i]->text();
-        const PlaceParse parsed = ParsePlace(text);
-        if (!parsed.place) {
-            m_dialogs.message(PlaceErrorMessage(text, parsed.error));
+        const std::optional<GroundPoint> ground = groundOf(edits[i]->text());
+        if (!ground) {
             return;
         }
-        corners[i] = parsed.place->grid;
-        if (parsed.place->kind == TypedPlace::Kind::Geographic) {
-            const DatumChange* change = datumChange();
-            if (!change ||
-                !change->fromGeographic({parsed.place->latitude, parsed.place->longitude},
-                                        &corners[i].easting, &corners[i].northing)) {
-                m_dialogs.message(
-                    QStringLiteral("No se puede pasar «%1» de WGS 84 a ED50.").arg(text.trimmed()));
-                return;
-            }
-        }
+        corners[i] = *ground;
     }
     if (!m_hasJob) {
         return;
@@ -549,6 +610,10 @@ void MapWindow::imageDone(const OverviewSquare& square) {
 }
 
 void MapWindow::dropImages(bool otherLevels) {
+    if (otherLevels) {
+        qDeleteAll(m_stale);
+        m_stale.clear();
+    }
     const QRectF seen = SceneRect(m_view->visibleGround());
     for (auto it = m_images.begin(); it != m_images.end();) {
         const bool current = it.key().level == m_level;
@@ -568,6 +633,7 @@ void MapWindow::dropImages(bool otherLevels) {
 
 const DatumChange* MapWindow::datumChange() {
     if (!m_change && m_changeError.isEmpty()) {
+        // Asked for before the worker is done: made here, once.
         const GroundRect reach = MapReach();
         m_change =
             DatumChange::ForArea(reach.west, reach.south, reach.east, reach.north, &m_changeError);
@@ -575,25 +641,42 @@ const DatumChange* MapWindow::datumChange() {
     return m_change.get();
 }
 
-void MapWindow::btnIrClick() {
-    const QString text = eIrA->text();
+std::optional<GroundPoint> MapWindow::groundOf(const QString& text) {
     const PlaceParse parsed = ParsePlace(text);
     if (!parsed.place) {
         m_dialogs.message(PlaceErrorMessage(text, parsed.error));
-        return;
+        return std::nullopt;
     }
-    GroundPoint ground = parsed.place->grid;
-    if (parsed.place->kind == TypedPlace::Kind::Geographic) {
+    const TypedPlace& place = *parsed.place;
+    GroundPoint ground = place.grid;
+    const bool geographic = place.kind == TypedPlace::Kind::Geographic;
+    if (geographic || place.datum == TypedPlace::Datum::Etrs89) {
         const DatumChange* change = datumChange();
-        if (!change || !change->fromGeographic({parsed.place->latitude, parsed.place->longitude},
-                                               &ground.easting, &ground.northing)) {
-            m_dialogs.message(QStringLiteral("No se puede pasar «%1» de WGS 84 a ED50%2.")
-                                  .arg(text.trimmed(), m_changeError.isEmpty()
-                                                           ? QString()
-                                                           : QStringLiteral(": ") + m_changeError));
-            return;
+        const bool moved =
+            change && (geographic ? change->fromGeographic({place.latitude, place.longitude},
+                                                           &ground.easting, &ground.northing)
+                                  : change->fromGrid(place.grid.easting, place.grid.northing,
+                                                     &ground.easting, &ground.northing));
+        if (!moved) {
+            m_dialogs.message(
+                QStringLiteral("No se puede pasar «%1» de %2 a ED50%3.")
+                    .arg(text.trimmed(),
+                         geographic ? QStringLiteral("WGS 84") : QStringLiteral("ETRS89"),
+                         m_changeError.isEmpty() ? QString()
+                                                 : QStringLiteral(": ") + m_changeError));
+            return std::nullopt;
         }
     }
+    return ground;
+}
+
+void MapWindow::btnIrClick() {
+    const QString text = eIrA->text();
+    const std::optional<GroundPoint> found = groundOf(text);
+    if (!found) {
+        return;
+    }
+    const GroundPoint ground = *found;
     const GroundRect reach = MapReach();
     if (!reach.contains(ground)) {
         m_dialogs.message(
@@ -609,7 +692,9 @@ void MapWindow::btnIrClick() {
     }
     delete m_marker;
     m_marker = Dot(m_scene, ground, 7, QColor(255, 140, 0), 40);
-    m_marker->setToolTip(text.trimmed());
+    m_marker->setToolTip(QStringLiteral("%1: ED50 X %2 Y %3")
+                             .arg(text.trimmed(), GroupedNumber(std::llround(ground.easting)),
+                                  GroupedNumber(std::llround(ground.northing))));
     if (m_view->metresPerPixel() > kGoToMetresPerPixel) {
         m_view->setMetresPerPixel(kGoToMetresPerPixel);
     }

@@ -15,6 +15,7 @@
 #include <QList>
 #include <QPair>
 #include <QSet>
+#include <QSize>
 #include <QWidget>
 
 #include <memory>
@@ -34,6 +35,7 @@ class QLineEdit;
 class QNetworkAccessManager;
 class QPushButton;
 class QSpinBox;
+class ElidedLabel;
 class TransferGate;
 struct FetchLimits;
 
@@ -51,6 +53,10 @@ public:
     // from; none (null) shows the job's grid again.
     void showSheets(const SheetSource* source, const SheetSet* set);
     void setEstimate(const QString& text);
+    // The whole line of the estimates, which the window's foot may show cut.
+    QString estimateText() const;
+    // The size the window opens at, where the screen has room.
+    static constexpr QSize kWantedSize{900, 700};
     void setFetchLimits(const FetchLimits& limits);
 
     MapView* view() const { return m_view; }
@@ -103,9 +109,13 @@ private:
     SheetSource boxSource(const GroundRect& box) const;
     void chooseTrackSheets();
     void showTrack(const QString& path, const GroundTrack& track);
-    // The map's datum change, made when first needed; null (with a message shown) when
-    // PROJ cannot give it.
+    // The map's datum change, made by a worker when the window is, or here if asked for
+    // first; null when PROJ cannot give it.
     const DatumChange* datumChange();
+    // The ED50 ground of a place typed; nothing, with the message shown, when the text is
+    // no place or its datum cannot be changed.
+    std::optional<GroundPoint> groundOf(const QString& text);
+    void showPointer(const GroundPoint& p);
 
     Dialogs& m_dialogs;
     QGraphicsScene* m_scene;
@@ -119,6 +129,7 @@ private:
     QSet<OverviewSquare> m_wanted;  // the squares of the settled view
     QSet<OverviewSquare> m_waiting; // of those, not in yet
     QHash<OverviewSquare, QGraphicsPixmapItem*> m_images;
+    QList<QGraphicsPixmapItem*> m_stale; // of the kind shown before, until the new are in
 
     QGraphicsRectItem* m_range = nullptr;
     QGraphicsPathItem* m_grid = nullptr;
@@ -145,6 +156,6 @@ private:
     QPushButton* btnRecuadro;
     QPushButton* btnHojasRuta;
     QSpinBox* seSolape;
-    QLabel* stEstimacion;
+    ElidedLabel* stEstimacion;
     QLabel* stPosicion;
 };

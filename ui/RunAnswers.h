@@ -9,7 +9,7 @@ class Dialogs;
 class RunAnswers : public RunQuestions {
 public:
     explicit RunAnswers(Dialogs& dialogs) : m_dialogs(dialogs) {}
-    void notice(const QString& caption, const QString& text) override;
+    MissingFolder missingFolder(const QString& folder, const QString& current) override;
     bool confirmOverwrite(const QString& caption, const QString& text) override;
     void message(const QString& text) override;
     void error(const QString& text) override;

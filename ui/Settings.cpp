@@ -76,6 +76,7 @@ StoredSettings ReadSettings(const IniFile& ini) {
     s.overlap = ini.value(kMosaicos, "Solape");
     s.sheetCoverage = ini.value(kMosaicos, "CoberturaHojas");
     s.sheetKind = ini.value(kMosaicos, "TipoHojas");
+    s.mapWindow = ini.value(kAplicacion, "VentanaMapa");
     return s;
 }
 
@@ -101,6 +102,9 @@ void WriteSettings(IniFile& ini, const StoredSettings& s) {
     }
     if (s.connections) {
         ini.writeInteger(kAplicacion, "Conexiones", *s.connections);
+    }
+    if (s.mapWindow) {
+        ini.writeString(kAplicacion, "VentanaMapa", *s.mapWindow);
     }
     if (s.datumStored || s.datum == CalibrationDatum::Wgs84) {
         ini.writeString(kCalibracion, "Datum",

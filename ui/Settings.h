@@ -63,6 +63,10 @@ struct StoredSettings {
     std::optional<QString> overlap;
     std::optional<QString> sheetCoverage;
     std::optional<QString> sheetKind;
+    // "VentanaMapa" in [Aplicacion]: where the "Mapa" window was and its size, as
+    // ui/WindowPlace writes it. Kept as written, and written back when the file had it or
+    // the window was opened.
+    std::optional<QString> mapWindow;
 
     int connectionsOrDefault() const;
 };

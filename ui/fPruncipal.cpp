@@ -16,6 +16,7 @@
 #include "ui/RunAnswers.h"
 #include "ui/Settings.h"
 #include "ui/SheetSettings.h"
+#include "ui/WindowPlace.h"
 #include "ui/ufElegirCarpeta.h"
 #include "ui/ufMosaico.h"
 
@@ -36,6 +37,8 @@
 #include <QToolButton>
 
 #include <array>
+#include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -52,7 +55,9 @@ constexpr int kClientHeight = 356;
 constexpr char kGroupStyle[] =
     "QGroupBox { border: 2px groove palette(mid); border-radius: 0px; margin-top: 6px; }"
     "QGroupBox::title { subcontrol-origin: border; subcontrol-position: top left;"
-    " left: 6px; top: -7px; padding: 0px 2px; }";
+    " left: 6px; top: -7px; padding: 0px 2px; }"
+    // The flat folder button shows when Tab brings the focus to it.
+    "QToolButton#sbCarpeta:focus { border: 1px solid palette(highlight); border-radius: 2px; }";
 
 // Which controls each state enables.
 enum class Enable : uint8_t { Off, On, Keep };
@@ -120,6 +125,10 @@ TfPrincipal::~TfPrincipal() {
     // gate goes with this window's members, before its children: the runs go first.
     qDeleteAll(findChildren<DownloadRun*>(Qt::FindDirectChildrenOnly));
     qDeleteAll(findChildren<SheetSetRun*>(Qt::FindDirectChildrenOnly));
+    // A field that has the focus says it lost it when it goes, after this window is gone.
+    for (QWidget* control : findChildren<QWidget*>()) {
+        control->blockSignals(true);
+    }
 }
 
 void TfPrincipal::connectHandlers() {
@@ -218,6 +227,11 @@ void TfPrincipal::ApplyState(WindowState state) {
     Apply(btnNueva, row.nueva);
     Apply(Ver1, row.ver);
     Apply(Detener1, row.detener);
+    // A set of sheets has grids of its own: the counts are not what "Descargar" fetches.
+    if (sheetSource_) {
+        cbAncho->setEnabled(false);
+        cbAlto->setEnabled(false);
+    }
     // Only a finished run with failed tiles has something to try again.
     Reintentar1->setEnabled(state == WindowState::Finished && retryable_);
     // The estimates are for a run to come; during one its own messages need the room.
@@ -253,14 +267,36 @@ bool TfPrincipal::RecalcArea() {
         dialogs_->message(AreaMessageText(result.message));
         return false;
     }
-    stX->setText(GroupedNumber(job_.cornerEasting));
-    stY->setText(GroupedNumber(int64_t{job_.cornerNorthingField} + kNorthingOffset));
-    stMAncho->setText(GroupedNumber(job_.widthMetres));
-    stMAlto->setText(GroupedNumber(job_.heightMetres));
-    stPAncho->setText(GroupedNumber(job_.widthPixels));
-    stPAlto->setText(GroupedNumber(job_.heightPixels));
+    shownArea_ = job_;
+    showArea();
     areaChanged();
     return true;
+}
+
+void TfPrincipal::showArea() {
+    const SheetSet* set = sheets();
+    QLabel* const displays[] = {stX, stY, stMAncho, stMAlto, stPAncho, stPAlto};
+    if (!set) {
+        const DownloadJob& a = shownArea_;
+        const int64_t values[] = {a.cornerEasting, int64_t{a.cornerNorthingField} + kNorthingOffset,
+                                  a.widthMetres,   a.heightMetres,
+                                  a.widthPixels,   a.heightPixels};
+        for (size_t i = 0; i < std::size(values); ++i) {
+            displays[i]->setText(GroupedNumber(values[i]));
+        }
+        return;
+    }
+    // What "Descargar" fetches: the whole extent of the sheets, in metres and in the
+    // pixels of its tiles.
+    const GroundRect e = set->extent();
+    const int64_t across = std::llround(e.width() / set->tileSize);
+    const int64_t down = std::llround(e.height() / set->tileSize);
+    const int64_t values[] = {std::llround(e.east),    std::llround(e.south),
+                              std::llround(e.width()), std::llround(e.height()),
+                              across * kTilePixels,    down * kTilePixels};
+    for (size_t i = 0; i < std::size(values); ++i) {
+        displays[i]->setText(GroupedNumber(values[i]));
+    }
 }
 
 void TfPrincipal::SelectMapKind() {
@@ -479,6 +515,7 @@ void TfPrincipal::FormCreate() {
     const StoredSettings s = ReadSettings(ini);
     server_ = s.server;
     storedConnections_ = s.connections;
+    mapPlace_ = s.mapWindow;
     connections_ = s.connectionsOrDefault();
     serverGate_ = std::make_unique<TransferGate>(connections_);
 
@@ -594,6 +631,7 @@ void TfPrincipal::FormCloseQuery() {
     s.saveCompe = job_.saveCompe;
     s.server = server_;
     s.connections = storedConnections_;
+    s.mapWindow = mapWindow_ ? WindowPlaceText(mapWindow_->pos(), mapWindow_->size()) : mapPlace_;
     s.datum = job_.datum;
     s.datumStored = datumStored_;
     s.worldFile = job_.saveWorldFile;

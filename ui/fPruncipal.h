@@ -180,6 +180,9 @@ private:
     void FormCreate();
     void FormCloseQuery();
     void showCornerError();
+    // The lower-right corner and the sizes of the latest complete recompute, or of the
+    // chosen set of sheets as a whole.
+    void showArea();
     // The enabling that follows the join-into-BMP option.
     void applySaveBmp();
     // The name names the exports too: it is enabled while the BMP or an export is asked for.
@@ -203,11 +206,15 @@ private:
     // After a complete recompute: the map follows the job, the estimates are made again.
     void areaChanged();
     void showEstimate();
+    // The "Mapa" window's first place: where it was the last time, within the screen it
+    // is on now; else beside this window on a wide screen, or within this one's screen.
+    void placeMapWindow();
     QNetworkAccessManager* network();
 
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_;
     DownloadJob job_;
+    DownloadJob shownArea_; // as the latest complete recompute left it
     std::optional<QString> server_;
     std::optional<int> storedConnections_; // written back only when the file had it
     int connections_ = 2;
@@ -238,6 +245,7 @@ private:
     std::unique_ptr<TransferGate> serverGate_;
     // Declared after the gate, so that it goes first.
     std::unique_ptr<MapWindow> mapWindow_;
+    std::optional<QString> mapPlace_; // "VentanaMapa" as the settings file had it
     ServerMeasures measures_;
     QElapsedTimer runClock_; // since the latest run started
     int runTiles_ = 0;       // tiles it wrote

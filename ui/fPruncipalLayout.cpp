@@ -23,6 +23,7 @@
 #include <QToolButton>
 
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -118,7 +119,8 @@ void TfPrincipal::buildControls() {
     eCarpeta->setGeometry(328, 8, 281, 21);
     sbCarpeta = Make<QToolButton>(client, "sbCarpeta");
     sbCarpeta->setAutoRaise(true);
-    sbCarpeta->setFocusPolicy(Qt::NoFocus);
+    // A tab stop too: the folder can be chosen without the mouse.
+    sbCarpeta->setFocusPolicy(Qt::StrongFocus);
     sbCarpeta->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     sbCarpeta->setGeometry(608, 8, 23, 22);
 
@@ -242,6 +244,46 @@ void TfPrincipal::buildControls() {
     // What a run of the area would take, beside the latest message.
     stEstimacion = Make<QLabel>(bar, "stEstimacion");
     bar->addPermanentWidget(stEstimacion);
+
+    const std::pair<QWidget*, const char*> tips[] = {
+        {eCarpeta, "Carpeta donde se graban los mosaicos, el BMP, la calibración y las "
+                   "exportaciones"},
+        {sbCarpeta, "Elegir la carpeta destino"},
+        {meUTMx, "X UTM (huso 30, ED50) de la esquina superior izquierda, en metros: de "
+                 "537.000 a 690.000"},
+        {meUTMy, "Y UTM (huso 30, ED50) de la esquina superior izquierda, en metros, sin el "
+                 "4 de los millones: de 640.000 a 800.000"},
+        {stX, "X UTM de la esquina inferior derecha, en metros"},
+        {stY, "Y UTM de la esquina inferior derecha, en metros"},
+        {stMAncho, "Ancho del área en metros"},
+        {stMAlto, "Alto del área en metros"},
+        {stPAncho, "Ancho del fichero BMP en píxeles"},
+        {stPAlto, "Alto del fichero BMP en píxeles"},
+        {cbCobertura, "Terreno que cubre cada mosaico: metros de lado"},
+        {cbAncho, "Mosaicos de oeste a este, de 1 a 10"},
+        {cbAlto, "Mosaicos de norte a sur, de 1 a 10"},
+        {rbCarto, "Mapa topográfico"},
+        {rbOrto, "Fotografía aérea"},
+        {rbMDT, "Modelo digital del terreno"},
+        {IJPG, "El último mosaico descargado"},
+        {cbGrabarBMP, "Unir los mosaicos en un fichero BMP"},
+        {eNombreFichero, "Nombre del BMP sin «.bmp», que llevan también la calibración, las "
+                         "exportaciones y las hojas"},
+        {cbBorrarMosaico, "Borrar los mosaicos descargados una vez grabados los ficheros que los "
+                          "unen"},
+        {cbOzi, "Grabar la calibración del BMP para OziExplorer (.map)"},
+        {cbCompe, "Grabar la calibración del BMP para CompeGPS (.imp)"},
+        {pbMosaico, "Mosaicos descargados de la descarga en curso"},
+        {btnDescargar, "Descargar los mosaicos del área, o de las hojas elegidas, en la carpeta "
+                       "destino"},
+        {btnMosaico, "Ver los mosaicos descargados"},
+        {btnSucesos, "Ver el registro de la última descarga"},
+        {btnNueva, "Preparar otra descarga"},
+        {btnSalir, "Grabar la configuración y salir"},
+    };
+    for (const auto& [control, tip] : tips) {
+        control->setToolTip(QString::fromUtf8(tip));
+    }
 }
 
 void TfPrincipal::buildMenu() {
@@ -294,22 +336,32 @@ void TfPrincipal::buildMenu() {
     // The files for other programs, made from the joined image with or without the BMP.
     Exportar1 = bar->addMenu(QStringLiteral("&Exportar"));
     Exportar1->setObjectName(QStringLiteral("Exportar1"));
+    // Each entry says which programs and devices read its file.
     const struct {
         const char* name;
         const char* caption;
-    } exports[] = {{"GeoTIFF1", "&GeoTIFF (.tif)"},
-                   {"GeoPackage1", "Geo&Package (.gpkg)"},
-                   {"MBTiles1", "&MBTiles (.mbtiles)"},
-                   {"KMZ1", "&KMZ de Garmin (.kmz)"},
-                   {"PDF1", "PDF para &imprimir (.pdf)"}};
+        const char* tip;
+    } exports[] = {
+        {"GeoTIFF1", "&GeoTIFF (.tif)",
+         "La imagen en su cuadrícula ED50 / UTM 30N, sin remuestrear: la leen QGIS, ArcGIS, "
+         "Global Mapper y los demás programas SIG, y Avenza Maps en el móvil"},
+        {"GeoPackage1", "Geo&Package (.gpkg)",
+         "La imagen en su cuadrícula ED50 / UTM 30N, en teselas: la leen QGIS y, en el móvil, "
+         "AlpineQuest"},
+        {"MBTiles1", "&MBTiles (.mbtiles)",
+         "La imagen en Web Mercator, en teselas de todos los niveles de zoom: la leen en el "
+         "móvil Locus Map, OruxMaps y AlpineQuest"},
+        {"KMZ1", "&KMZ de Garmin (.kmz)",
+         "La imagen en WGS 84, en piezas de hasta 1024 × 1024 píxeles: mapa personalizado para "
+         "los GPS de mano Garmin (eTrex, GPSMAP, Oregon, Montana…); la lee también Google Earth"},
+        {"PDF1", "PDF para &imprimir (.pdf)",
+         "Hojas a escala con la cuadrícula UTM del GPS: se imprimen con cualquier visor de PDF, "
+         "y Avenza Maps y QGIS las sitúan en el mapa"}};
     for (size_t i = 0; i < exportEntries_.size(); ++i) {
         exportEntries_[i] =
             AddCheckEntry(Exportar1, exports[i].name, QString::fromUtf8(exports[i].caption));
+        exportEntries_[i]->setToolTip(QString::fromUtf8(exports[i].tip));
     }
-    exportEntries_.at(static_cast<size_t>(ExportFormat::PrintPdf))
-        ->setToolTip(QStringLiteral("Hojas a escala con la cuadrícula UTM del GPS: se imprimen "
-                                    "con cualquier visor de PDF, y Avenza Maps y QGIS las sitúan "
-                                    "en el mapa"));
     Exportar1->setToolTipsVisible(true);
     Exportar1->addSeparator()->setObjectName(QStringLiteral("N8"));
     EscalaPapel1 = Exportar1->addAction(QStringLiteral("&Escala y papel…"));
@@ -324,10 +376,12 @@ void TfPrincipal::buildMenu() {
 }
 
 void TfPrincipal::setUpTabOrder() {
-    QWidget* const order[] = {meUTMx,         meUTMy,      cbCobertura,     cbAncho,  cbAlto,
-                              rbCarto,        rbOrto,      rbMDT,           btnSalir, eCarpeta,
-                              eNombreFichero, cbGrabarBMP, cbBorrarMosaico, cbOzi,    cbCompe,
-                              btnDescargar,   btnMosaico,  btnSucesos,      btnNueva};
+    // Reading order: the corner, the folder line, the BMP group, the mosaic's data, then the
+    // buttons from the top and from the left, and the line of a set of sheets.
+    QWidget* const order[] = {
+        meUTMx, meUTMy,   eCarpeta,     sbCarpeta,  cbGrabarBMP, eNombreFichero, cbBorrarMosaico,
+        cbOzi,  cbCompe,  cbCobertura,  cbAncho,    cbAlto,      rbCarto,        rbOrto,
+        rbMDT,  btnNueva, btnDescargar, btnMosaico, btnSucesos,  btnSalir,       btnUnaDescarga};
     for (size_t i = 1; i < std::size(order); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }

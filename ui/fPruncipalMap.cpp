@@ -10,15 +10,22 @@
 #include "ui/Dialogs.h"
 #include "ui/MapWindow.h"
 #include "ui/SheetSettings.h"
+#include "ui/WindowPlace.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -50,10 +57,43 @@ void TfPrincipal::ElegirMapa1Click() {
                 });
         mapWindow_->showJob(job_);
         showSheets();
+        // Its foot says it from the start, not only once an image has come.
+        showEstimate();
+        placeMapWindow();
     }
     mapWindow_->show();
     mapWindow_->raise();
     mapWindow_->activateWindow();
+}
+
+void TfPrincipal::placeMapWindow() {
+    MapWindow* map = mapWindow_.get();
+    // The map's frame is assumed to be as this window's: the window system says only once
+    // a window is shown.
+    const QMargins margins = FrameMargins(this);
+    const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
+    const QSize least = map->minimumSizeHint().expandedTo(map->minimumSize()) + frame;
+    QRect place;
+    if (const std::optional<QRect> stored =
+            mapPlace_ ? ParseWindowPlace(*mapPlace_) : std::nullopt) {
+        const QRect wanted(stored->topLeft(), stored->size() + frame);
+        const QScreen* on = QGuiApplication::screenAt(wanted.center());
+        const QRect available = (on ? on : screen())->availableGeometry();
+        place = FitWithin(wanted, available, least);
+        // As the two windows were: this one opens in the middle of the screen.
+        if (const std::optional<QPoint> aside = MakeRoom(available, frameGeometry(), place)) {
+            move(*aside);
+        }
+    } else {
+        const WindowPlace first = FirstPlace(screen()->availableGeometry(), frameGeometry(),
+                                             MapWindow::kWantedSize + frame, least);
+        if (first.mainAt) {
+            move(*first.mainAt);
+        }
+        place = first.frame;
+    }
+    map->resize(place.size() - frame);
+    map->move(place.topLeft());
 }
 
 void TfPrincipal::setAreaFromMap(int32_t easting, int32_t northing, int across, int down) {
@@ -161,6 +201,34 @@ void TfPrincipal::showSheets() {
         palette.setColor(QPalette::WindowText, cut ? QColor(0, 70, 180) : QColor(190, 0, 0));
         stHojas->setPalette(palette);
     }
+    // While a set is chosen, the line rules: the fields show its whole extent, from its
+    // upper-left corner, and take nothing typed.
+    const bool set = sheetSource_.has_value();
+    // The groups show the set once it could be cut; until then the line says why not.
+    const bool whole = sheets() != nullptr;
+    findChild<QGroupBox*>(QStringLiteral("GroupBox1"))
+        ->setTitle(whole ? QStringLiteral("Coordenadas de las hojas")
+                         : QStringLiteral("Coordenadas UTM"));
+    findChild<QGroupBox*>(QStringLiteral("GroupBox4"))
+        ->setTitle(whole ? QStringLiteral("Tamaño de todas las hojas") : QStringLiteral("Tamaño"));
+    meUTMx->setEnabled(!set);
+    meUTMy->setEnabled(!set);
+    const bool listsOn = state_ == WindowState::Ready || state_ == WindowState::ReadyAgain;
+    cbAncho->setEnabled(!set && listsOn);
+    cbAlto->setEnabled(!set && listsOn);
+    if (const SheetSet* cut = sheets()) {
+        const GroundRect e = cut->extent();
+        const int32_t west = static_cast<int32_t>(std::llround(e.west));
+        const int32_t north = static_cast<int32_t>(std::llround(e.north));
+        if (west != job_.easting || int64_t{north} - kNorthingOffset != job_.northingField) {
+            putArea(
+                west, north,
+                std::min<int>(kMaxTiles, static_cast<int>(std::llround(e.width() / cut->tileSize))),
+                std::min<int>(kMaxTiles,
+                              static_cast<int>(std::llround(e.height() / cut->tileSize))));
+        }
+    }
+    showArea();
     // The window grows by the line while it is there.
     if (sheetLineShown_ != sheetSource_.has_value()) {
         sheetLineShown_ = sheetSource_.has_value();

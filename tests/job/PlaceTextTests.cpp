@@ -1,5 +1,6 @@
-// The places typed into "Ir a:": UTM metres, decimal degrees with signs, hemisphere letters,
-// degrees-minutes-seconds, and what is refused with which reason.
+// The places typed into "Ir a:": UTM metres on ED50 or, with a zone or a datum before them,
+// on ETRS89, decimal degrees with signs, hemisphere letters, degrees-minutes-seconds, and
+// what is refused with which reason.
 #include "job/PlaceText.h"
 
 #include <gtest/gtest.h>
@@ -8,10 +9,14 @@
 
 namespace {
 
+constexpr auto kEd50 = TypedPlace::Datum::Ed50;
+constexpr auto kEtrs89 = TypedPlace::Datum::Etrs89;
+
 struct Accepted {
     const char* text;
     bool grid;
     double a, b; // easting and northing, or latitude and longitude
+    TypedPlace::Datum datum = kEd50;
 };
 
 void PrintTo(const Accepted& c, std::ostream* os) {
@@ -25,7 +30,26 @@ const Accepted kAccepted[] = {
     {"612000;4735000", true, 612000, 4735000},
     {"612000 735000", true, 612000, 4735000}, // the northing as the corner field holds it
     {"612000.5 4735000.25", true, 612000.5, 4735000.25},
+    // As a GPS shows UTM: zone and band, on its datum.
+    {"30T 603466 4732636", true, 603466, 4732636, kEtrs89},
+    {"30t 603466, 4732636", true, 603466, 4732636, kEtrs89},
+    {" 30 T 603466 4732636", true, 603466, 4732636, kEtrs89},
+    {"30S 450000 4150000", true, 450000, 4150000, kEtrs89},
+    {"30N 603466 4732636", true, 603466, 4732636, kEtrs89}, // N: the northern hemisphere
+    {"ETRS89 603466 4732636", true, 603466, 4732636, kEtrs89},
+    {"etrs 89: 603466 4732636", true, 603466, 4732636, kEtrs89},
+    {"WGS84 603466 4732636", true, 603466, 4732636, kEtrs89},
+    {"ED50 603466 4732636", true, 603466, 4732636, kEd50},
+    {"ED50 30T 603466 4732636", true, 603466, 4732636, kEd50},
+    // Thousands grouped the Spanish way.
+    {"603.466 4.732.636", true, 603466, 4732636},
+    {"603.466 732.636", true, 603466, 4732636},
+    {"30T 603.466 4.732.636", true, 603466, 4732636, kEtrs89},
     {"42.81, -1.64", false, 42.81, -1.64},
+    {"42.810, -1.640", false, 42.81, -1.64}, // three decimals are no thousands
+    {"42.810N 1.640W", false, 42.81, -1.64},
+    {"WGS84 42.81, -1.64", false, 42.81, -1.64},
+    {"42 N 1 W", false, 42, -1}, // no zone 42 with band N
     {"42.81 -1.64", false, 42.81, -1.64},
     {"42.81,-1.64", false, 42.81, -1.64},
     {"+42.81; -1.64", false, 42.81, -1.64},
@@ -59,6 +83,7 @@ TEST_P(PlaceAccepted, GivesTheCoordinates) {
     if (c.grid) {
         EXPECT_DOUBLE_EQ(p.place->grid.easting, c.a);
         EXPECT_DOUBLE_EQ(p.place->grid.northing, c.b);
+        EXPECT_EQ(p.place->datum, c.datum);
     } else {
         EXPECT_NEAR(p.place->latitude, c.a, 1e-9);
         EXPECT_NEAR(p.place->longitude, c.b, 1e-9);
@@ -108,6 +133,14 @@ const Refused kRefused[] = {
     {"42.81, -", "número incompleto"},
     {"42..81 1", "número incompleto"},
     {"42.81 ; ; -1.64", "dos coordenadas"},
+    {"31T 300000 4600000", "huso 31: el mapa está en el huso 30"},
+    {"29 T 700000 4700000", "huso 29"},
+    {"30U 603466 5400000", "banda U: en el huso 30 España está en las bandas S y T"},
+    {"ED50 42.81, -1.64", "los grados se leen en WGS 84"},
+    {"ETRS89 612000", "dos coordenadas"},
+    {"ETRS89", "nada escrito"},
+    {"-603.466 -4.732.636", "X UTM fuera de límites"},
+    {"42.81 4.732.636", "mezcla"},
 };
 
 class PlaceRefused : public ::testing::TestWithParam<Refused> {};

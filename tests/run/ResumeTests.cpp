@@ -46,8 +46,8 @@ TEST_F(Resume, FailedTilesLeaveTheRecordAndACompleteRunRemovesIt) {
     ASSERT_EQ(questions.resumes.size(), 1);
     EXPECT_EQ(questions.resumes[0],
               QStringLiteral("Continuar la descarga|Hay una descarga sin terminar de este mismo "
-                             "mosaico, con 5 de 6 mosaicos descargados. ¿ Continuar con los "
-                             "mosaicos ya descargados ?"));
+                             "mosaico, con 5 de 6 mosaicos descargados. ¿Continuar con los "
+                             "mosaicos ya descargados?"));
     EXPECT_EQ(static_cast<int>(server.requests().size()) - before, 1);
     EXPECT_EQ(requestsFor(job, 2, 1), 11);
     EXPECT_EQ(resumed.log,

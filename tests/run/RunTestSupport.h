@@ -25,7 +25,10 @@
 
 class RecordingQuestions : public RunQuestions {
 public:
-    void notice(const QString&, const QString& text) override { notices << text; }
+    MissingFolder missingFolder(const QString& folder, const QString& current) override {
+        missingFolders << folder + u'|' + current;
+        return missingFolderAnswer;
+    }
     bool confirmOverwrite(const QString&, const QString& text) override {
         overwrites << text;
         return overwrite;
@@ -37,7 +40,8 @@ public:
         return resume;
     }
 
-    QStringList notices, overwrites, messages, errors, resumes;
+    QStringList missingFolders, overwrites, messages, errors, resumes;
+    MissingFolder missingFolderAnswer = MissingFolder::UseCurrent;
     bool overwrite = true;
     bool resume = true;
 };

@@ -229,7 +229,7 @@ TEST_F(SheetSetTest, SheetsRunOneAfterAnotherEachInItsFolderWithTheIndexAndOverv
     const SetReport again = RunSet(dir.path(), ResumePolicy::Ask);
     EXPECT_EQ(questions.resumes,
               QStringList{"Continuar la descarga|Estas mismas hojas ya se descargaron todas (3). "
-                          "¿ Conservarlas sin volver a pedirlas ? (Cancelar las descarga de "
+                          "¿Conservarlas sin volver a pedirlas? (Cancelar las descarga de "
                           "nuevo)"});
     EXPECT_EQ(server.requests().size(), 21);
     EXPECT_TRUE(again.started.isEmpty());
@@ -275,7 +275,7 @@ TEST_F(SheetSetTest, AStopInTheSecondSheetResumesWhereItWas) {
     EXPECT_EQ(questions.resumes[0],
               QStringLiteral("Continuar la descarga|Hay una descarga sin terminar de estas mismas "
                              "hojas, con 1 de 3 hojas terminadas y %1 mosaicos descargados de las "
-                             "demás. ¿ Continuar con lo ya descargado ?")
+                             "demás. ¿Continuar con lo ya descargado?")
                   .arg(kept));
     EXPECT_EQ(resumed.started, (QList<int>{2, 3}));
     EXPECT_TRUE(resumed.log.contains(". Hojas ya terminadas: 1 de 3"));
@@ -320,7 +320,7 @@ TEST_F(SheetSetTest, AResumeRefusedStartsTheSetAfresh) {
     const SetReport again = RunSet(dir.path(), ResumePolicy::Ask);
     EXPECT_EQ(questions.resumes.size(), 1);
     EXPECT_EQ(questions.overwrites,
-              QStringList{"Ya existen ficheros de la hoja Prueba_01. ¿ Sobreescribir ?"});
+              QStringList{"Ya existen ficheros de la hoja Prueba_01. ¿Sobreescribir?"});
     EXPECT_EQ(again.started, (QList<int>{1, 2, 3}));
     // Every tile again (a request the stop abandoned may reach the server meanwhile).
     EXPECT_EQ(TilesAsked(from).size(), 21u);
@@ -370,6 +370,7 @@ TEST_F(SheetSetTest, FailedTilesOfEverySheetAreTriedAgainTogether) {
     }
 }
 
+// The set asks before touching its folder, as one run does.
 TEST_F(SheetSetTest, ASheetsFilesAreReplacedOnlyOnceAskedAndTheFolderIsTheSets) {
     ASSERT_TRUE(QDir(dir.path()).mkpath("Prueba_02"));
     WriteAll(Bmp(dir.path(), 2), "old");
@@ -378,7 +379,7 @@ TEST_F(SheetSetTest, ASheetsFilesAreReplacedOnlyOnceAskedAndTheFolderIsTheSets) 
     EXPECT_TRUE(refused.cancelled);
     EXPECT_FALSE(refused.outcome.stopped);
     EXPECT_EQ(questions.overwrites,
-              QStringList{"Ya existen ficheros de la hoja Prueba_02. ¿ Sobreescribir ?"});
+              QStringList{"Ya existen ficheros de la hoja Prueba_02. ¿Sobreescribir?"});
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_EQ(ReadAll(Bmp(dir.path(), 2)), "old");
     EXPECT_FALSE(QFileInfo::exists(path("Prueba.morvel")));
@@ -391,6 +392,21 @@ TEST_F(SheetSetTest, ASheetsFilesAreReplacedOnlyOnceAskedAndTheFolderIsTheSets) 
     ASSERT_EQ(questions.messages.size(), 1);
     EXPECT_TRUE(questions.messages[0].startsWith("Otra descarga está en curso en la carpeta"));
     EXPECT_TRUE(server.requests().isEmpty());
+    other.unlock();
+
+    // A destination folder that is not there: no set unless the user wants it made.
+    const QString missing = QDir(dir.path()).filePath("nueva/serie");
+    questions.missingFolderAnswer = RunQuestions::MissingFolder::Cancel;
+    const SetReport none = RunSet(missing, ResumePolicy::Ask);
+    EXPECT_EQ(none.result, SheetSetRun::StartResult::Cancelled);
+    EXPECT_EQ(questions.missingFolders, QStringList{QDir::toNativeSeparators(missing) + u'|' +
+                                                    QDir::toNativeSeparators(QDir::currentPath())});
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_TRUE(server.requests().isEmpty());
+    questions.missingFolderAnswer = RunQuestions::MissingFolder::Create;
+    const SetReport made = RunSet(missing, ResumePolicy::Ask);
+    EXPECT_EQ(made.result, SheetSetRun::StartResult::Started);
+    EXPECT_TRUE(QFileInfo::exists(Bmp(missing, 3)));
 }
 
 ino_t InodeOf(const QString& path) {

@@ -94,6 +94,37 @@ TEST(DialogsTest, BoxesShowCaptionTextIconAndButtons) {
     }
 }
 
+// A box of buttons of its own: each gives its place, Escape and the close give the last.
+TEST(DialogsTest, AChoiceGivesThePressedButtonAndEscapeTheLast) {
+    const QStringList buttons{"Crear la carpeta", "Usar la carpeta actual (/tmp)", "Cancelar"};
+    // Enter, the second button, Escape and the close box.
+    const std::pair<std::function<void(QMessageBox*)>, int> presses[] = {
+        {[](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }, 0},
+        {[](QMessageBox* box) { box->buttons().at(1)->click(); }, 1},
+        {[](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }, 2},
+        {[](QMessageBox* box) { box->close(); }, 2},
+    };
+    Dialogs dialogs;
+    for (const auto& [press, expected] : presses) {
+        int answer = -1;
+        AnswerModal(
+            [&, press = press](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                ASSERT_NE(box, nullptr);
+                EXPECT_EQ(box->windowTitle() + box->text(), "Carpeta destino¿Qué hacer?");
+                EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+                QStringList shown;
+                for (QAbstractButton* b : box->buttons()) {
+                    shown << b->text();
+                }
+                EXPECT_EQ(shown, buttons);
+                press(box);
+            },
+            [&] { answer = dialogs.choice("Carpeta destino", "¿Qué hacer?", buttons); });
+        EXPECT_EQ(answer, expected);
+    }
+}
+
 TEST(DialogsTest, FolderChooserGivesTheChosenFolderOrNothing) {
     const CurrentDirScope cwd;
     ASSERT_TRUE(QDir(cwd.path()).mkdir(QStringLiteral("mapas")));

@@ -18,6 +18,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTest>
@@ -164,14 +166,45 @@ TEST_F(MainWindowTest, ResizingKeepsTheControlsInPlaceAndTheStatusBarAtTheBottom
     }
 }
 
-TEST_F(MainWindowTest, TabVisitsTheControlsInOrder) {
+TEST_F(MainWindowTest, TabVisitsTheControlsInReadingOrder) {
     openShown();
-    // Disabled buttons are passed over; the ticked map-kind button stands for its group.
-    for (const char* name : {"meUTMy", "cbCobertura", "cbAncho", "cbAlto", "rbOrto", "btnSalir",
-                             "eCarpeta", "eNombreFichero", "cbGrabarBMP", "cbBorrarMosaico",
-                             "cbOzi", "cbCompe", "btnDescargar", "meUTMx"}) {
+    // Disabled and hidden buttons are passed over; the ticked map-kind button stands for its
+    // group. The folder button is reached.
+    for (const char* name : {"meUTMy", "eCarpeta", "sbCarpeta", "cbGrabarBMP", "eNombreFichero",
+                             "cbBorrarMosaico", "cbOzi", "cbCompe", "cbCobertura", "cbAncho",
+                             "cbAlto", "rbOrto", "btnDescargar", "btnSalir", "meUTMx"}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget()->objectName(), QLatin1String(name));
+    }
+}
+
+// Every control says what it is for when the pointer rests on it, and each entry of
+// "Exportar" which programs and devices read its file.
+TEST_F(MainWindowTest, ControlsAndExportEntriesHaveTooltips) {
+    openShown();
+    for (QWidget* w : find<QWidget>("client")->findChildren<QWidget*>()) {
+        const bool control =
+            qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+            qobject_cast<QProgressBar*>(w) ||
+            (qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w->parent()));
+        const bool display = qobject_cast<QLabel*>(w) && w->objectName().startsWith("st");
+        // The line of a set of sheets says its own while it is shown.
+        if ((control || display || w->objectName() == "IJPG") && w->isVisibleTo(window.get())) {
+            EXPECT_FALSE(w->toolTip().isEmpty()) << w->objectName().toStdString();
+        }
+    }
+    EXPECT_TRUE(find<QMenu>("Exportar1")->toolTipsVisible());
+    const std::pair<const char*, QStringList> readers[] = {
+        {"GeoTIFF1", {"QGIS", "ArcGIS", "Global Mapper", "Avenza Maps"}},
+        {"GeoPackage1", {"QGIS", "AlpineQuest"}},
+        {"MBTiles1", {"Locus Map", "OruxMaps", "AlpineQuest"}},
+        {"KMZ1", {"GPS de mano Garmin", "Google Earth"}},
+    };
+    for (const auto& [name, programs] : readers) {
+        for (const QString& program : programs) {
+            EXPECT_TRUE(entry(name)->toolTip().contains(program))
+                << name << ": " << program.toStdString();
+        }
     }
 }
 

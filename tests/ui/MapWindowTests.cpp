@@ -1,17 +1,22 @@
 // The "Mapa" window with the real main window, offscreen, against a map server on
 // 127.0.0.1: a box drawn on the map sets the fields as typing them would, the fields move
-// the grid on the map, a track fits the area, "Ir a:" finds places, and the map's requests
-// wait for the view to settle, abandon what is stale and share "Conexiones".
+// the grid and the kind of the images on the map, a track fits the area, "Ir a:" finds
+// places on ED50 and ETRS89, the map's requests wait for the view to settle, abandon what is
+// stale and share "Conexiones", and the window fits its screen and comes back where it was.
+// Its place beside the main window on real screens: MapWindowOnScreenTests.cpp.
 #include "download/OverviewLoader.h"
 #include "job/AreaRecalc.h"
+#include "job/NumberFormat.h"
 #include "run/DownloadRun.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/QuickFetchLimits.h"
 #include "tests/support/TestMapServer.h"
 #include "tools/MapHttpServer.h"
 #include "ui/CornerEdit.h"
+#include "ui/IniFile.h"
 #include "ui/MapView.h"
 #include "ui/MapWindow.h"
+#include "ui/WindowPlace.h"
 #include "ui/fPruncipal.h"
 
 #include "UiTestSupport.h"
@@ -19,11 +24,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
@@ -74,14 +83,16 @@ protected:
         other.reset();
     }
 
-    // Cartography, 1000 m tiles, 4 x 3 from 604000 / 4742000.
-    void open(int connections = 2) {
+    // Cartography, 1000 m tiles, 4 x 3 from 604000 / 4742000; `place` is the map window's
+    // remembered place, if any.
+    void open(int connections = 2, const QString& place = {}) {
         WriteAll(cwd.file("Morvel.ini"),
                  QStringLiteral("[Mosaicos]\r\nTipoMosaico=0\r\nCobertura=1\r\nMosaicosAncho=3\r\n"
                                 "MosaicosAlto=2\r\nUTMSupIzqX=604000\r\nUTMSupIzqY=742000\r\n"
-                                "[Aplicacion]\r\nServidor=%1\r\nConexiones=%2\r\n")
+                                "[Aplicacion]\r\nServidor=%1\r\nConexiones=%2\r\n%3")
                      .arg(server.baseUrl())
                      .arg(connections)
+                     .arg(place.isEmpty() ? QString() : "VentanaMapa=" + place + "\r\n")
                      .toUtf8());
         window = std::make_unique<TfPrincipal>(&dialogs);
         window->setFetchLimits(QuickFetchLimits());
@@ -90,6 +101,10 @@ protected:
         window->findChild<QAction*>("ElegirMapa1")->trigger();
         map = window->mapWindow();
         ASSERT_NE(map, nullptr);
+        // The size the requests below are counted for, whatever room the screen gives.
+        if (place.isEmpty()) {
+            map->resize(MapWindow::kWantedSize);
+        }
         ASSERT_TRUE(QTest::qWaitForWindowExposed(map));
         view = map->view();
     }
@@ -108,6 +123,27 @@ protected:
     }
 
     QPoint pixelOf(const GroundPoint& g) const { return view->mapFromScene(ScenePoint(g)); }
+    std::set<std::tuple<int, int64_t, int64_t>> viewSquares() const {
+        return Keys(OverviewSquaresFor(view->visibleGround(),
+                                       OverviewLevelFor(view->metresPerPixel()), MapReach()));
+    }
+    // The squares asked for since the `from`-th request, of the map kind TIPO `tipo`.
+    std::set<std::tuple<int, int64_t, int64_t>> asked(int from, int tipo) const {
+        std::vector<OverviewSquare> out;
+        for (const QString& r : server.requests().mid(from)) {
+            if (ParseMapTileQuery(r.toLatin1()).tipo == tipo) {
+                out.push_back(SquareOf(r));
+            }
+        }
+        return Keys(out);
+    }
+    int imagesShown() const {
+        int n = 0;
+        for (QGraphicsItem* item : view->scene()->items()) {
+            n += item->type() == QGraphicsPixmapItem::Type ? 1 : 0;
+        }
+        return n;
+    }
     void drag(const GroundPoint& from, const GroundPoint& to) {
         QWidget* vp = view->viewport();
         const QPoint a = pixelOf(from);
@@ -481,11 +517,239 @@ TEST_F(MapWindowTest, EstimatesFollowTheAreaAndTheMeasuredServer) {
     EXPECT_TRUE(window->measures().tileBytes(MapKind::Carto, 1000));
     EXPECT_FALSE(status->text().contains("aprox.")) << status->text().toStdString();
     EXPECT_TRUE(status->text().contains("con 2 conexiones")) << status->text().toStdString();
-    EXPECT_EQ(text(map, "stEstimacion"), "Estimación: " + status->text());
+    EXPECT_EQ(map->estimateText(), "Estimación: " + status->text());
     typeInto(*window, "604000", "742000", "10", "10");
     EXPECT_TRUE(status->text().startsWith("100 mosaicos, ")) << status->text().toStdString();
     EXPECT_TRUE(status->text().contains("BMP 48,0 MB")) << status->text().toStdString();
-    EXPECT_EQ(text(map, "stEstimacion"), "Estimación: " + status->text());
+    EXPECT_EQ(map->estimateText(), "Estimación: " + status->text());
+}
+
+// Another kind in the main window: the map asks for its images at once, without the view
+// moving, and shows no image of the old kind once they are in; back again, the kept ones.
+TEST_F(MapWindowTest, TheMapFollowsAnotherKindAtOnce) {
+    open();
+    placeView(2.5, {606000, 4740000});
+    const auto squares = viewSquares();
+    ASSERT_EQ(asked(0, 6), squares); // cartography, TIPO 6
+    ASSERT_EQ(imagesShown(), static_cast<int>(squares.size()));
+    const int before = server.requests().size();
+    in<QRadioButton>(window.get(), "rbOrto")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked(before, 0) == squares; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return map->loader()->pending() == 0; }, 10000));
+    EXPECT_EQ(imagesShown(), static_cast<int>(squares.size()));
+    EXPECT_EQ(asked(before, 6).size(), 0u);
+    const int orto = server.requests().size();
+    in<QRadioButton>(window.get(), "rbCarto")->click();
+    EXPECT_EQ(imagesShown(), static_cast<int>(squares.size()));
+    QTest::qWait(MapView::kSettleMs);
+    EXPECT_EQ(server.requests().size(), orto);
+}
+
+// Places as a GPS shows them (zone and band, or ETRS89 named) move to ED50 through PROJ's
+// own operation for the area; ED50 named or a bare pair stay, and the field says so. The
+// pointer is given on both.
+TEST_F(MapWindowTest, GoToTakesEtrs89AsDevicesWriteItAndThePointerShowsBoth) {
+    open();
+    const PlainProj etrs89(-2.8, 40.7, 0.8, 43.6, "EPSG:25830");
+    const PJ_XY moved = etrs89.inverse(603466, 4732636);
+    const std::pair<const char*, GroundPoint> accepted[] = {
+        {"30T 603466 4732636", {moved.x, moved.y}},
+        {"ETRS89 603466 4732636", {moved.x, moved.y}},
+        {"ED50 603466 4732636", {603466, 4732636}},
+        {"603.466 4.732.636", {603466, 4732636}},
+    };
+    auto* field = in<QLineEdit>(map, "eIrA");
+    EXPECT_TRUE(field->toolTip().contains("sin más, en ED50")) << field->toolTip().toStdString();
+    for (const auto& [typed, ground] : accepted) {
+        SCOPED_TRACE(typed);
+        field->selectAll();
+        QTest::keyClicks(field, QString::fromUtf8(typed));
+        QTest::keyClick(field, Qt::Key_Return);
+        ASSERT_TRUE(map->markedPlace());
+        EXPECT_NEAR(map->markedPlace()->easting, ground.easting, 0.01);
+        EXPECT_NEAR(map->markedPlace()->northing, ground.northing, 0.01);
+    }
+    // ED50 and ETRS89 lie some 230 m apart here: the change was made.
+    EXPECT_GT(std::hypot(moved.x - 603466, moved.y - 4732636), 200.0);
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("31T 603466 4732636"));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_EQ(dialogs.texts("message").size(), 1);
+    EXPECT_TRUE(dialogs.texts("message").front().startsWith(
+        "«31T 603466 4732636» no es un lugar: huso 31: el mapa está en el huso 30"))
+        << dialogs.texts("message").front().toStdString();
+
+    // The pointer over the map, once the change is made.
+    const QPoint at(view->viewport()->width() / 3, view->viewport()->height() / 2);
+    const GroundPoint under = GroundOf(view->mapToScene(at));
+    const PJ_XY gps = etrs89(under.easting, under.northing);
+    const QString expected =
+        QStringLiteral("ED50 X %1 Y %2 · ETRS89 X %3 Y %4")
+            .arg(GroupedNumber(std::llround(under.easting)),
+                 GroupedNumber(std::llround(under.northing)), GroupedNumber(std::llround(gps.x)),
+                 GroupedNumber(std::llround(gps.y)));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            QMouseEvent move(QEvent::MouseMove, at, view->viewport()->mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(view->viewport(), &move);
+            return text(map, "stPosicion") == expected;
+        },
+        10000))
+        << text(map, "stPosicion").toStdString() << " / " << expected.toStdString();
+}
+
+// The arrow keys move the map as soon as the window is active; Tab goes in reading order,
+// the map last.
+TEST_F(MapWindowTest, TheArrowKeysMoveTheMapAtOnceAndTabReadsInOrder) {
+    open();
+    map->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(map));
+    EXPECT_EQ(QApplication::focusWidget(), view);
+    const GroundPoint before = view->centre();
+    QTest::keyClick(map->windowHandle(), Qt::Key_Right);
+    EXPECT_NEAR(view->centre().easting - before.easting,
+                view->viewport()->width() / 4 * view->metresPerPixel(), view->metresPerPixel());
+    EXPECT_NEAR(view->centre().northing, before.northing, view->metresPerPixel());
+    // Disabled buttons (no track yet) are passed over.
+    for (const char* name : {"eIrA", "btnIr", "btnAbrirRuta", "seMargen", "eDesde", "eHasta",
+                             "btnRecuadro", "seSolape", "MapView"}) {
+        QTest::keyClick(map->windowHandle(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // A spin box's focus is on its line edit.
+        while (focus && focus->objectName().isEmpty()) {
+            focus = focus->parentWidget();
+        }
+        ASSERT_NE(focus, nullptr);
+        EXPECT_EQ(focus->objectName(), QLatin1String(name));
+    }
+}
+
+// The foot never widens the window: a long estimate is cut with "…" and whole in its
+// tooltip, cut again as the window changes; the window can be as narrow as the room beside
+// the main window on a screen of 1280 pixels.
+TEST_F(MapWindowTest, TheEstimateIsCutToTheWindowNeverWideningIt) {
+    open();
+    auto* line = in<QLabel>(map, "stEstimacion");
+    const QString whole = "Estimación: " + window->estimateText();
+    map->setEstimate(window->estimateText() + QString(200, u'x') + QStringLiteral(" fin"));
+    QTest::qWait(20);
+    EXPECT_EQ(map->width(), MapWindow::kWantedSize.width());
+    EXPECT_TRUE(line->text().endsWith(u'…')) << line->text().toStdString();
+    EXPECT_TRUE(line->toolTip().endsWith(" fin"));
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->contentsRect().width());
+    EXPECT_LE(map->minimumSizeHint().width(), 600);
+    map->setEstimate(window->estimateText());
+    map->resize(map->minimumSizeHint().width(), 500);
+    QTest::qWait(20);
+    EXPECT_EQ(map->width(), map->minimumSizeHint().width());
+    EXPECT_TRUE(line->text().endsWith(u'…')) << line->text().toStdString();
+    map->resize(1600, 500);
+    QTest::qWait(20);
+    EXPECT_EQ(line->text(), whole);
+    EXPECT_EQ(line->toolTip(), whole);
+}
+
+// Where the window was is kept in the settings file, and it comes back there, within the
+// screen it is on; a place the screen cannot hold is brought into it. A key that says
+// nothing usable is kept as it was while the window is not opened.
+TEST_F(MapWindowTest, ItsPlaceIsRememberedAndComesBackWithinTheScreen) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    open(2, WindowPlaceText(screen.topLeft() + QPoint(30, 20), {640, 480}));
+    EXPECT_EQ(map->pos(), screen.topLeft() + QPoint(30, 20));
+    EXPECT_EQ(map->size(), QSize(640, 480));
+    map->move(screen.topLeft() + QPoint(50, 40));
+    map->resize(700, 500);
+    window->close();
+    EXPECT_EQ(IniFile(cwd.file("Morvel.ini")).value("Aplicacion", "VentanaMapa"),
+              WindowPlaceText(screen.topLeft() + QPoint(50, 40), QSize(700, 500)));
+
+    window.reset();
+    open(2,
+         WindowPlaceText({screen.right() - 100, screen.bottom() + 300}, {screen.width() * 2, 480}));
+    const QRect frame = map->frameGeometry();
+    EXPECT_TRUE(screen.contains(frame))
+        << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height();
+    EXPECT_EQ(map->height(), 480);
+
+    window.reset();
+    WriteAll(cwd.file("Morvel.ini"), "[Aplicacion]\r\nVentanaMapa=en algún sitio\r\n");
+    window = std::make_unique<TfPrincipal>(&dialogs);
+    window->close();
+    EXPECT_EQ(IniFile(cwd.file("Morvel.ini")).value("Aplicacion", "VentanaMapa"),
+              QStringLiteral("en algún sitio"));
+}
+
+// Where the window opens the first time, by the size of the screen: beside the main window
+// on one of 1280 pixels or more (the main window moving aside as little as it must), within
+// the screen on a narrower one; and back where it was without lying over the main window.
+TEST(WindowPlaceTest, BesideTheMainWindowOnAWideScreenAndAlwaysWithinIt) {
+    const QSize wanted(902, 727);
+    const QSize least(560, 400);
+    const struct {
+        const char* name;
+        QRect available, main, frame;
+        std::optional<QPoint> mainAt;
+    } cases[] = {
+        // The main window in the middle of 1280 x 900, 305 px each side: it moves to the
+        // left edge and the map takes the 610 px on the right.
+        {"1280, centred",
+         {0, 0, 1280, 900},
+         {305, 225, 670, 450},
+         {670, 173, 610, 727},
+         QPoint(0, 225)},
+        // Room enough on the right of 1920: nothing moves.
+        {"1920, at the left",
+         {0, 0, 1920, 1080},
+         {100, 300, 670, 450},
+         {770, 300, 902, 727},
+         std::nullopt},
+        // 625 px each side of 1920: the main window moves 277 px left.
+        {"1920, centred",
+         {0, 0, 1920, 1080},
+         {625, 315, 670, 450},
+         {1018, 315, 902, 727},
+         QPoint(348, 315)},
+        // A second screen right of the first, with a panel at its top: 320 px on the left
+        // of the main window, 290 on its right; it moves those 290 px right.
+        {"1280, beside another",
+         {1280, 30, 1280, 870},
+         {1600, 200, 670, 450},
+         {1280, 173, 610, 727},
+         QPoint(1890, 200)},
+        // 1024 x 768: within the screen, over the main window's middle.
+        {"1024", {0, 0, 1024, 768}, {177, 159, 670, 450}, {61, 20, 902, 727}, std::nullopt},
+        {"1024, a panel", {0, 0, 1024, 740}, {177, 145, 670, 450}, {61, 6, 902, 727}, std::nullopt},
+        // Smaller than the window wants: as large as the screen.
+        {"800", {0, 0, 800, 600}, {65, 75, 670, 450}, {0, 0, 800, 600}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const WindowPlace place = FirstPlace(c.available, c.main, wanted, least);
+        EXPECT_EQ(place.frame, c.frame);
+        EXPECT_EQ(place.mainAt, c.mainAt);
+        EXPECT_TRUE(c.available.contains(place.frame));
+        const QRect main = place.mainAt ? QRect(*place.mainAt, c.main.size()) : c.main;
+        EXPECT_TRUE(c.available.contains(main));
+        EXPECT_EQ(c.available.width() >= kWideScreen, !main.intersects(place.frame));
+    }
+    // A window put back where it was: the main window steps aside, on a wide screen only.
+    EXPECT_EQ(MakeRoom({0, 0, 1280, 900}, {305, 225, 670, 450}, {0, 175, 610, 727}),
+              QPoint(610, 225));
+    EXPECT_EQ(MakeRoom({0, 0, 1280, 900}, {610, 225, 670, 450}, {0, 175, 610, 727}), std::nullopt);
+    EXPECT_EQ(MakeRoom({0, 0, 1024, 768}, {177, 159, 670, 450}, {61, 20, 902, 727}), std::nullopt);
+    EXPECT_EQ(MakeRoom({0, 0, 1280, 900}, {305, 225, 670, 450}, {200, 100, 900, 727}),
+              std::nullopt);
+    // Brought within the screen, smaller only as far as it must.
+    EXPECT_EQ(FitWithin({900, -50, 700, 500}, {0, 0, 1280, 900}, least), QRect(580, 0, 700, 500));
+    EXPECT_EQ(FitWithin({-10, 10, 2000, 2000}, {0, 0, 1280, 900}, least), QRect(0, 0, 1280, 900));
+    EXPECT_EQ(FitWithin({0, 0, 100, 100}, {0, 0, 300, 300}, least), QRect(0, 0, 560, 400));
+    // The settings file's text.
+    EXPECT_EQ(WindowPlaceText({-8, 30}, {640, 480}), "-8,30,640,480");
+    EXPECT_EQ(ParseWindowPlace(" -8, 30,640 ,480"), QRect(-8, 30, 640, 480));
+    for (const char* bad : {"", "1,2,3", "1,2,3,4,5", "a,2,3,4", "1,2,0,4", "1,2,3,-4"}) {
+        EXPECT_EQ(ParseWindowPlace(bad), std::nullopt) << bad;
+    }
 }
 
 } // namespace

@@ -91,8 +91,8 @@ TEST_F(RunWindowTest, StoppingAndResumingARun) {
     const QStringList asked = dialogs.texts("okCancel");
     ASSERT_EQ(asked.size(), 1);
     EXPECT_EQ(asked[0], QStringLiteral("Hay una descarga sin terminar de este mismo mosaico, con "
-                                       "%1 de 16 mosaicos descargados. ¿ Continuar con los "
-                                       "mosaicos ya descargados ?")
+                                       "%1 de 16 mosaicos descargados. ¿Continuar con los "
+                                       "mosaicos ya descargados?")
                             .arg(fetched));
     EXPECT_EQ(dialogs.shown.back().caption, QStringLiteral("Continuar la descarga"));
     EXPECT_EQ(server.requestsNumberedAfter(before).size(), 16 - fetched);

@@ -67,13 +67,19 @@ TEST_F(RunWindowTest, BmpOptionOffAndMissingFolder) {
     writeSettings({{"Aplicacion", "GrabarBMP", "NO"}, {"Calibracion", "OziExplorer", "NO"}});
     WriteAll(cwd.file("Prueba.bmp"), "old");
     open();
+    dialogs.choiceAnswer = 1; // "Usar la carpeta actual"
     download();
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].kind, QStringLiteral("notice"));
-    EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Carpeta destino"));
-    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("La carpeta destino no existe. Los ficheros "
-                                                    "se grabarán en la carpeta actual"));
     const QString current = QDir::toNativeSeparators(QDir::currentPath());
+    EXPECT_EQ(dialogs.shown[0].kind, QStringLiteral("choice"));
+    EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Carpeta destino"));
+    EXPECT_EQ(dialogs.shown[0].text,
+              QStringLiteral("La carpeta destino %1 no existe. ¿Crearla, o grabar los ficheros "
+                             "en la carpeta actual, %2?")
+                  .arg(QDir::toNativeSeparators(folder), current));
+    EXPECT_EQ(
+        dialogs.choiceButtons,
+        (QStringList{"Crear la carpeta", "Usar la carpeta actual (" + current + ")", "Cancelar"}));
     EXPECT_EQ(find<QLineEdit>("eCarpeta")->text(), current);
     // No BMP of this run: no calibration either, and the old image keeps its own.
     EXPECT_EQ(messages(),
@@ -86,6 +92,61 @@ TEST_F(RunWindowTest, BmpOptionOffAndMissingFolder) {
     expectFinished();
     window->close();
     EXPECT_EQ(IniFile(cwd.file("Morvel.ini")).value("Aplicacion", "Carpeta"), current);
+}
+
+// A folder that is not there is made when asked to be, with the folders above it; Cancelar,
+// Escape, or a folder that cannot be made (the reason said) leave everything as it was:
+// nothing asked for nor written, the folder field as typed.
+TEST_F(RunWindowTest, AMissingFolderIsMadeOrNothingHappens) {
+    WriteAll(cwd.file("ocupado"), "a file");
+    const struct {
+        const char* folder;
+        int answer;
+        const char* error; // with the folder and the file in the way, in that order
+    } cases[] = {
+        {"nuevo/mapas", 0, nullptr},
+        {"otro/mapas", 2, nullptr},
+        {"ocupado/mapas", 0,
+         "No se ha podido crear la carpeta %1: «%2» es un fichero, no una "
+         "carpeta"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        window.reset();
+        dialogs.shown.clear();
+        folder = QDir::toNativeSeparators(cwd.file(QString::fromUtf8(c.folder)));
+        writeSettings();
+        open();
+        dialogs.choiceAnswer = c.answer;
+        const int asked = server.requests().size();
+        download();
+        ASSERT_FALSE(dialogs.shown.empty());
+        EXPECT_EQ(dialogs.shown[0].kind, QStringLiteral("choice"));
+        EXPECT_EQ(find<QLineEdit>("eCarpeta")->text(), folder);
+        if (c.answer == 0 && !c.error) {
+            EXPECT_EQ(dialogs.shown.size(), 1u);
+            EXPECT_EQ(files(), QStringList(kThreeByTwo) << "Prueba.bmp"
+                                                        << "Prueba.imp"
+                                                        << "Prueba.map");
+            expectFinished();
+            continue;
+        }
+        if (c.error) {
+            ASSERT_EQ(dialogs.texts("error").size(), 1);
+            EXPECT_EQ(dialogs.texts("error").front(),
+                      QString::fromUtf8(c.error).arg(
+                          folder, QDir::toNativeSeparators(cwd.file("ocupado"))));
+        }
+        EXPECT_EQ(dialogs.shown.size(), c.error ? 2u : 1u);
+        EXPECT_FALSE(QFileInfo::exists(folder));
+        EXPECT_EQ(server.requests().size(), asked);
+        EXPECT_TRUE(log->lines().isEmpty());
+        EXPECT_EQ(window->state(), WindowState::Ready);
+        EXPECT_TRUE(find<QPushButton>("btnDescargar")->isEnabled());
+        EXPECT_EQ(
+            QDir(cwd.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name),
+            (QStringList{"Morvel.ini", "mapas", "nuevo", "ocupado"}));
+    }
 }
 
 TEST_F(RunWindowTest, CancelAtTheOverwriteQuestion) {

@@ -3,6 +3,8 @@
 // on the map and a line in the main window; "Descargar" then fetches them sheet after sheet
 // with "Hoja n de N" on the status and progress bars; the failed tiles of every sheet are
 // tried again; and the set goes to the settings file and comes back from it.
+#include "download/OverviewLoader.h"
+#include "job/NumberFormat.h"
 #include "run/SheetSetRun.h"
 #include "ui/CornerEdit.h"
 #include "ui/MapView.h"
@@ -11,7 +13,10 @@
 #include "RunWindowFixture.h"
 
 #include <QFrame>
+#include <QGroupBox>
 #include <QSpinBox>
+
+#include <cmath>
 
 namespace {
 
@@ -20,16 +25,22 @@ QString Fixture(const char* name) {
 }
 
 const QString kTwelve = QStringLiteral("El recuadro necesita 12 × 1 mosaicos de 5.000 m; una "
-                                       "descarga tiene como máximo 10 × 10. ¿ Descargarlo en 2 "
-                                       "hojas ? (Cancelar: solo los 10 × 1 de la esquina "
+                                       "descarga tiene como máximo 10 × 10. ¿Descargarlo en 2 "
+                                       "hojas? (Cancelar: solo los 10 × 1 de la esquina "
                                        "superior izquierda)");
 
 class SheetWindowTest : public RunWindowTest {
 protected:
+    // The map, once its first images are in: its requests do not mix with a run's.
     MapWindow* openMap() {
         entry("ElegirMapa1")->trigger();
         MapWindow* map = window->mapWindow();
         EXPECT_NE(map, nullptr);
+        if (map) {
+            QSignalSpy settled(map->view(), &MapView::settled);
+            EXPECT_TRUE(settled.wait(3000));
+            EXPECT_TRUE(QTest::qWaitFor([map] { return map->loader()->pending() == 0; }, 10000));
+        }
         return map;
     }
     // A box a little inside 585000..645000 by 4725000..4730000, drawn on the map: twelve
@@ -38,6 +49,13 @@ protected:
         emit map->view()->boxDrawn({585200, 4725300, 644800, 4729800});
     }
     QString line() const { return find<QLabel>("stHojas")->text(); }
+    QStringList displays() const {
+        QStringList out;
+        for (const char* name : {"stX", "stY", "stMAncho", "stMAlto", "stPAncho", "stPAlto"}) {
+            out << find<QLabel>(name)->text();
+        }
+        return out;
+    }
     bool lineShown() const { return !find<QFrame>("pnHojas")->isHidden(); }
     void waitForTheSet() {
         SheetSetRun* run = window->setRun();
@@ -118,6 +136,56 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     EXPECT_EQ(window->sheets(), nullptr);
     EXPECT_FALSE(lineShown());
     EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("10 mosaicos"));
+}
+
+// While a set is chosen the main window's fields show what "Descargar" fetches: the whole
+// extent of the sheets, from its upper-left corner, and take nothing typed; the way back
+// to one run gives the fields back.
+TEST_F(SheetWindowTest, TheFieldsShowTheWholeSetWhileOneIsChosen) {
+    writeSettings();
+    open();
+    MapWindow* map = openMap();
+    const QStringList oneRun = displays();
+    drawTwelve(map);
+    ASSERT_NE(window->sheets(), nullptr);
+    EXPECT_EQ(displays(), (QStringList{"645.000", "4.725.000", "60.000", "5.000", "4.800", "400"}));
+    EXPECT_EQ(find<QGroupBox>("GroupBox1")->title(), "Coordenadas de las hojas");
+    EXPECT_EQ(find<QGroupBox>("GroupBox4")->title(), "Tamaño de todas las hojas");
+    for (const char* name : {"meUTMx", "meUTMy", "cbAncho", "cbAlto"}) {
+        EXPECT_FALSE(find<QWidget>(name)->isEnabled()) << name;
+    }
+    EXPECT_TRUE(find<QWidget>("cbCobertura")->isEnabled());
+    // Tab passes over them and reaches the line's button.
+    find<QWidget>("btnSalir")->setFocus(Qt::TabFocusReason);
+    for (const char* name : {"btnUnaDescarga", "eCarpeta"}) {
+        QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(window->focusWidget()->objectName(), QLatin1String(name));
+    }
+
+    // A track's sheets: the fields go to the upper-left corner of all of them.
+    QSignalSpy read(map, &MapWindow::trackRead);
+    map->openTrack(Fixture("loop.gpx"));
+    ASSERT_TRUE(read.wait(10000));
+    QTest::mouseClick(map->findChild<QPushButton*>("btnHojasRuta"), Qt::LeftButton);
+    const SheetSet* set = window->sheets();
+    ASSERT_NE(set, nullptr);
+    const GroundRect e = set->extent();
+    EXPECT_EQ(find<CornerEdit>("meUTMx")->value().toInt(), std::lround(e.west));
+    EXPECT_EQ(find<CornerEdit>("meUTMy")->value().toInt(), std::lround(e.north) - kNorthingOffset);
+    EXPECT_EQ(displays().mid(0, 4),
+              (QStringList{GroupedNumber(std::lround(e.east)), GroupedNumber(std::lround(e.south)),
+                           GroupedNumber(std::lround(e.width())),
+                           GroupedNumber(std::lround(e.height()))}));
+    EXPECT_TRUE(dialogs.texts("message").isEmpty());
+
+    press("btnUnaDescarga");
+    for (const char* name : {"meUTMx", "meUTMy", "cbAncho", "cbAlto"}) {
+        EXPECT_TRUE(find<QWidget>(name)->isEnabled()) << name;
+    }
+    EXPECT_EQ(find<QGroupBox>("GroupBox1")->title(), "Coordenadas UTM");
+    EXPECT_EQ(find<QGroupBox>("GroupBox4")->title(), "Tamaño");
+    EXPECT_NE(displays(), oneRun); // the grid of the set's corner, not the one before
+    EXPECT_EQ(displays().at(2), GroupedNumber(window->job().widthMetres));
 }
 
 TEST_F(SheetWindowTest, TwoCornersTypedOrATracksCorridorGiveSheets) {
@@ -204,8 +272,8 @@ TEST_F(SheetWindowTest, DescargarFetchesTheSheetsSayingWhichAndRetriesTheFailedO
     press("btnDescargar");
     waitForTheSet();
     EXPECT_EQ(dialogs.texts("okCancel").back(),
-              "Estas mismas hojas ya se descargaron todas (2). ¿ Conservarlas sin volver a "
-              "pedirlas ? (Cancelar las descarga de nuevo)");
+              "Estas mismas hojas ya se descargaron todas (2). ¿Conservarlas sin volver a "
+              "pedirlas? (Cancelar las descarga de nuevo)");
     EXPECT_EQ(server.requests().size(), before + 1);
 }
 

@@ -14,8 +14,8 @@
 class FakeDialogs : public Dialogs {
 public:
     struct Shown {
-        QString kind; // "message", "error", "notice", "okCancel", "chooseFolder",
-                      // "chooseFile"
+        QString kind; // "message", "error", "notice", "okCancel", "choice",
+                      // "chooseFolder", "chooseFile"
         QString caption;
         QString text;
     };
@@ -28,6 +28,11 @@ public:
     bool okCancel(const QString& caption, const QString& text) override {
         shown.push_back({"okCancel", caption, text});
         return okAnswer;
+    }
+    int choice(const QString& caption, const QString& text, const QStringList& buttons) override {
+        shown.push_back({"choice", caption, text});
+        choiceButtons = buttons;
+        return choiceAnswer;
     }
     std::optional<QString> chooseFolder(const QString& prompt) override {
         shown.push_back({"chooseFolder", {}, prompt});
@@ -51,6 +56,8 @@ public:
 
     std::vector<Shown> shown;
     bool okAnswer = true;
+    int choiceAnswer = 0;      // the first button
+    QStringList choiceButtons; // of the latest choice
     std::optional<QString> folderAnswer;
     std::optional<QString> fileAnswer;
 };
