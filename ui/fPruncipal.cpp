@@ -110,6 +110,7 @@ TfPrincipal::TfPrincipal(Dialogs* dialogs, QWidget* parent)
         move(s->availableGeometry().center() - rect().center());
     }
     FormCreate();
+    loadMeasures();
     meUTMx->setFocus();
 }
 
@@ -217,8 +218,10 @@ void TfPrincipal::ApplyState(WindowState state) {
     Apply(Detener1, row.detener);
     // Only a finished run with failed tiles has something to try again.
     Reintentar1->setEnabled(state == WindowState::Finished && retryable_);
-    // The estimates are for a run to come; during one its own messages need the room.
+    // The estimates are for a run to come; during one its own messages need the room, and
+    // the time it has left takes their place.
     stEstimacion->setVisible(state != WindowState::Running);
+    stQuedan->setVisible(state == WindowState::Running);
 }
 
 void TfPrincipal::setFolder(const QString& folder) {
@@ -538,6 +541,7 @@ void TfPrincipal::FormShow() {
 
 void TfPrincipal::closeEvent(QCloseEvent* event) {
     FormCloseQuery();
+    saveMeasures();
     // A run stops with the window: the tile in flight is abandoned and nothing
     // half-written stays behind.
     abortRun();

@@ -242,6 +242,9 @@ void TfPrincipal::buildControls() {
     // What a run of the area would take, beside the latest message.
     stEstimacion = Make<QLabel>(bar, "stEstimacion");
     bar->addPermanentWidget(stEstimacion);
+    stQuedan = Make<QLabel>(bar, "stQuedan");
+    bar->addPermanentWidget(stQuedan);
+    stQuedan->hide();
 }
 
 void TfPrincipal::buildMenu() {
