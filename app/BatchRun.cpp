@@ -6,10 +6,12 @@
 #include "job/AreaRecalc.h"
 #include "job/FileNames.h"
 #include "job/MapKinds.h"
+#include "job/RunEstimate.h"
 #include "run/CalibrationRun.h"
 #include "run/DownloadRun.h"
 #include "run/ExportOutput.h"
 #include "run/OutputNames.h"
+#include "run/MeasureStore.h"
 #include "run/SheetSetRun.h"
 #include "ui/IniFile.h"
 #include "ui/SheetSettings.h"
@@ -125,6 +127,8 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
         m_console.error(MissingFolderText(batch.job.folder));
         return kBatchInvalid;
     }
+    // The estimates start from what earlier runs and windows measured.
+    m_measures = MeasureStore::Load();
     if (sheets.wanted) {
         return startSheets(batch, sheets);
     }
@@ -133,6 +137,7 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
         m_console.error(*names);
         return kBatchInvalid;
     }
+    printEstimate(EstimateRun(batch.job, m_measures, batch.connections));
 
     RunQuestions& questions = *this;
     m_run = std::make_unique<DownloadRun>(batch.job, &m_network, questions);
@@ -155,7 +160,13 @@ template <typename Run> void BatchRun::bindRun(Run* run) {
         m_reported = value;
         m_console.setProgress(value);
     });
+    connect(run, &Run::measured, this,
+            [this](const RunMeasures& samples) { m_measured.add(samples); });
     connect(run, &Run::finished, this, &BatchRun::runFinished);
+}
+
+void BatchRun::printEstimate(const RunEstimate& estimate) {
+    m_console.line(QStringLiteral("Estimación: ") + EstimateText(estimate));
 }
 template void BatchRun::bindRun(SheetSetRun* run);
 
@@ -176,6 +187,10 @@ void BatchRun::interrupt(int signal) {
 }
 
 void BatchRun::runFinished(const RunOutcome& outcome) {
+    // A cache that cannot be written costs only the next estimates.
+    if (!m_measured.isEmpty()) {
+        MeasureStore::Add(m_measured);
+    }
     if (m_setRun) {
         printSheetSummary(outcome);
     } else {

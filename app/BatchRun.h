@@ -1,6 +1,7 @@
 #pragma once
 
 #include "job/DownloadJob.h"
+#include "job/RunMeasures.h"
 #include "run/RunQuestions.h"
 #include "ui/Settings.h"
 
@@ -14,6 +15,7 @@
 class BatchConsole;
 class DownloadRun;
 class SheetSetRun;
+struct RunEstimate;
 struct RunOutcome;
 struct SheetSettings;
 
@@ -80,6 +82,8 @@ private:
     // A set of sheets (app/BatchSheets.cpp): the track read, the sheets cut, the estimates
     // printed and the set started; the exit status when it ends before the first tile.
     std::optional<int> startSheets(const BatchJob& batch, const SheetSettings& sheets);
+    // "Estimación: …", before the first request.
+    void printEstimate(const RunEstimate& estimate);
     void printSheetSummary(const RunOutcome& outcome);
 
     BatchConsole& m_console;
@@ -88,6 +92,9 @@ private:
     std::unique_ptr<SheetSetRun> m_setRun; // instead, for a set of sheets
     int m_reported = 0;                    // tiles reported so far, fetched or failed
     int m_signal = 0;                      // the signal that stopped the run
+    // What earlier sessions measured, and what this run measures, kept for the next ones.
+    RunMeasures m_measures;
+    RunMeasures m_measured;
     std::optional<int> m_status;
 };
 

@@ -53,8 +53,7 @@ std::optional<int> BatchRun::startSheets(const BatchJob& batch, const SheetSetti
         return kBatchInvalid;
     }
     // What the job will take, before anything is asked of the server.
-    m_console.line(QStringLiteral("Estimación: ") +
-                   EstimateText(EstimateSheets(job, *cut.set, {}, batch.connections)));
+    printEstimate(EstimateSheets(job, *cut.set, m_measures, batch.connections));
 
     RunQuestions& questions = *this;
     m_setRun = std::make_unique<SheetSetRun>(job, *cut.set, source, &m_network, questions);

@@ -1,6 +1,7 @@
 #include "app/WindowProgram.h"
 
 #include "run/ExportOutput.h"
+#include "run/MeasureStore.h"
 #include "ui/AcercaDe.h"
 #include "ui/ProgramPicture.h"
 #include "ui/fPruncipal.h"
@@ -45,5 +46,7 @@ int RunWindows(QApplication& app) {
     const int status = app.exec();
     // An export stopped by the closing window removes its temporary file before the end.
     ExportWorkPool()->waitForDone();
+    // What this session measured is in the cache folder before the program ends.
+    MeasureStore::WaitForWrites();
     return status;
 }

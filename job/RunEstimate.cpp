@@ -1,60 +1,11 @@
 #include "job/RunEstimate.h"
 
+#include "job/MapKinds.h"
 #include "job/NumberFormat.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
-
-void ServerMeasures::addTileBytes(MapKind kind, int32_t tileSize, qint64 bytes) {
-    if (bytes <= 0) {
-        return;
-    }
-    Sum& s = m_bytes[{static_cast<int>(kind), tileSize}];
-    s.bytes += bytes;
-    ++s.count;
-}
-
-void ServerMeasures::addAnswerTime(qint64 ms) {
-    m_answers.push_back(std::max<qint64>(0, ms));
-    while (m_answers.size() > kRecentAnswers) {
-        m_answers.pop_front();
-    }
-}
-
-std::optional<double> ServerMeasures::tileBytes(MapKind kind, int32_t tileSize) const {
-    const auto it = m_bytes.constFind({static_cast<int>(kind), tileSize});
-    if (it == m_bytes.cend() || it->count == 0) {
-        return std::nullopt;
-    }
-    return double(it->bytes) / double(it->count);
-}
-
-std::optional<double> ServerMeasures::nearestTileBytes(MapKind kind, int32_t tileSize) const {
-    std::optional<double> best;
-    double bestDistance = 0.0;
-    for (auto it = m_bytes.cbegin(); it != m_bytes.cend(); ++it) {
-        // Another kind is farther than any coverage of the same kind.
-        const double distance = std::abs(std::log2(double(it.key().second) / tileSize)) +
-                                (it.key().first == static_cast<int>(kind) ? 0.0 : 100.0);
-        if (!best || distance < bestDistance) {
-            best = double(it->bytes) / double(it->count);
-            bestDistance = distance;
-        }
-    }
-    return best;
-}
-
-std::optional<double> ServerMeasures::answerMs() const {
-    if (m_answers.empty()) {
-        return std::nullopt;
-    }
-    qint64 sum = 0;
-    for (const qint64 ms : m_answers) {
-        sum += ms;
-    }
-    return double(sum) / double(m_answers.size());
-}
 
 qint64 BmpFileBytes(int64_t width, int64_t height) {
     constexpr qint64 kHeaderBytes = 54;
@@ -64,54 +15,101 @@ qint64 BmpFileBytes(int64_t width, int64_t height) {
 
 namespace {
 
-// Bytes of each export per byte of the BMP of the same image, by ExportFormat, as
-// bench/ExportBench measures them on its 4000 x 4000 image with the grain of an orthophoto:
-// JPEG keeps about a tenth of such a picture, and the moved formats cover a little more
-// ground than the image; the PDF's pages keep more of it, and their overlaps twice. Flat
-// maps compress further, so the figure is only a bound.
-constexpr std::array<double, kExportFormats.size()> kExportBytesPerBmpByte{0.10, 0.10, 0.13, 0.10,
-                                                                           0.16};
+constexpr double kPixelsPerMegapixel = 1e6;
+// The bytes of the tiles of a megapixel when each weighs kNominalTileBytes: what the
+// nominal sizes of the exports are given for.
+constexpr double kNominalTileBytesPerMegapixel =
+    kNominalTileBytes * kPixelsPerMegapixel / (double(kTilePixels) * kTilePixels);
 
 } // namespace
 
-RunEstimate EstimateRun(const DownloadJob& job, const ServerMeasures& measures, int connections) {
+TileBytesGuess GuessTileBytes(const RunMeasures& measures, MapKind kind, int32_t side) {
+    if (const std::optional<double> exact = measures.tileBytes(kind, side)) {
+        return {*exact, false};
+    }
+    // Map images of other scales hold more or less detail in their 400 pixels: only those
+    // within twice or half the side say something of it, the nearest on each hand.
+    std::optional<std::pair<int32_t, double>> below;
+    std::optional<std::pair<int32_t, double>> above;
+    for (const auto& [s, bytes] : measures.tileBytesOfKind(kind)) {
+        if (s < side && 2 * int64_t{s} >= side) {
+            below = std::make_pair(s, bytes);
+        } else if (s > side && int64_t{s} <= 2 * int64_t{side} && !above) {
+            above = std::make_pair(s, bytes);
+        }
+    }
+    if (below && above) {
+        // Straight between them on logarithmic scales.
+        const double t =
+            std::log(double(side) / below->first) / std::log(double(above->first) / below->first);
+        return {std::exp(std::log(below->second) * (1.0 - t) + std::log(above->second) * t), true};
+    }
+    if (below || above) {
+        return {(below ? below : above)->second, true};
+    }
+    return {};
+}
+
+RunEstimate EstimateRun(const DownloadJob& job, const RunMeasures& measures, int connections) {
     RunEstimate e;
     e.tiles = std::max(0, job.tilesAcross) * std::max(0, job.tilesDown);
     e.connections = std::max(1, connections);
-    std::optional<double> perTile = measures.tileBytes(job.kind, job.tileSize);
-    e.tileFiles.what = QStringLiteral("mosaicos");
-    e.tileFiles.approximate = !perTile;
-    if (!perTile) {
-        perTile = measures.nearestTileBytes(job.kind, job.tileSize);
-    }
-    e.tileFiles.bytes = std::llround(perTile.value_or(double(kNominalTileBytes)) * e.tiles);
-    const qint64 bmpBytes =
-        BmpFileBytes(int64_t{job.tilesAcross} * kTilePixels, int64_t{job.tilesDown} * kTilePixels);
-    if (job.saveBmp) {
-        e.outputs.push_back({QStringLiteral("BMP"), bmpBytes, false});
-    }
-    for (const ExportFormat format : kExportFormats) {
-        if (job.exportWanted(format)) {
-            const double ratio = kExportBytesPerBmpByte.at(static_cast<size_t>(format));
+    const TileBytesGuess tile = GuessTileBytes(measures, job.kind, job.tileSize);
+    e.tileFiles = {QStringLiteral("mosaicos"), std::llround(tile.bytes * e.tiles),
+                   tile.approximate};
+    const int64_t width = int64_t{std::max(0, job.tilesAcross)} * kTilePixels;
+    const int64_t height = int64_t{std::max(0, job.tilesDown)} * kTilePixels;
+    const double megapixels = double(width) * double(height) / kPixelsPerMegapixel;
+    const double tileBytesPerMegapixel = megapixels > 0.0 ? tile.bytes * e.tiles / megapixels : 0;
+
+    RunPlan plan;
+    plan.tiles = e.tiles;
+    const std::optional<double> answerMs = measures.answerMs(ServerBaseOf(job.requestPrefix));
+    const int64_t turns = (e.tiles + e.connections - 1) / e.connections;
+    plan.tileSeconds = double(turns) * answerMs.value_or(kNominalAnswerMs) / 1000.0;
+    double seconds = plan.tileSeconds;
+    for (const QString& key : OutputKeysAsked(job)) {
+        const OutputFigures nominal = NominalOutputFigures(key);
+        const RunMeasures::OutputMeasure* measured = measures.output(key);
+        const std::optional<double> speed =
+            measured ? measured->seconds.estimate() : std::optional<double>();
+        e.secondsApproximate = e.secondsApproximate || !speed;
+        const double outputSeconds =
+            speed.value_or(nominal.seconds) * (nominal.perMegapixel ? megapixels : 1.0);
+        plan.outputs.push_back({key, outputSeconds});
+        seconds += outputSeconds;
+        if (key == BmpOutputKey()) {
+            e.outputs.push_back({key, BmpFileBytes(width, height), false});
+        } else if (nominal.bytesPerMegapixel > 0.0) {
+            // An export's JPEG weighs with the tiles it is made of: what those written here
+            // weighed, for the weight of their own tiles.
+            const std::optional<double> bytes =
+                measured ? measured->bytes.estimate() : std::optional<double>();
+            const std::optional<double> ofTiles =
+                measured ? measured->tileBytes.estimate() : std::optional<double>();
+            const bool known = bytes && ofTiles && *ofTiles > 0.0;
+            const double perMegapixel = known ? *bytes * tileBytesPerMegapixel / *ofTiles
+                                              : nominal.bytesPerMegapixel * tileBytesPerMegapixel /
+                                                    kNominalTileBytesPerMegapixel;
             e.outputs.push_back(
-                {ExportFormatName(format), std::llround(ratio * double(bmpBytes)), true});
+                {key, std::llround(perMegapixel * megapixels), !known || tile.approximate});
         }
     }
-    if (const auto ms = measures.answerMs(); ms && e.tiles > 0) {
-        const int64_t turns = (e.tiles + e.connections - 1) / e.connections;
-        e.seconds = std::llround(double(turns) * *ms / 1000.0);
+    if (answerMs && e.tiles > 0) {
+        e.seconds = std::llround(seconds);
     }
+    e.plan.push_back(std::move(plan));
     return e;
 }
 
-RunEstimate EstimateSheets(const DownloadJob& job, const SheetSet& set,
-                           const ServerMeasures& measures, int connections) {
+RunEstimate EstimateSheets(const DownloadJob& job, const SheetSet& set, const RunMeasures& measures,
+                           int connections) {
     RunEstimate total;
     total.connections = std::max(1, connections);
     bool timed = true;
     for (const Sheet& sheet : set.sheets) {
-        // Each sheet is a run of its own: its time is that of its grid alone.
-        const RunEstimate e = EstimateRun(SheetJob(job, sheet), measures, connections);
+        // Each sheet is a run of its own: its time is that of its grid and files alone.
+        RunEstimate e = EstimateRun(SheetJob(job, sheet), measures, connections);
         if (total.sheets++ == 0) {
             total.tileFiles = e.tileFiles;
             total.outputs = e.outputs;
@@ -122,6 +120,8 @@ RunEstimate EstimateSheets(const DownloadJob& job, const SheetSet& set,
             }
         }
         total.tiles += e.tiles;
+        total.secondsApproximate = total.secondsApproximate || e.secondsApproximate;
+        total.plan.push_back(std::move(e.plan.front()));
         timed = timed && e.seconds.has_value();
         total.seconds =
             timed ? std::optional<qint64>(total.seconds.value_or(0) + e.seconds.value_or(0))
@@ -178,7 +178,9 @@ QString EstimateText(const RunEstimate& e) {
                              ? QStringLiteral("con 1 conexión")
                              : QStringLiteral("con %1 conexiones").arg(e.connections);
     if (e.seconds) {
-        text += QStringLiteral("; tiempo %1 %2").arg(RunTimeText(*e.seconds), with);
+        text += QStringLiteral("; tiempo %1%2 %3")
+                    .arg(RunTimeText(*e.seconds),
+                         e.secondsApproximate ? QStringLiteral(" aprox.") : QString(), with);
     } else {
         text += QStringLiteral("; tiempo sin medir aún");
     }

@@ -1,6 +1,7 @@
 #include "run/BmpOutput.h"
 
 #include "download/WhenFinished.h"
+#include "job/RunMeasures.h"
 #include "mosaic/BmpFile.h"
 #include "run/DownloadRun.h"
 #include "run/RunQuestions.h"
@@ -76,6 +77,10 @@ BmpOutput::SaveResult BmpOutput::Save(const QImage& image, const QString& path,
     commit.decided = true;
     commit.result = r;
     return r;
+}
+
+QString BmpOutput::measureKey() const {
+    return BmpOutputKey();
 }
 
 RunOutput::StopResult BmpOutput::stop() {

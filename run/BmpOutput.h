@@ -29,6 +29,7 @@ public:
 
     void write(OutputContext& context, Done done) override;
     StopResult stop() override;
+    QString measureKey() const override;
 
 private:
     struct SaveResult {

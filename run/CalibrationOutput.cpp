@@ -1,6 +1,7 @@
 #include "run/CalibrationOutput.h"
 
 #include "job/WriteError.h"
+#include "job/RunMeasures.h"
 #include "run/DownloadRun.h"
 #include "run/RunQuestions.h"
 
@@ -15,6 +16,18 @@ QStringList CalibrationOutput::FileNames(CalibrationFormat format, const QString
     }
     return {baseName + QStringLiteral(".bpw"), baseName + QStringLiteral(".prj"),
             baseName + QStringLiteral(".bmp.aux.xml")};
+}
+
+QString CalibrationOutput::measureKey() const {
+    switch (m_format) {
+    case CalibrationFormat::OziExplorer:
+        return OziExplorerOutputKey();
+    case CalibrationFormat::CompeGps:
+        return CompeGpsOutputKey();
+    case CalibrationFormat::WorldFile:
+        break;
+    }
+    return WorldFileOutputKey();
 }
 
 void CalibrationOutput::write(OutputContext& context, Done done) {

@@ -11,6 +11,7 @@ public:
     explicit CalibrationOutput(CalibrationFormat format) : m_format(format) {}
 
     void write(OutputContext& context, Done done) override;
+    QString measureKey() const override;
 
     // The files a format writes beside the BMP <baseName>.bmp.
     static QStringList FileNames(CalibrationFormat format, const QString& baseName);

@@ -13,6 +13,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -210,6 +211,7 @@ DownloadRun::StartResult DownloadRun::start() {
         m_ownGate = std::make_unique<TransferGate>(m_connections);
         m_gate = m_ownGate.get();
     }
+    m_fetchClock.start();
     schedule();
     return StartResult::Started;
 }
@@ -375,6 +377,11 @@ void DownloadRun::onResult(int index, const TileFetchResult& result) {
     }
     if (result.ok) {
         m_record.setFetched(columnOf(index), rowOf(index), result.stamp);
+        if (!cell.taken) {
+            m_measured.addTileBytes(m_job.kind, m_job.tileSize, double(result.storedBytes));
+            ++m_tilesFetched;
+            m_lastFetchMs = m_fetchClock.elapsed();
+        }
     } else {
         m_record.setState(columnOf(index), rowOf(index), TileState::Failed, result.reason);
     }
@@ -654,6 +661,13 @@ void DownloadRun::releaseImage() {
 }
 
 void DownloadRun::endOfGrid() {
+    if (m_tilesFetched > 0) {
+        // n tiles, c at a time, took about n / c turns of the server.
+        const double turns =
+            std::ceil(double(m_tilesFetched) / std::clamp(m_connections, 1, kMaxConnections));
+        m_measured.addAnswerTime(ServerBaseOf(m_job.requestPrefix), double(m_lastFetchMs) / turns,
+                                 turns);
+    }
     emit statusText(QStringLiteral("Fin de descarga de los mosaicos."));
     emit logEvent(QStringLiteral(". Fin de la descarga"));
     for (int row = 1; row <= m_job.tilesDown; ++row) {
@@ -689,8 +703,16 @@ void DownloadRun::startOutputs() {
     // Every place of the image holds its tile by now: nothing is left to whiten.
     const QImage image = m_mosaic ? m_mosaic->image() : QImage();
     m_mosaic.reset();
-    m_outputs = std::make_unique<RunOutputs>(m_job, image, m_outcome, *m_asking, m_bmpCommitHook);
+    qint64 tileBytes = 0;
+    for (int row = 1; row <= m_job.tilesDown; ++row) {
+        for (int column = 1; column <= m_job.tilesAcross; ++column) {
+            tileBytes += std::max<qint64>(0, m_record.stamp(column, row).size);
+        }
+    }
+    m_outputs = std::make_unique<RunOutputs>(m_job, image, tileBytes, m_outcome, *m_asking,
+                                             m_bmpCommitHook);
     connect(m_outputs.get(), &RunOutputs::statusText, this, &DownloadRun::statusText);
+    connect(m_outputs.get(), &RunOutputs::outputStep, this, &DownloadRun::outputStep);
     connect(m_outputs.get(), &RunOutputs::logEvent, this, &DownloadRun::logEvent);
     connect(m_outputs.get(), &RunOutputs::finished, this, &DownloadRun::finish);
     m_outputs->start();
@@ -717,6 +739,12 @@ void DownloadRun::finish() {
     m_recordActive = false;
     m_outcome.recordKept = !complete;
     m_lock.unlock();
+    if (m_outputs) {
+        m_measured.add(m_outputs->measured());
+    }
+    if (!m_measured.isEmpty()) {
+        emit measured(m_measured);
+    }
     emit finished(m_outcome);
 }
 

@@ -3,12 +3,14 @@
 #include "download/TransferGate.h"
 #include "download/UGatorade.h"
 #include "job/DownloadJob.h"
+#include "job/RunMeasures.h"
 #include "run/BmpOutput.h"
 #include "run/CalibrationRun.h"
 #include "run/FolderLock.h"
 #include "run/JobRecord.h"
 #include "run/RunRecordStore.h"
 
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QImage>
 #include <QList>
@@ -158,6 +160,12 @@ signals:
     void tileFailed(int column, int row, const QString& reason);
     // End of the grid: the marker of a fetched tile is hidden.
     void markerHidden(int column, int row);
+    // An output the estimates know (RunMeasures) is `part` written: 0 when it begins, 1
+    // when it is over.
+    void outputStep(const QString& key, double part);
+    // Just before `finished`: what the run measured of the server, its tiles and its outputs,
+    // for the estimates of the runs to come.
+    void measured(const RunMeasures& samples);
     void finished(const RunOutcome& outcome);
 
 private:
@@ -250,4 +258,11 @@ private:
     Phase m_phase = Phase::Idle;
     QString m_prefix;
     RunOutcome m_outcome;
+
+    // What the run measures: the tiles' bytes, and the time from the first request to the
+    // last tile fetched.
+    RunMeasures m_measured;
+    QElapsedTimer m_fetchClock;
+    int m_tilesFetched = 0;
+    qint64 m_lastFetchMs = 0;
 };

@@ -3,6 +3,7 @@
 #include "download/WhenFinished.h"
 #include "exports/MapExport.h"
 #include "geo/DatumChange.h"
+#include "job/RunMeasures.h"
 #include "run/DownloadRun.h"
 #include "run/RunQuestions.h"
 
@@ -99,16 +100,21 @@ void ExportOutput::write(OutputContext& context, Done done) {
     // The part done crosses to the run's thread only when its whole percent changes.
     auto shown = std::make_shared<std::atomic<int>>(0);
     const ExportProgressObserver observer = [this, shown, generation, writing,
-                                             status = context.status](double part) {
+                                             status = context.status,
+                                             stepped = context.stepped](double part) {
         const int percent = static_cast<int>(std::floor(part * 100.0));
         if (percent <= shown->exchange(percent)) {
             return;
         }
         QMetaObject::invokeMethod(
             this,
-            [this, generation, percent, writing, status] {
+            [this, generation, percent, writing, status, stepped] {
                 if (generation == m_generation) {
                     status(writing + QStringLiteral(": %1 %").arg(percent));
+                    // Its end is told once it is written and checked.
+                    if (stepped && percent < 100) {
+                        stepped(percent / 100.0);
+                    }
                 }
             },
             Qt::QueuedConnection);
@@ -137,6 +143,10 @@ void ExportOutput::write(OutputContext& context, Done done) {
                          done();
                      }
                  });
+}
+
+QString ExportOutput::measureKey() const {
+    return ExportOutputKey(m_format);
 }
 
 RunOutput::StopResult ExportOutput::stop() {

@@ -23,6 +23,7 @@ public:
 
     void write(OutputContext& context, Done done) override;
     StopResult stop() override;
+    QString measureKey() const override;
 
 private:
     void failed(OutputContext& context, const QString& reason, const QString& message);

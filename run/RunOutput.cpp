@@ -9,7 +9,33 @@
 
 OutputContext::OutputContext(const DownloadJob& job, QImage image, RunOutcome& outcome,
                              RunQuestions& questions)
-    : m_job(job), m_image(std::move(image)), m_outcome(outcome), m_questions(&questions) {}
+    : m_job(job), m_image(std::move(image)), m_outcome(outcome), m_asked(&questions) {}
+
+void OutputContext::CountedQuestions::notice(const QString& caption, const QString& text) {
+    ++count;
+    answerer->notice(caption, text);
+}
+
+void OutputContext::CountedQuestions::message(const QString& text) {
+    ++count;
+    answerer->message(text);
+}
+
+void OutputContext::CountedQuestions::error(const QString& text) {
+    ++count;
+    answerer->error(text);
+}
+
+bool OutputContext::CountedQuestions::confirmResume(const QString& caption, const QString& text) {
+    ++count;
+    return answerer->confirmResume(caption, text);
+}
+
+bool OutputContext::CountedQuestions::confirmOverwrite(const QString& caption,
+                                                       const QString& text) {
+    ++count;
+    return answerer->confirmOverwrite(caption, text);
+}
 
 bool OutputContext::logOnce(const QString& line) {
     if (m_said.contains(line)) {

@@ -5,6 +5,7 @@
 
 #include "job/DownloadJob.h"
 #include "run/CalibrationRun.h"
+#include "run/RunQuestions.h"
 
 #include <QImage>
 #include <QSet>
@@ -15,7 +16,6 @@
 #include <optional>
 
 class DatumChange;
-class RunQuestions;
 struct RunOutcome;
 
 // What the outputs of one run share: the job, the joined image, what was written so far, and
@@ -35,14 +35,19 @@ public:
     const RunOutcome& outcome() const { return m_outcome; }
 
     // Who answers: the user, or nobody once the run is being aborted.
-    RunQuestions& questions() const { return *m_questions; }
-    void setQuestions(RunQuestions& questions) { m_questions = &questions; }
+    RunQuestions& questions() const { return m_asked; }
+    void setQuestions(RunQuestions& questions) { m_asked.answerer = &questions; }
+    // Questions and messages so far: an output that showed one waited for the user, and its
+    // time is not what writing it takes.
+    int questionsAsked() const { return m_asked.count; }
 
     // Where the status bar's texts and the log's lines go; both stop once the run is halted.
     std::function<void(const QString&)> status;
     std::function<void(const QString&)> log;
     // A line said once in the run, however many outputs have it to say; true the first time.
     bool logOnce(const QString& line);
+    // How far the output under way is, from 0 to 1, for the run's progress.
+    std::function<void(double)> stepped;
     // False once the run stopped listening (aborted while a question was open): an output
     // then ends without another word.
     std::function<bool()> alive;
@@ -55,6 +60,8 @@ public:
     // The files this run wrote, by name, and those the user chose to keep as they were.
     QStringList written;
     QStringList keptByUser;
+    // The bytes of the grid's tile files, which the exports' sizes follow.
+    qint64 tileBytes = 0;
 
     // A file of the run that was not written, said in the log by its output at once: the
     // user is told once the outputs are over, in one box for all the files that failed for
@@ -79,8 +86,20 @@ private:
     DownloadJob m_job;
     QImage m_image;
     RunOutcome& m_outcome;
-    RunQuestions* m_questions;
     QSet<QString> m_said;
+    // Passes every question on to the answerer, counting them.
+    class CountedQuestions : public RunQuestions {
+    public:
+        explicit CountedQuestions(RunQuestions* questions) : answerer(questions) {}
+        void notice(const QString& caption, const QString& text) override;
+        void message(const QString& text) override;
+        void error(const QString& text) override;
+        bool confirmResume(const QString& caption, const QString& text) override;
+        bool confirmOverwrite(const QString& caption, const QString& text) override;
+        RunQuestions* answerer;
+        int count = 0;
+    };
+    mutable CountedQuestions m_asked;
     std::optional<DatumChoice> m_datum;
     struct FailedFile {
         QString fileName;
@@ -109,4 +128,7 @@ public:
     virtual void write(OutputContext& context, Done done) = 0;
     // Called while a write() is under way; the run does not wait.
     virtual StopResult stop() { return StopResult::Busy; }
+    // The output as the measures know it (RunMeasures): its time and the bytes it wrote are
+    // measured for the estimates; empty for an output too quick to count.
+    virtual QString measureKey() const { return {}; }
 };

@@ -6,10 +6,13 @@
 #include "run/StaleGeoreferenceOutput.h"
 #include "run/TileCleanupOutput.h"
 
-RunOutputs::RunOutputs(const DownloadJob& job, QImage image, RunOutcome& outcome,
+#include <QFileInfo>
+
+RunOutputs::RunOutputs(const DownloadJob& job, QImage image, qint64 tileBytes, RunOutcome& outcome,
                        RunQuestions& questions, std::function<void(BmpCommitStep)> bmpCommitHook,
                        QObject* parent)
     : QObject(parent), m_context(job, std::move(image), outcome, questions) {
+    m_context.tileBytes = tileBytes;
     m_context.status = [this](const QString& text) {
         if (!m_halted) {
             emit statusText(text);
@@ -21,6 +24,11 @@ RunOutputs::RunOutputs(const DownloadJob& job, QImage image, RunOutcome& outcome
         }
     };
     m_context.alive = [this] { return !m_halted; };
+    m_context.stepped = [this](double part) {
+        if (!m_halted && m_current && !m_current->measureKey().isEmpty()) {
+            emit outputStep(m_current->measureKey(), part);
+        }
+    };
 
     m_outputs.push_back(std::make_unique<BmpOutput>(std::move(bmpCommitHook)));
     for (const ExportFormat format : kExportFormats) {
@@ -51,8 +59,15 @@ void RunOutputs::walk() {
     while (!m_halted && m_current == nullptr && m_next < m_outputs.size()) {
         RunOutput* output = m_outputs[m_next++].get();
         m_current = output;
+        m_clock.start();
+        m_questionsBefore = m_context.questionsAsked();
+        m_writtenBefore = m_context.written.size();
+        if (!output->measureKey().isEmpty()) {
+            emit outputStep(output->measureKey(), 0.0);
+        }
         output->write(m_context, [this, output] {
             if (m_current == output && !m_halted) {
+                measure(*output);
                 m_current = nullptr;
                 walk();
             }
@@ -62,6 +77,31 @@ void RunOutputs::walk() {
     if (!m_halted && !m_ended && m_current == nullptr && m_next == m_outputs.size()) {
         end();
     }
+}
+
+void RunOutputs::measure(const RunOutput& output) {
+    const QString key = output.measureKey();
+    if (key.isEmpty()) {
+        return;
+    }
+    const double seconds = static_cast<double>(m_clock.nsecsElapsed()) / 1e9;
+    emit outputStep(key, 1.0);
+    // Only what was written, and without waiting for the user, tells how fast it is written.
+    if (m_context.written.size() == m_writtenBefore ||
+        m_context.questionsAsked() != m_questionsBefore || m_context.stopping) {
+        return;
+    }
+    OutputSample sample;
+    sample.key = key;
+    const DownloadJob& job = m_context.job();
+    sample.megapixels =
+        double(job.tilesAcross) * kTilePixels * double(job.tilesDown) * kTilePixels / 1e6;
+    sample.tileBytes = double(m_context.tileBytes);
+    sample.seconds = seconds;
+    for (qsizetype i = m_writtenBefore; i < m_context.written.size(); ++i) {
+        sample.bytes += double(QFileInfo(m_context.prefix() + m_context.written.at(i)).size());
+    }
+    m_measured.addOutput(sample);
 }
 
 void RunOutputs::end() {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "job/RunMeasures.h"
 #include "run/BmpOutput.h"
 #include "run/RunOutput.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <memory>
@@ -15,10 +17,12 @@
 class RunOutputs : public QObject {
     Q_OBJECT
 public:
-    // The run's own job with its tile table; the joined image when every tile arrived.
-    // `outcome` and `questions` must outlive this object.
-    RunOutputs(const DownloadJob& job, QImage image, RunOutcome& outcome, RunQuestions& questions,
-               std::function<void(BmpCommitStep)> bmpCommitHook = {}, QObject* parent = nullptr);
+    // The run's own job with its tile table; the joined image when every tile arrived, and
+    // the bytes of the tile files it was joined from. `outcome` and `questions` must outlive
+    // this object.
+    RunOutputs(const DownloadJob& job, QImage image, qint64 tileBytes, RunOutcome& outcome,
+               RunQuestions& questions, std::function<void(BmpCommitStep)> bmpCommitHook = {},
+               QObject* parent = nullptr);
     ~RunOutputs() override;
 
     // Walks the outputs; `finished` follows once the last is done.
@@ -35,20 +39,32 @@ public:
     void halt();
     void setQuestions(RunQuestions& questions) { m_context.setQuestions(questions); }
     bool isWalking() const { return !m_halted && !m_ended; }
+    // The time each output took and the bytes it wrote, for those written without a
+    // question or a stop.
+    const RunMeasures& measured() const { return m_measured; }
 
 signals:
     void statusText(const QString& text);
     void logEvent(const QString& message);
+    // An output that is measured is `part` done: 0 when it begins, 1 when it is over.
+    void outputStep(const QString& key, double part);
     void finished();
 
 private:
     void walk();
     void end();
+    // The output under way is over: its time and files, unless it waited for the user.
+    void measure(const RunOutput& output);
 
     OutputContext m_context;
     std::vector<std::unique_ptr<RunOutput>> m_outputs;
     size_t m_next = 0;
     RunOutput* m_current = nullptr;
+    // Of the output under way: since it began, and what the run had done by then.
+    QElapsedTimer m_clock;
+    int m_questionsBefore = 0;
+    qsizetype m_writtenBefore = 0;
+    RunMeasures m_measured;
     bool m_walking = false;
     bool m_halted = false;
     bool m_ended = false;

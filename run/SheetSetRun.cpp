@@ -683,6 +683,8 @@ void SheetSetRun::connectSheet(DownloadRun* run) {
             });
     connect(run, &DownloadRun::tileFailed, this, &SheetSetRun::tileFailed);
     connect(run, &DownloadRun::markerHidden, this, &SheetSetRun::markerHidden);
+    connect(run, &DownloadRun::outputStep, this, &SheetSetRun::outputStep);
+    connect(run, &DownloadRun::measured, this, &SheetSetRun::measured);
     connect(run, &DownloadRun::finished, this, &SheetSetRun::sheetFinished);
 }
 

@@ -130,6 +130,9 @@ signals:
     void tileShown(int column, int row, const QImage& image, const QString& fileName);
     void tileFailed(int column, int row, const QString& reason);
     void markerHidden(int column, int row);
+    void outputStep(const QString& key, double part);
+    // What each sheet's run measured, as it finishes.
+    void measured(const RunMeasures& samples);
     void finished(const RunOutcome& outcome);
     // A sheet's run begins: the viewer's cells are to be made again for its grid.
     void sheetStarted(int number, int count, const QString& name);

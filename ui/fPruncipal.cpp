@@ -117,6 +117,7 @@ TfPrincipal::TfPrincipal(Dialogs* dialogs, QWidget* parent)
         move(s->availableGeometry().center() - rect().center());
     }
     FormCreate();
+    loadMeasures();
     meUTMx->setFocus();
 }
 
@@ -234,8 +235,10 @@ void TfPrincipal::ApplyState(WindowState state) {
     }
     // Only a finished run with failed tiles has something to try again.
     Reintentar1->setEnabled(state == WindowState::Finished && retryable_);
-    // The estimates are for a run to come; during one its own messages need the room.
+    // The estimates are for a run to come; during one its own messages need the room, and
+    // the time it has left takes their place.
     stEstimacion->setVisible(state != WindowState::Running);
+    stQuedan->setVisible(state == WindowState::Running);
 }
 
 void TfPrincipal::setFolder(const QString& folder) {
@@ -602,6 +605,7 @@ void TfPrincipal::FormShow() {
 
 void TfPrincipal::closeEvent(QCloseEvent* event) {
     FormCloseQuery();
+    saveMeasures();
     // A run stops with the window: the tile in flight is abandoned and nothing
     // half-written stays behind.
     abortRun();

@@ -3,6 +3,8 @@
 #include "download/UGatorade.h"
 #include "job/DownloadJob.h"
 #include "job/RunEstimate.h"
+#include "job/RunMeasures.h"
+#include "job/RunPace.h"
 #include "job/SheetSource.h"
 #include "ui/Settings.h"
 #include "ui/TileBoard.h"
@@ -37,6 +39,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QToolButton;
 class TAboutBox;
 class TfElegirCarpeta;
@@ -96,9 +99,12 @@ public:
 
     // The "Mapa" window, once opened.
     MapWindow* mapWindow() const { return mapWindow_.get(); }
-    // What this session measured of the server, for the estimates.
-    const ServerMeasures& measures() const { return measures_; }
-    // The estimates of a run of the area, as the status bar shows them.
+    // What was measured of this machine and the server, in this session and the earlier
+    // ones (kept in the user's cache folder), for the estimates.
+    const RunMeasures& measures() const { return measures_; }
+    // The estimates of a run of the area (or of the set of sheets), and as the status bar
+    // shows them.
+    RunEstimate estimate() const;
     QString estimateText() const;
     // An area chosen on the map goes into the fields, and the area is recomputed from them
     // as when they are typed. `northing` in full metres.
@@ -209,6 +215,14 @@ private:
     // The "Mapa" window's first place: where it was the last time, within the screen it
     // is on now; else beside this window on a wide screen, or within this one's screen.
     void placeMapWindow();
+    // The measures of earlier sessions, read on the store's thread, under this session's.
+    void loadMeasures();
+    // What a run or the map measured: into the estimates now, into the cache folder later.
+    void addMeasures(const RunMeasures& samples);
+    void saveMeasures();
+    // The progress bar and the time left of the run under way, from its estimate.
+    void startPace(const RunEstimate& estimate);
+    void showPace();
     QNetworkAccessManager* network();
 
     std::unique_ptr<Dialogs> ownDialogs_;
@@ -246,10 +260,11 @@ private:
     // Declared after the gate, so that it goes first.
     std::unique_ptr<MapWindow> mapWindow_;
     std::optional<QString> mapPlace_; // "VentanaMapa" as the settings file had it
-    ServerMeasures measures_;
+    RunMeasures measures_;
+    RunMeasures unsaved_; // added since the cache folder's file was last written
+    RunPace pace_;
     QElapsedTimer runClock_; // since the latest run started
-    int runTiles_ = 0;       // tiles it wrote
-    qint64 runTilesMs_ = 0;  // when it wrote the last one
+    QTimer* paceTimer_ = nullptr;
 
     // Controls, named as the window's layout names them.
     QLabel* Label9;
@@ -283,6 +298,7 @@ private:
     QPushButton* btnSalir;
     QLabel* statusLabel_;
     QLabel* stEstimacion;
+    QLabel* stQuedan; // the time left of a run, in its place during one
     QFrame* pnHojas;
     QLabel* stHojas;
     QPushButton* btnUnaDescarga;

@@ -273,7 +273,8 @@ void TfPrincipal::buildControls() {
                           "unen"},
         {cbOzi, "Grabar la calibración del BMP para OziExplorer (.map)"},
         {cbCompe, "Grabar la calibración del BMP para CompeGPS (.imp)"},
-        {pbMosaico, "Mosaicos descargados de la descarga en curso"},
+        {pbMosaico, "Lo hecho de la descarga en curso: los mosaicos y después los ficheros "
+                   "que se graban"},
         {btnDescargar, "Descargar los mosaicos del área, o de las hojas elegidas, en la carpeta "
                        "destino"},
         {btnMosaico, "Ver los mosaicos descargados"},
@@ -284,6 +285,9 @@ void TfPrincipal::buildControls() {
     for (const auto& [control, tip] : tips) {
         control->setToolTip(QString::fromUtf8(tip));
     }
+    stQuedan = Make<QLabel>(bar, "stQuedan");
+    bar->addPermanentWidget(stQuedan);
+    stQuedan->hide();
 }
 
 void TfPrincipal::buildMenu() {

@@ -1,11 +1,13 @@
 // The main window's part in the "Mapa" window and the estimates: the map follows the job,
-// an area chosen on the map goes through the fields, and what this session measured of
-// the server turns into the estimates of a run.
+// an area chosen on the map goes through the fields, and what was measured of this machine
+// and the server (in this session, and in earlier ones through the cache folder) turns into
+// the estimates of a run.
 #include "ui/fPruncipal.h"
 
 #include "download/TransferGate.h"
 #include "download/WhenFinished.h"
 #include "geo/TrackFile.h"
+#include "run/MeasureStore.h"
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
 #include "ui/MapWindow.h"
@@ -51,8 +53,10 @@ void TfPrincipal::ElegirMapa1Click() {
         connect(mapWindow_.get(), &MapWindow::sheetsChosen, this, &TfPrincipal::setSheets);
         connect(mapWindow_.get(), &MapWindow::overviewMeasured, this,
                 [this](MapKind kind, int32_t side, qint64 storedBytes, qint64 ms) {
-                    measures_.addTileBytes(kind, side, storedBytes);
-                    measures_.addAnswerTime(ms);
+                    RunMeasures image;
+                    image.addTileBytes(kind, side, double(storedBytes));
+                    image.addAnswerTime(serverBase(), double(ms));
+                    addMeasures(image);
                     showEstimate();
                 });
         mapWindow_->showJob(job_);
@@ -132,11 +136,36 @@ void TfPrincipal::areaChanged() {
     showEstimate();
 }
 
-QString TfPrincipal::estimateText() const {
+RunEstimate TfPrincipal::estimate() const {
     if (const SheetSet* set = sheets()) {
-        return EstimateText(EstimateSheets(job_, *set, measures_, connections_));
+        return EstimateSheets(job_, *set, measures_, connections_);
     }
-    return EstimateText(EstimateRun(job_, measures_, connections_));
+    return EstimateRun(job_, measures_, connections_);
+}
+
+QString TfPrincipal::estimateText() const {
+    return EstimateText(estimate());
+}
+
+void TfPrincipal::loadMeasures() {
+    WhenFinished(this, MeasureStore::LoadLater(), [this](const RunMeasures& kept) {
+        // What this session measured meanwhile is later than anything kept.
+        RunMeasures all = kept;
+        all.add(measures_);
+        measures_ = all;
+        showEstimate();
+    });
+}
+
+void TfPrincipal::addMeasures(const RunMeasures& samples) {
+    measures_.add(samples);
+    unsaved_.add(samples);
+}
+
+void TfPrincipal::saveMeasures() {
+    // The store adds them to what its file holds then, whoever else wrote it meanwhile.
+    MeasureStore::AddLater(unsaved_);
+    unsaved_ = RunMeasures();
 }
 
 // --- A set of sheets ----------------------------------------------------------------------

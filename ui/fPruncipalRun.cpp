@@ -13,11 +13,13 @@
 #include "ui/ufElegirCarpeta.h"
 #include "ui/ufMosaico.h"
 
-#include <QFileInfo>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QTimer>
+
+#include <algorithm>
 
 void TfPrincipal::btnDescargarClick() {
     if (isRunning()) {
@@ -108,6 +110,7 @@ void TfPrincipal::startRun(const DownloadJob& job, bool retry, const QSet<QPoint
         run->takeTiles(taken);
     }
     run_ = run;
+    startPace(EstimateRun(job, measures_, connections_));
     connectRun(run);
     run->start();
 }
@@ -129,6 +132,7 @@ void TfPrincipal::startSetRun(bool retry) {
     // A retry takes what the record has without asking; a new press asks.
     run->setResumePolicy(retry ? ResumePolicy::Always : ResumePolicy::Ask);
     setRun_ = run;
+    startPace(EstimateSheets(job_, *sheetCut_.set, measures_, connections_));
     connectRun(run);
     connect(run, &SheetSetRun::sheetStarted, this, &TfPrincipal::sheetStarted);
     run->start();
@@ -141,6 +145,39 @@ void TfPrincipal::sheetStarted(int number, int count) {
     BuildTileCells();
     pbMosaico->setFormat(QStringLiteral("Hoja %1 de %2").arg(number).arg(count));
     pbMosaico->setTextVisible(true);
+    if (setRun_) {
+        const std::vector<Sheet>& sheets = setRun_->set().sheets;
+        const auto it = std::find_if(sheets.begin(), sheets.end(),
+                                     [number](const Sheet& s) { return s.number == number; });
+        pace_.sheetStarted(static_cast<int>(it - sheets.begin()), runClock_.elapsed());
+        showPace();
+    }
+}
+
+void TfPrincipal::startPace(const RunEstimate& estimate) {
+    runClock_.start();
+    pace_ = RunPace(estimate.plan, 0);
+    if (!paceTimer_) {
+        paceTimer_ = new QTimer(this);
+        paceTimer_->setInterval(1000);
+        connect(paceTimer_, &QTimer::timeout, this, &TfPrincipal::showPace);
+    }
+    paceTimer_->start();
+    stQuedan->clear();
+}
+
+void TfPrincipal::showPace() {
+    if (!isRunning()) {
+        // Refused or cancelled before its first tile, or over: nothing left to tell.
+        paceTimer_->stop();
+        return;
+    }
+    pbMosaico->setValue(pace_.value());
+    // The first moments of a run tell little of its pace.
+    if (runClock_.elapsed() >= 1000) {
+        stQuedan->setText(QStringLiteral("Quedan ") +
+                          RunTimeText(pace_.secondsLeft(runClock_.elapsed())));
+    }
 }
 
 template <typename Run> void TfPrincipal::connectRun(Run* run) {
@@ -159,9 +196,21 @@ template <typename Run> void TfPrincipal::connectRun(Run* run) {
         }
     });
     connect(run, &Run::statusText, this, &TfPrincipal::setStatusText);
-    connect(run, &Run::progressRange, this,
-            [this](int maximum) { pbMosaico->setRange(0, maximum); });
-    connect(run, &Run::progress, pbMosaico, &QProgressBar::setValue);
+    // The bar counts the tiles, and the files written after them in the tiles their time is
+    // worth.
+    connect(run, &Run::progressRange, this, [this](int tiles) {
+        pbMosaico->setRange(0, std::max(tiles, pace_.maximum()));
+        showPace();
+    });
+    connect(run, &Run::progress, this, [this](int tiles) {
+        pace_.tilesReported(tiles, runClock_.elapsed());
+        showPace();
+    });
+    connect(run, &Run::outputStep, this, [this](const QString& key, double part) {
+        pace_.outputStep(key, part, runClock_.elapsed());
+        showPace();
+    });
+    connect(run, &Run::measured, this, &TfPrincipal::addMeasures);
     connect(run, &Run::tileWaiting, this, [this](int column, int row, const QString& label) {
         board_.markWaiting(column, row, label);
     });
@@ -170,16 +219,6 @@ template <typename Run> void TfPrincipal::connectRun(Run* run) {
     });
     connect(run, &Run::tileDownloaded, this,
             [this](int column, int row) { board_.markFetched(column, row); });
-    // The tiles' real sizes and the run's pace, for the estimates of the next area.
-    runClock_.start();
-    runTiles_ = 0;
-    connect(run, &Run::tileDownloaded, this, [this, run](int column, int row) {
-        const DownloadJob& j = run->job();
-        measures_.addTileBytes(j.kind, j.tileSize,
-                               QFileInfo(run->pathPrefix() + TileFileName(j, column, row)).size());
-        ++runTiles_;
-        runTilesMs_ = runClock_.elapsed();
-    });
     connect(run, &Run::tileShown, this,
             [this](int column, int row, const QImage& image, const QString& fileName) {
                 // Scaled once to the preview's size, which shows it stretched.
@@ -196,11 +235,13 @@ template <typename Run> void TfPrincipal::connectRun(Run* run) {
 }
 
 void TfPrincipal::runFinished(const RunOutcome& outcome) {
-    if (runTiles_ > 0) {
-        // n tiles, c at a time, took about n / c answer times.
-        measures_.addAnswerTime(runTilesMs_ * std::min(connections_, runTiles_) / runTiles_);
-        showEstimate();
+    paceTimer_->stop();
+    if (!outcome.stopped) {
+        pbMosaico->setValue(pbMosaico->maximum());
     }
+    // What the run measured counts for the next area at once, and for the next session.
+    saveMeasures();
+    showEstimate();
     retryable_ = outcome.anyFailed && !outcome.stopped;
     ApplyState(WindowState::Finished);
 }

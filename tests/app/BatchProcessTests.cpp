@@ -234,7 +234,10 @@ TEST_F(BatchProcess, EveryTileAndFileGivesZeroAndTheSettingsStayAsTheyWere) {
     EXPECT_EQ(r.status, QProcess::NormalExit);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, QString());
-    EXPECT_EQ(Unstamped(r.out),
+    // The estimate first, from nothing measured yet (the test's cache folder is empty).
+    EXPECT_EQ(Unstamped(r.out).value(0),
+              "Estimación: 4 mosaicos, 160 KB aprox.; tiempo sin medir aún; BMP 1,9 MB");
+    EXPECT_EQ(Unstamped(r.out).mid(1),
               (QStringList{
                   "<stamp>. Comienzo de la descarga", "<stamp>. Descargado mosaico A01.jpg",
                   "<stamp>. Descargado mosaico A02.jpg", "<stamp>. Descargado mosaico B01.jpg",
@@ -280,8 +283,12 @@ TEST_F(BatchProcess, AFailedTileGivesOneAndTheNextRunGoesOnFromTheRecord) {
     const Ended resumed = Run({QStringLiteral("--batch"), QStringLiteral("--settings=") + ini});
     EXPECT_EQ(resumed.code, 0) << resumed.err.toStdString();
     EXPECT_EQ(RequestsByTile(before), (QHash<QPair<int, int>, int>{{TileKey(job, 2, 1), 1}}));
+    // The estimate from what the first run measured, kept in the cache folder.
+    EXPECT_TRUE(Unstamped(resumed.out).value(0).startsWith("Estimación: 3 mosaicos, "));
+    EXPECT_FALSE(Unstamped(resumed.out).value(0).contains("sin medir"))
+        << resumed.out.toStdString();
     EXPECT_EQ(
-        Unstamped(resumed.out).mid(1, 3),
+        Unstamped(resumed.out).mid(2, 3),
         (QStringList{"<stamp>. Reutilizado mosaico A01.jpg", "<stamp>. Descargado mosaico A02.jpg",
                      "<stamp>. Reutilizado mosaico A03.jpg"}));
     EXPECT_FALSE(QFileInfo::exists(inFolder(QStringLiteral("Prueba.morvel"))));
@@ -767,9 +774,10 @@ TEST_F(BatchProcess, OnATerminalAProgressFigureFollowsTheLog) {
     const QString figure2 = QStringLiteral("\r  2/2");
     const QString clear = QStringLiteral("\r     \r");
     EXPECT_EQ(Unstamped(QString::fromUtf8(shown)).join(u'\n') + u'\n',
-              "<stamp>. Comienzo de la descarga\n\r  0/2" + figure1 + clear +
-                  "<stamp>. Descargado mosaico A01.jpg\n" + figure1 + figure2 + clear +
-                  "<stamp>. Descargado mosaico A02.jpg\n" + figure2 + clear +
+              "Estimación: 2 mosaicos, 80 KB aprox.; tiempo sin medir aún; BMP 960 KB\n"
+              "<stamp>. Comienzo de la descarga\n\r  0/2" +
+                  figure1 + clear + "<stamp>. Descargado mosaico A01.jpg\n" + figure1 + figure2 +
+                  clear + "<stamp>. Descargado mosaico A02.jpg\n" + figure2 + clear +
                   "<stamp>. Fin de la descarga\n" + figure2 + clear +
                   "<stamp>. Fichero BMP grabado\n" + figure2 + clear +
                   "<stamp>. Generada calibración para OZiExplorer\n" + figure2 + clear +
@@ -940,7 +948,8 @@ TEST_F(BatchProcess, ASecondRunInTheSameFolderIsRefused) {
                                          "%2). Espere a que termine o elija otra carpeta\n")
                               .arg(folder())
                               .arg(first->processId()));
-    EXPECT_EQ(second.out, QString());
+    EXPECT_TRUE(Unstamped(second.out).value(0).startsWith("Estimación: 2 mosaicos, "));
+    EXPECT_EQ(Unstamped(second.out).size(), 1);
     const Ended r = Finish(*first);
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(ReadAll(inFolder(QStringLiteral("Prueba.bmp"))), uninterrupted);

@@ -1,11 +1,9 @@
 // The area on a map: a box drawn by hand snapped to the coverage and clamped to ten tiles,
-// the grid that holds a rectangle with a margin, the overview's squares and their requests,
-// and the estimates of a run.
+// the grid that holds a rectangle with a margin, the overview's squares and their requests.
 #include "job/AreaRecalc.h"
 #include "job/MapArea.h"
 #include "job/MapKinds.h"
 #include "job/OverviewSquares.h"
-#include "job/RunEstimate.h"
 
 #include <gtest/gtest.h>
 
@@ -232,115 +230,6 @@ TEST(OverviewSquares, ASquareOfATilesSizeIsAskedExactlyAsThatTile) {
     EXPECT_EQ(OverviewUrl(job.requestPrefix, {10, 4, 37}),
               "http://maps.test/navegar/asp/mime.aspx?TIPO=6&Xmin=512000.3846153846"
               "&Ymin=736000&Xmax=640000.6153846154&Ymax=864000&PixAncho=400&PixAlto=400");
-}
-
-// --- Estimates ---------------------------------------------------------------------------
-
-DownloadJob FiveByFour(MapKind kind, int32_t tileSize) {
-    DownloadJob job;
-    job.kind = kind;
-    job.tileSize = tileSize;
-    job.tilesAcross = 5;
-    job.tilesDown = 4;
-    return job;
-}
-
-TEST(RunEstimate, NominalAndApproximateUntilTheKindAndCoverageWereMeasured) {
-    ServerMeasures m;
-    const DownloadJob job = FiveByFour(MapKind::Orto, 1000);
-    RunEstimate e = EstimateRun(job, m, 2);
-    EXPECT_EQ(e.tiles, 20);
-    EXPECT_TRUE(e.tileFiles.approximate);
-    EXPECT_EQ(e.tileFiles.bytes, 20 * kNominalTileBytes);
-    EXPECT_FALSE(e.seconds);
-    EXPECT_TRUE(EstimateText(e).contains(QStringLiteral("aprox.")));
-    EXPECT_TRUE(EstimateText(e).contains(QStringLiteral("tiempo sin medir")));
-
-    // Another kind, then another coverage of the kind: the nearest, still approximate.
-    m.addTileBytes(MapKind::Carto, 1000, 9000);
-    m.addTileBytes(MapKind::Orto, 2000, 30000);
-    m.addTileBytes(MapKind::Orto, 250, 70000);
-    e = EstimateRun(job, m, 2);
-    EXPECT_TRUE(e.tileFiles.approximate);
-    EXPECT_EQ(e.tileFiles.bytes, 20 * 30000);
-
-    m.addTileBytes(MapKind::Orto, 1000, 40000);
-    m.addTileBytes(MapKind::Orto, 1000, 50000);
-    e = EstimateRun(job, m, 2);
-    EXPECT_FALSE(e.tileFiles.approximate);
-    EXPECT_EQ(e.tileFiles.bytes, 20 * 45000);
-    EXPECT_FALSE(EstimateText(e).contains(QStringLiteral("aprox.")));
-}
-
-TEST(RunEstimate, TimeFromTheAnswerTimeAtTheConnections) {
-    ServerMeasures m;
-    for (int i = 0; i < 40; ++i) {
-        m.addAnswerTime(i < 8 ? 5000 : 600); // the oldest ones are forgotten
-    }
-    EXPECT_DOUBLE_EQ(*m.answerMs(), 600.0);
-    const DownloadJob job = FiveByFour(MapKind::Carto, 500);
-    // 20 tiles: 20, 10, 7 and 4 turns of 0.6 s.
-    EXPECT_EQ(EstimateRun(job, m, 1).seconds, 12);
-    EXPECT_EQ(EstimateRun(job, m, 2).seconds, 6);
-    EXPECT_EQ(EstimateRun(job, m, 3).seconds, 4);
-    EXPECT_EQ(EstimateRun(job, m, 6).seconds, 2);
-    // The time comes before the files' sizes, which a narrow window cuts off first.
-    EXPECT_EQ(EstimateText(EstimateRun(job, m, 2)).section("; ", 1, 1),
-              "tiempo 6 s con 2 conexiones");
-    EXPECT_EQ(EstimateText(EstimateRun(job, m, 1)).section("; ", 1, 1),
-              "tiempo 12 s con 1 conexión");
-}
-
-TEST(RunEstimate, TheBmpOnlyWhenItIsWritten) {
-    DownloadJob job = FiveByFour(MapKind::Carto, 500);
-    job.saveBmp = true;
-    RunEstimate e = EstimateRun(job, {}, 2);
-    ASSERT_EQ(e.outputs.size(), 1u);
-    // 2000 x 1600 px, 6000 bytes a row, and the 54-byte header.
-    EXPECT_EQ(e.outputs[0].bytes, 54 + 6000 * 1600);
-    EXPECT_FALSE(e.outputs[0].approximate);
-    job.saveBmp = false;
-    EXPECT_TRUE(EstimateRun(job, {}, 2).outputs.empty());
-    // Rows padded to four bytes: 3 px take 12 bytes.
-    EXPECT_EQ(BmpFileBytes(3, 2), 54 + 12 * 2);
-}
-
-// Each export asked for adds its size, from its usual share of the BMP's bytes, marked
-// "aprox.", whether or not the BMP itself is written; in the order of the formats.
-TEST(RunEstimate, ExportsAddTheirShareOfTheBmp) {
-    DownloadJob job = FiveByFour(MapKind::Orto, 500);
-    job.saveBmp = false;
-    job.setExport(ExportFormat::GarminKmz, true);
-    job.setExport(ExportFormat::GeoTiff, true);
-    const RunEstimate e = EstimateRun(job, {}, 2);
-    ASSERT_EQ(e.outputs.size(), 2u);
-    const qint64 bmp = BmpFileBytes(2000, 1600);
-    EXPECT_EQ(e.outputs[0].what, "GeoTIFF");
-    EXPECT_EQ(e.outputs[1].what, "KMZ de Garmin");
-    for (const FileEstimate& f : e.outputs) {
-        EXPECT_TRUE(f.approximate);
-        // JPEG keeps a small part of the image's bytes, never all of them.
-        EXPECT_GT(f.bytes, bmp / 50);
-        EXPECT_LT(f.bytes, bmp / 3);
-    }
-    EXPECT_TRUE(EstimateText(e).contains("; GeoTIFF " + SizeText(e.outputs[0].bytes) +
-                                         " aprox.; KMZ de Garmin "))
-        << EstimateText(e).toStdString();
-}
-
-TEST(RunEstimate, SizesAndTimesInWords) {
-    const std::pair<qint64, const char*> sizes[] = {
-        {1, "1 KB"},           {849'400, "849 KB"},     {999'999, "1000 KB"},
-        {1'000'000, "1,0 MB"}, {14'400'054, "14,4 MB"}, {48'000'054, "48,0 MB"}};
-    for (const auto& [bytes, text] : sizes) {
-        EXPECT_EQ(SizeText(bytes), QString::fromUtf8(text)) << bytes;
-    }
-    const std::pair<qint64, const char*> times[] = {{0, "menos de 1 s"},  {13, "13 s"},
-                                                    {60, "1 min 00 s"},   {200, "3 min 20 s"},
-                                                    {3600, "1 h 00 min"}, {3929, "1 h 05 min"}};
-    for (const auto& [seconds, text] : times) {
-        EXPECT_EQ(RunTimeText(seconds), QString::fromUtf8(text)) << seconds;
-    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // A set of sheets in words and in figures: the line naming it, what it follows, and the
 // estimates of all its sheets, each a run of its own.
+#include "job/MapKinds.h"
 #include "job/RunEstimate.h"
 #include "job/SheetSource.h"
 
@@ -58,11 +59,12 @@ TEST(SheetEstimate, EverySheetIsARunOfItsOwn) {
     job.kind = MapKind::Orto;
     job.tileSize = 1000;
     job.saveBmp = true;
+    job.requestPrefix = RequestPrefix(MapKind::Orto, QStringLiteral("http://maps.test"));
     const SheetCut cut = Box().cut(1000, QStringLiteral("Valle"));
     ASSERT_TRUE(cut.set);
-    ServerMeasures m;
+    RunMeasures m;
     m.addTileBytes(MapKind::Orto, 1000, 30000);
-    m.addAnswerTime(300);
+    m.addAnswerTime(QStringLiteral("http://maps.test"), 300);
     const RunEstimate e = EstimateSheets(job, *cut.set, m, 2);
     EXPECT_EQ(e.sheets, 3);
     EXPECT_EQ(e.tiles, 92);
@@ -71,11 +73,18 @@ TEST(SheetEstimate, EverySheetIsARunOfItsOwn) {
     ASSERT_EQ(e.outputs.size(), 1u);
     // Two BMPs of 4000 x 1600 px and one of 1200 x 1600.
     EXPECT_EQ(e.outputs[0].bytes, 2 * BmpFileBytes(4000, 1600) + BmpFileBytes(1200, 1600));
-    // 20 turns of two transfers for each large sheet, 6 for the last: 46 of 0.3 s.
+    // 20 turns of two transfers for each large sheet, 6 for the last: 46 of 0.3 s; each
+    // sheet's BMP at the nominal 0.02 s a megapixel, which is not measured yet.
     ASSERT_TRUE(e.seconds);
     EXPECT_EQ(*e.seconds, 14);
-    EXPECT_EQ(EstimateText(e), QStringLiteral("3 hojas, 92 mosaicos, 2,8 MB; tiempo 14 s con 2 "
-                                              "conexiones; BMP 44,2 MB"));
+    EXPECT_TRUE(e.secondsApproximate);
+    ASSERT_EQ(e.plan.size(), 3u);
+    EXPECT_EQ(e.plan[2].tiles, 12);
+    EXPECT_NEAR(e.plan[2].tileSeconds, 1.8, 1e-9);
+    ASSERT_EQ(e.plan[2].outputs.size(), 1u);
+    EXPECT_NEAR(e.plan[2].outputs[0].seconds, 0.02 * 1.92, 1e-9);
+    EXPECT_EQ(EstimateText(e), QStringLiteral("3 hojas, 92 mosaicos, 2,8 MB; tiempo 14 s aprox. "
+                                              "con 2 conexiones; BMP 44,2 MB"));
     EXPECT_FALSE(EstimateSheets(job, *cut.set, {}, 2).seconds);
 
     // A set of many sheets reaches gigabytes, and thousands of tiles.

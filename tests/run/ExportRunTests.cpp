@@ -1,6 +1,8 @@
 // A run's closing steps with exports asked for, against a map server on 127.0.0.1: the order
 // of the files, the clean-up that waits for all of them, a stop or an abort while an export
-// is written, a file that cannot be written, and what is left of an older area's BMP.
+// is written, a file that cannot be written, what is left of an older area's BMP, and what
+// a run measures of its tiles and files for the estimates of the next.
+#include "job/RunMeasures.h"
 #include "run/ExportOutput.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/run/RunTestSupport.h"
@@ -197,6 +199,65 @@ TEST_F(ExportRun, ANewAreaUnderTheSameNameKeepsNoOlderGeoreference) {
     EXPECT_FALSE(after.contains("geoTransform"));
     EXPECT_FALSE(after.contains("coordinateSystem"));
     EXPECT_FALSE(after.contains("gcps"));
+}
+
+// What a run measures: its tiles as written, the server's turn, and each file it wrote with
+// its bytes and the bytes of the tiles it was made from, step by step as it writes them; a
+// file that waited for the user's answer says nothing of how fast it is written.
+TEST_F(ExportRun, ARunMeasuresItsTilesAndEachFileItWrites) {
+    DownloadJob job = Job(2, 2);
+    job.saveOzi = true;
+    job.saveCompe = true;
+    job.setExport(ExportFormat::GeoTiff, true);
+    WriteAll(path("Prueba.imp"), "an older area's");
+    const RunReport r = Run(job, 2);
+    ASSERT_FALSE(r.outcome.writeFailed);
+    ASSERT_EQ(questions.overwrites.size(), 1);
+
+    const RunMeasures& m = r.measured;
+    qint64 tiles = 0;
+    for (int row = 1; row <= 2; ++row) {
+        for (int column = 1; column <= 2; ++column) {
+            tiles += QFileInfo(path(TileFileName(job, column, row))).size();
+        }
+    }
+    ASSERT_TRUE(m.tileBytes(job.kind, job.tileSize));
+    EXPECT_NEAR(*m.tileBytes(job.kind, job.tileSize), tiles / 4.0, 0.01);
+    ASSERT_TRUE(m.answerMs(server.baseUrl()));
+    EXPECT_GT(*m.answerMs(server.baseUrl()), 0.0);
+    // 0.64 megapixels.
+    for (const QString& key : {BmpOutputKey(), QStringLiteral("GeoTIFF"), OziExplorerOutputKey()}) {
+        const RunMeasures::OutputMeasure* output = m.output(key);
+        ASSERT_TRUE(output) << key.toStdString();
+        EXPECT_GT(*output->seconds.estimate(), 0.0) << key.toStdString();
+        EXPECT_NEAR(*output->tileBytes.estimate(), tiles / 0.64, 1.0) << key.toStdString();
+    }
+    EXPECT_NEAR(*m.output(QStringLiteral("GeoTIFF"))->bytes.estimate(),
+                QFileInfo(path("Prueba.tif")).size() / 0.64, 1.0);
+    EXPECT_FALSE(m.output(CompeGpsOutputKey()));
+    EXPECT_FALSE(m.output(WorldFileOutputKey()));
+
+    // Each file asked for from its beginning to its end, in the order written; the export's
+    // part done in between, never going back.
+    const QStringList asked = OutputKeysAsked(job);
+    QStringList bounds;
+    double part = 0;
+    for (const QString& step : r.steps) {
+        const QString key = step.section(u' ', 0, -2);
+        const double now = step.section(u' ', -1).toDouble();
+        if (now == 0.0 || now == 1.0) {
+            if (asked.contains(key)) {
+                bounds << step;
+            }
+            part = 0;
+        } else {
+            EXPECT_EQ(key, "GeoTIFF");
+            EXPECT_GT(now, part) << step.toStdString();
+            part = now;
+        }
+    }
+    EXPECT_EQ(bounds, (QStringList{"BMP 0", "BMP 1", "GeoTIFF 0", "GeoTIFF 1", "OziExplorer 0",
+                                   "OziExplorer 1", "CompeGPS 0", "CompeGPS 1"}));
 }
 
 } // namespace

@@ -53,6 +53,9 @@ struct RunReport {
     QStringList shown; // file names of the tiles shown, in the order shown
     std::vector<int> progress;
     QList<QPoint> failed;
+    // The outputs' steps, "<key> <part>", and what the run measured.
+    QStringList steps;
+    RunMeasures measured;
     RunOutcome outcome;
 };
 
@@ -105,6 +108,12 @@ protected:
             [&report](int, int, const QImage&, const QString& name) { report.shown << name; });
         QObject::connect(&run, &DownloadRun::tileFailed,
                          [&report](int c, int r) { report.failed << QPoint(c, r); });
+        QObject::connect(&run, &DownloadRun::outputStep,
+                         [&report](const QString& key, double part) {
+                             report.steps << key + u' ' + QString::number(part);
+                         });
+        QObject::connect(&run, &DownloadRun::measured,
+                         [&report](const RunMeasures& m) { report.measured.add(m); });
         QObject::connect(&run, &DownloadRun::finished,
                          [&report](const RunOutcome& o) { report.outcome = o; });
         QSignalSpy done(&run, &DownloadRun::finished);
@@ -116,7 +125,7 @@ protected:
         if (during) {
             during(run);
         }
-        EXPECT_TRUE(done.count() == 1 || done.wait(60000));
+        EXPECT_TRUE(done.count() == 1 || done.wait(waitMs));
         return report;
     }
 
@@ -144,6 +153,8 @@ protected:
     }
 
     TestMapServer server;
+    // How long a run may take before the test gives up on it.
+    int waitMs = 60000;
     QNetworkAccessManager manager;
     QTemporaryDir dir;
     RecordingQuestions questions;

@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QMenu>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QThreadPool>
 
 namespace {
@@ -175,6 +176,56 @@ TEST_F(RunWindowTest, StoppingOrClosingDuringAnExportLeavesNoFile) {
         EXPECT_TRUE(left.contains("Prueba.morvel")) << close;
         window.reset();
     }
+}
+
+// While the files are written after the tiles the bar goes on moving, each file for its share
+// of the run's estimated time, and the status bar says how long the run has left; the time
+// left goes with the run, which leaves the bar full.
+TEST_F(RunWindowTest, TheBarAndTheTimeLeftMoveWhileTheFilesAreWritten) {
+    writeSettings({{"Exportar", "MBTiles", "SI"},
+                   {"Mosaicos", "MosaicosAncho", "4"},
+                   {"Mosaicos", "MosaicosAlto", "4"}});
+    server.setLatency(100);
+    open();
+    auto* left = find<QLabel>("stQuedan");
+    EXPECT_FALSE(left->isVisible());
+    struct Seen {
+        QString status;
+        int value;
+        QString left;
+    };
+    std::vector<Seen> seen;
+    QObject::connect(progress(), &QProgressBar::valueChanged, [&](int value) {
+        seen.push_back({window->statusText(), value, left->isVisible() ? left->text() : QString()});
+    });
+    press("btnDescargar");
+    waitForTheRun();
+    ASSERT_FALSE(seen.empty());
+    // 25 tiles, then the BMP, the MBTiles and the calibration files take their share.
+    const int tiles = 25;
+    EXPECT_GT(progress()->maximum(), tiles);
+    EXPECT_EQ(progress()->value(), progress()->maximum());
+    int during = 0;
+    for (size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_GT(seen[i].value, seen[i - 1].value) << seen[i].status.toStdString();
+        if (seen[i].status.startsWith("Exportando Prueba.mbtiles") && seen[i].value > tiles) {
+            ++during;
+        }
+    }
+    EXPECT_GT(during, 1) << "the bar stood still while the MBTiles was written";
+    // "Quedan 3 s", once the run has shown its pace for a second.
+    const QRegularExpression time(
+        QStringLiteral("^Quedan (menos de 1 s|\\d+ s|\\d+ min \\d\\d s)$"));
+    int told = 0;
+    for (const Seen& s : seen) {
+        if (!s.left.isEmpty()) {
+            ++told;
+            EXPECT_TRUE(time.match(s.left).hasMatch()) << s.left.toStdString();
+        }
+    }
+    EXPECT_GT(told, 0);
+    EXPECT_FALSE(left->isVisible());
+    EXPECT_TRUE(find<QLabel>("stEstimacion")->isVisible());
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "download/OverviewLoader.h"
 #include "job/AreaRecalc.h"
 #include "job/NumberFormat.h"
+#include "job/MapKinds.h"
 #include "run/DownloadRun.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/QuickFetchLimits.h"
@@ -26,6 +27,9 @@
 #include <QComboBox>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -515,8 +519,12 @@ TEST_F(MapWindowTest, EstimatesFollowTheAreaAndTheMeasuredServer) {
     // Images of a tile's size (1000 m at 2.5 m a pixel) measure the tiles and the server.
     placeView(2.5, {606000, 4740000});
     EXPECT_TRUE(window->measures().tileBytes(MapKind::Carto, 1000));
-    EXPECT_FALSE(status->text().contains("aprox.")) << status->text().toStdString();
-    EXPECT_TRUE(status->text().contains("con 2 conexiones")) << status->text().toStdString();
+    EXPECT_TRUE(window->measures().answerMs(window->serverBase()));
+    EXPECT_FALSE(status->text().section("; ", 0, 0).contains("aprox."))
+        << status->text().toStdString();
+    // The files' speeds are not measured until a run writes them.
+    EXPECT_TRUE(status->text().section("; ", 1, 1).contains(" aprox. con 2 conexiones"))
+        << status->text().toStdString();
     EXPECT_EQ(map->estimateText(), "Estimación: " + status->text());
     typeInto(*window, "604000", "742000", "10", "10");
     EXPECT_TRUE(status->text().startsWith("100 mosaicos, ")) << status->text().toStdString();
@@ -750,6 +758,35 @@ TEST(WindowPlaceTest, BesideTheMainWindowOnAWideScreenAndAlwaysWithinIt) {
     for (const char* bad : {"", "1,2,3", "1,2,3,4,5", "a,2,3,4", "1,2,0,4", "1,2,3,-4"}) {
         EXPECT_EQ(ParseWindowPlace(bad), std::nullopt) << bad;
     }
+}
+
+// The map's images measure the tiles as a run writes them: the image of a tile's ground,
+// re-encoded as the tile is, weighs what the run's tile file weighs, byte for byte.
+TEST_F(MapWindowTest, AnImageOfATilesGroundWeighsWhatItsTileFileWeighs) {
+    open();
+    QHash<QString, qint64> measured; // by request
+    QObject::connect(map->loader(), &OverviewLoader::answerMeasured,
+                     [&](const OverviewSquare& square, qint64 bytes, qint64) {
+                         measured.insert(OverviewUrl(window->job().requestPrefix, square), bytes);
+                     });
+    // 1000 m images about A01, which lie on its tiles' grid.
+    placeView(2.5, {604500, 4741500});
+    const QString a01 = BuildTileUrl(window->job(), 1, 1);
+    ASSERT_TRUE(measured.contains(a01));
+    double sum = 0;
+    for (const qint64 bytes : measured) {
+        sum += double(bytes);
+    }
+    ASSERT_TRUE(window->measures().tileBytes(MapKind::Carto, 1000));
+    EXPECT_NEAR(*window->measures().tileBytes(MapKind::Carto, 1000), sum / measured.size(), 1e-6);
+
+    QTest::mouseClick(in<QPushButton>(window.get(), "btnDescargar"), Qt::LeftButton);
+    DownloadRun* run = window->run();
+    ASSERT_NE(run, nullptr);
+    QSignalSpy done(run, &DownloadRun::finished);
+    ASSERT_TRUE(done.count() == 1 || done.wait(60000));
+    EXPECT_EQ(QFileInfo(QDir(window->job().folder).filePath("A01.jpg")).size(),
+              measured.value(a01));
 }
 
 } // namespace

@@ -2,6 +2,10 @@
 // the controls, the log, the viewer's cells, the files in the destination folder.
 #include "tests/ui/RunWindowFixture.h"
 
+#include "run/MeasureStore.h"
+
+#include <QFileInfo>
+
 #include <cerrno>
 
 namespace {
@@ -20,8 +24,9 @@ TEST_F(RunWindowTest, ThreeByTwoAllFetched) {
                                                 << "Prueba.map");
     EXPECT_EQ(window->statusText(),
               QStringLiteral("Fichero de Calibración para CompeGPS generado."));
-    EXPECT_EQ(progress()->maximum(), 6);
-    EXPECT_EQ(progress()->value(), 6);
+    // The tiles, and the files written after them for the tiles their time is worth.
+    EXPECT_GE(progress()->maximum(), 6);
+    EXPECT_EQ(progress()->value(), progress()->maximum());
     expectFinished();
     // Six thumbnails at the top-left of the board, the rest of it empty.
     for (int column = 1; column <= 10; ++column) {
@@ -187,7 +192,7 @@ TEST_F(RunWindowTest, SomeTilesFailWithTheDeleteOption) {
     QSignalSpy done(run, &DownloadRun::finished);
     ASSERT_TRUE(done.wait(60000));
     EXPECT_EQ(values, (QList<int>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(progress()->value(), 6);
+    EXPECT_EQ(progress()->value(), progress()->maximum());
     EXPECT_EQ(previewAtFailure, QStringList{"tile"});
     // The failed tile with its reason, and the calibration that was ticked but not made.
     EXPECT_EQ(messages(), TileLines({"B02.jpg"}, "HTTP 500")
@@ -227,8 +232,8 @@ TEST_F(RunWindowTest, EveryTileFailsAndNothingIsDeleted) {
     EXPECT_EQ(
         window->statusText(),
         QStringLiteral("Fin de descarga: 6 de 6 mosaicos con fallo. No se grabó el fichero BMP."));
-    EXPECT_EQ(progress()->maximum(), 6);
-    EXPECT_EQ(progress()->value(), 6);
+    EXPECT_GE(progress()->maximum(), 6);
+    EXPECT_EQ(progress()->value(), progress()->maximum());
     EXPECT_EQ(files(), (QStringList{"A01.jpg", "Prueba.morvel"}));
     for (int row = 1; row <= 2; ++row) {
         for (int column = 1; column <= 3; ++column) {
@@ -416,6 +421,31 @@ TEST_F(RunWindowTest, TenByTenLogOrderAndBmp) {
     }
     expectTilesInBmp(10, 10);
     EXPECT_TRUE(thumbnailShown(10, 10));
+}
+
+// What a run measured is kept in the user's cache folder, not in the job's: the estimate of
+// the same area, at once and in the next session, is what was measured, with nothing left
+// "aprox.", the export's size included.
+TEST_F(RunWindowTest, TheNextSessionEstimatesFromWhatThisOneMeasured) {
+    writeSettings({{"Exportar", "GeoTIFF", "SI"}});
+    open();
+    const QString before = window->estimateText();
+    EXPECT_TRUE(before.contains("tiempo sin medir aún")) << before.toStdString();
+    EXPECT_TRUE(before.endsWith(" aprox.")) << before.toStdString();
+    download();
+    const QString after = window->estimateText();
+    EXPECT_FALSE(after.contains("aprox.")) << after.toStdString();
+    EXPECT_TRUE(after.contains("; tiempo ")) << after.toStdString();
+    EXPECT_EQ(find<QLabel>("stEstimacion")->text(), after);
+    window->close();
+    window.reset();
+    MeasureStore::WaitForWrites();
+    EXPECT_TRUE(QFileInfo(MeasureStore::Path()).isFile());
+    EXPECT_TRUE(files().filter(QStringLiteral(".json")).isEmpty());
+
+    open();
+    EXPECT_TRUE(QTest::qWaitFor([this, &after] { return window->estimateText() == after; }, 5000))
+        << window->estimateText().toStdString();
 }
 
 } // namespace
