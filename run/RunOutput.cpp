@@ -11,9 +11,10 @@ OutputContext::OutputContext(const DownloadJob& job, QImage image, RunOutcome& o
                              RunQuestions& questions)
     : m_job(job), m_image(std::move(image)), m_outcome(outcome), m_asked(&questions) {}
 
-void OutputContext::CountedQuestions::notice(const QString& caption, const QString& text) {
+RunQuestions::MissingFolder
+OutputContext::CountedQuestions::missingFolder(const QString& folder, const QString& current) {
     ++count;
-    answerer->notice(caption, text);
+    return answerer->missingFolder(folder, current);
 }
 
 void OutputContext::CountedQuestions::message(const QString& text) {

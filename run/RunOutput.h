@@ -91,7 +91,7 @@ private:
     class CountedQuestions : public RunQuestions {
     public:
         explicit CountedQuestions(RunQuestions* questions) : answerer(questions) {}
-        void notice(const QString& caption, const QString& text) override;
+        MissingFolder missingFolder(const QString& folder, const QString& current) override;
         void message(const QString& text) override;
         void error(const QString& text) override;
         bool confirmResume(const QString& caption, const QString& text) override;

@@ -351,7 +351,7 @@ TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
         outcome = RunOutcome{};
         questions = RecordingQuestions{};
         log.clear();
-        RunOutputs outputs(job, ImageOf(job), outcome, questions, row.hook);
+        RunOutputs outputs(job, ImageOf(job), 0, outcome, questions, row.hook);
         bool finished = false;
         QObject::connect(&outputs, &RunOutputs::finished, [&] { finished = true; });
         QObject::connect(&outputs, &RunOutputs::logEvent, [&](const QString& l) { log << l; });
@@ -392,7 +392,7 @@ TEST_F(OutputTest, AStopWhileTheFailuresAreToldLetsTheBoxEnd) {
                     QDir(dir.path()).mkpath("Prueba.gpkg"));
         outcome = RunOutcome{};
         StoppingQuestions asked;
-        RunOutputs outputs(job, ImageOf(job), outcome, asked);
+        RunOutputs outputs(job, ImageOf(job), 0, outcome, asked);
         bool stopAnswer = !unattended;
         asked.onError = [&] {
             stopAnswer = outputs.stop(QStringLiteral("el usuario"), unattended);
@@ -435,7 +435,7 @@ TEST_F(OutputTest, TheLongestNameTheCheckAdmitsIsWrittenByEveryOutput) {
                   .arg(longest));
 
     job.bmpName = QString(longest, u'n');
-    RunOutputs outputs(job, ImageOf(job), outcome, questions);
+    RunOutputs outputs(job, ImageOf(job), 0, outcome, questions);
     bool finished = false;
     QObject::connect(&outputs, &RunOutputs::finished, [&] { finished = true; });
     outputs.start();
