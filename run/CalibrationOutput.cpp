@@ -62,6 +62,9 @@ void CalibrationOutput::write(OutputContext& context, Done done) {
     }
     context.status(o.statusText);
     context.log(o.logMessage);
+    for (const QString& name : o.replacedLinks) {
+        context.linkReplaced(name);
+    }
     if (!o.written) {
         outcome.writeFailed = outcome.writeFailed || !o.refused;
         context.questions().message(o.failureMessage);

@@ -43,6 +43,8 @@ public:
     std::function<void(const QString&)> log;
     // A line said once in the run, however many outputs have it to say; true the first time.
     bool logOnce(const QString& line);
+    // Says in the log that a file of the run took the place of a link, which went.
+    void linkReplaced(const QString& fileName);
     // False once the run stopped listening (aborted while a question was open): an output
     // then ends without another word.
     std::function<bool()> alive;
