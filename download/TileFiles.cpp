@@ -1,10 +1,11 @@
 #include "download/TileFiles.h"
 
+#include "filebase/ReplacingFile.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,28 +36,6 @@ bool WriteAll(int fd, const char* data, qsizetype size, int* error) {
     return true;
 }
 
-constexpr int kSuffixLength = 8;
-
-// A fresh file beside `path`, named `path` + "." + eight letters or digits, as mkstemp
-// makes one but with the ordinary mode that the user's umask trims (mkstemp's files are
-// private to their owner). Returns the descriptor, or -1 with errno set.
-int CreateFreshFile(const QByteArray& path, int access, QByteArray* name) {
-    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
-        *name = path + '.';
-        for (int i = 0; i < kSuffixLength; ++i) {
-            *name += kDigits[QRandomGenerator::global()->bounded(36)];
-        }
-        fd = ::open(name->constData(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    kFileMode);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
-    return fd;
-}
-
 LocalWriteError Failed(LocalWriteError* out, int error) {
     const LocalWriteError e = LocalWriteErrorFor(error);
     if (out) {
@@ -85,7 +64,7 @@ bool AnswerFile::create(LocalWriteError* error) {
     close();
     QByteArray name;
     // Read and write: the answer is read back through this very descriptor.
-    m_fd = CreateFreshFile(QFile::encodeName(m_tile), O_RDWR, &name);
+    m_fd = CreateFreshFile(QFile::encodeName(m_tile), O_RDWR, kFileMode, &name);
     if (m_fd < 0) {
         m_path.clear();
         Failed(error, errno);
@@ -127,7 +106,7 @@ bool IsTemporaryFileOf(const QString& name, const QString& fileName) {
     if (name == fileName + u'1') {
         return true;
     }
-    if (name.size() != fileName.size() + 1 + kSuffixLength || !name.startsWith(fileName) ||
+    if (name.size() != fileName.size() + 1 + kFreshSuffixLength || !name.startsWith(fileName) ||
         name.at(fileName.size()) != u'.') {
         return false;
     }
@@ -158,7 +137,7 @@ QStringList RemoveTemporaryFiles(const QString& folder, const QStringList& fileN
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, LocalWriteError* error) {
     QByteArray temp;
-    const int fd = CreateFreshFile(QFile::encodeName(path), O_WRONLY, &temp);
+    const int fd = CreateFreshFile(QFile::encodeName(path), O_WRONLY, kFileMode, &temp);
     if (fd < 0) {
         Failed(error, errno);
         return false;

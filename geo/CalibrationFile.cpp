@@ -1,11 +1,11 @@
 #include "geo/CalibrationFile.h"
 
+#include "filebase/ReplacingFile.h"
 #include "job/DownloadJob.h"
 #include "job/WriteError.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
 
@@ -30,26 +30,24 @@ bool CheckFolder(const QString& folder, QString* error) {
     return true;
 }
 
-bool WriteWhole(const QString& fullName, const QByteArray& bytes, QString* error) {
+bool WriteWhole(const QString& fullName, const QByteArray& bytes, QString* error,
+                QStringList* replacedLinks) {
     const QString shownName = QDir::toNativeSeparators(fullName);
-    QSaveFile file(fullName);
-    errno = 0;
-    if (!file.open(QIODevice::WriteOnly)) {
-        return Fail(error, QStringLiteral("No se puede crear %1: %2")
-                               .arg(shownName, DeviceWriteError(file, errno).reason));
+    ReplacingFile file(fullName);
+    QString reason;
+    if (!file.open(&reason)) {
+        return Fail(error, QStringLiteral("No se puede crear %1: %2").arg(shownName, reason));
     }
-    // Flushed here and checked: commit() would rename the temporary file into place
-    // even when the data still buffered could not be written.
     errno = 0;
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = DeviceWriteError(file, errno).reason;
-        file.cancelWriting();
+    if (file.device().write(bytes) != bytes.size()) {
+        reason = DeviceWriteError(file.device(), errno).reason;
         return Fail(error, QStringLiteral("Error al escribir %1: %2").arg(shownName, reason));
     }
-    errno = 0;
-    if (!file.commit()) {
-        return Fail(error, QStringLiteral("Error al escribir %1: %2")
-                               .arg(shownName, DeviceWriteError(file, errno).reason));
+    if (!file.commit(&reason)) {
+        return Fail(error, QStringLiteral("Error al escribir %1: %2").arg(shownName, reason));
+    }
+    if (file.replacedLink() && replacedLinks != nullptr) {
+        *replacedLinks << QFileInfo(fullName).fileName();
     }
     return true;
 }
@@ -58,7 +56,8 @@ bool WriteWhole(const QString& fullName, const QByteArray& bytes, QString* error
 
 bool SaveCalibrationFile(const QString& folder, const QString& fileName,
                          const OverwritePrompt& prompt, OverwriteQuestion& question,
-                         const std::function<QByteArray()>& makeBytes, QString* error) {
+                         const std::function<QByteArray()>& makeBytes, QString* error,
+                         QStringList* replacedLinks) {
     if (!CheckFolder(folder, error)) {
         return false;
     }
@@ -67,10 +66,11 @@ bool SaveCalibrationFile(const QString& folder, const QString& fileName,
         return Fail(error, QStringLiteral("No se ha confirmado la sobreescritura de %1")
                                .arg(QDir::toNativeSeparators(fullName)));
     }
-    return WriteWhole(fullName, makeBytes(), error);
+    return WriteWhole(fullName, makeBytes(), error, replacedLinks);
 }
 
 bool ReplaceFile(const QString& folder, const QString& fileName, const QByteArray& bytes,
-                 QString* error) {
-    return CheckFolder(folder, error) && WriteWhole(PathPrefix(folder) + fileName, bytes, error);
+                 QString* error, QStringList* replacedLinks) {
+    return CheckFolder(folder, error) &&
+           WriteWhole(PathPrefix(folder) + fileName, bytes, error, replacedLinks);
 }

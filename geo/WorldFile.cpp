@@ -76,13 +76,15 @@ QByteArray Ed50Utm30AuxXmlBytes() {
 }
 
 bool WriteWorldFiles(const CalibrationCornerList& corners, const QString& folder,
-                     const QString& baseName, QString* error) {
+                     const QString& baseName, QString* error, QStringList* replacedLinks) {
     const QByteArray worldFile = WorldFileBytes(corners);
     if (worldFile.isEmpty()) {
         return Fail(error, QStringLiteral("La imagen no tiene tamaño"));
     }
-    return ReplaceFile(folder, baseName + QStringLiteral(".bpw"), worldFile, error) &&
-           ReplaceFile(folder, baseName + QStringLiteral(".prj"), Ed50Utm30PrjBytes(), error) &&
+    return ReplaceFile(folder, baseName + QStringLiteral(".bpw"), worldFile, error,
+                       replacedLinks) &&
+           ReplaceFile(folder, baseName + QStringLiteral(".prj"), Ed50Utm30PrjBytes(), error,
+                       replacedLinks) &&
            ReplaceFile(folder, baseName + QStringLiteral(".bmp.aux.xml"), Ed50Utm30AuxXmlBytes(),
-                       error);
+                       error, replacedLinks);
 }

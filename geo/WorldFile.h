@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The georeferencing that GIS programs read beside an image, on the image's own grid,
 // ED50 / UTM zone 30N (EPSG:23030); no datum change, so no PROJ.
@@ -23,7 +24,9 @@ QByteArray Ed50Utm30AuxXmlBytes();
 
 // Writes <baseName>.bpw, <baseName>.prj and <baseName>.bmp.aux.xml into the folder, each
 // under a temporary name renamed into place when complete. Existing files are replaced
-// without asking: they only follow the image. False, with a short reason in `error`, for
-// an image without width or height, an empty or missing folder, or an input/output error.
+// without asking: they only follow the image; a link is replaced, not written through, and
+// its name added to `replacedLinks`. False, with a short reason in `error`, for an image
+// without width or height, an empty or missing folder, or an input/output error.
 bool WriteWorldFiles(const CalibrationCornerList& corners, const QString& folder,
-                     const QString& baseName, QString* error = nullptr);
+                     const QString& baseName, QString* error = nullptr,
+                     QStringList* replacedLinks = nullptr);

@@ -247,27 +247,29 @@ OverwritePrompt PromptFor(const QString& program) {
 bool SaveMap(const CalibrationPointList& points, const CalibrationCornerList& corners,
              const Ground& ground, const QString& projectionName, const QString& title,
              const QString& folder, const QString& fileName, const QString& imageFileName,
-             int32_t zone, OverwriteQuestion& question, QString* error) {
+             int32_t zone, OverwriteQuestion& question, QString* error,
+             QStringList* replacedLinks) {
     return SaveCalibrationFile(
         folder, fileName, PromptFor(QStringLiteral("OziExplorer")), question,
         [&] {
             return MapBytes(points, corners, ground, projectionName, title, folder, imageFileName,
                             zone);
         },
-        error);
+        error, replacedLinks);
 }
 
 bool SaveImp(const CalibrationPointList& points, const CalibrationCornerList& corners,
              const Ground& ground, const QString& projectionName, const QString& zoneLetter,
              const QString& folder, const QString& fileName, const QString& imageFileName,
-             int32_t zone, OverwriteQuestion& question, QString* error) {
+             int32_t zone, OverwriteQuestion& question, QString* error,
+             QStringList* replacedLinks) {
     return SaveCalibrationFile(
         folder, fileName, PromptFor(QStringLiteral("CompeGPS")), question,
         [&] {
             return ImpBytes(points, corners, ground, projectionName, zoneLetter, imageFileName,
                             zone);
         },
-        error);
+        error, replacedLinks);
 }
 
 } // namespace
@@ -294,23 +296,24 @@ bool WriteOziExplorerMap(const CalibrationPointList& points, const CalibrationCo
                          const QString& projectionName, const FileDatum& datum,
                          const QString& title, const QString& folder, const QString& fileName,
                          const QString& imageFileName, int32_t zone, OverwriteQuestion& question,
-                         QString* error) {
+                         QString* error, QStringList* replacedLinks) {
     if (datum.change == nullptr) {
         return SaveMap(points, corners, Ed50Ground(points, corners, datum.ed50Name), projectionName,
-                       title, folder, fileName, imageFileName, zone, question, error);
+                       title, folder, fileName, imageFileName, zone, question, error,
+                       replacedLinks);
     }
     const CalibrationPointList all = WithEveryCorner(points, corners);
     Ground ground;
     return Wgs84Ground(all, corners, *datum.change, &ground, error) &&
            SaveMap(all, corners, ground, projectionName, title, folder, fileName, imageFileName,
-                   kCornerZone, question, error);
+                   kCornerZone, question, error, replacedLinks);
 }
 
 bool WriteCompeGpsImp(const CalibrationPointList& points, const CalibrationCornerList& corners,
                       const QString& projectionName, const FileDatum& datum,
                       const QString& zoneLetter, const QString& folder, const QString& fileName,
                       const QString& imageFileName, int32_t zone, OverwriteQuestion& question,
-                      QString* error) {
+                      QString* error, QStringList* replacedLinks) {
     Ground ground;
     if (datum.change == nullptr) {
         ground = Ed50Ground(points, corners, datum.ed50Name);
@@ -318,5 +321,6 @@ bool WriteCompeGpsImp(const CalibrationPointList& points, const CalibrationCorne
         return false;
     }
     return SaveImp(points, corners, ground, projectionName, zoneLetter, folder, fileName,
-                   imageFileName, datum.change == nullptr ? zone : kCornerZone, question, error);
+                   imageFileName, datum.change == nullptr ? zone : kCornerZone, question, error,
+                   replacedLinks);
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -41,7 +42,8 @@ struct FileDatum {
 // Writes the .map file as folder + platform separator + file name. An existing file is
 // replaced only when the question says so. The file is written whole under a temporary
 // name and then renamed, so on any failure the old file, if any, stays as it was and no
-// partial file is left. False when refused, when the folder is empty or missing, or on
+// partial file is left; a link at the name is replaced, not written through, and its name
+// added to `replacedLinks`. False when refused, when the folder is empty or missing, or on
 // any input/output error; `error` then gets a short reason.
 //
 // On WGS 84 the datum is named "WGS 84"; corner latitudes and longitudes get 8 decimals;
@@ -55,7 +57,7 @@ bool WriteOziExplorerMap(const CalibrationPointList& points, const CalibrationCo
                          const QString& projectionName, const FileDatum& datum,
                          const QString& title, const QString& folder, const QString& fileName,
                          const QString& imageFileName, int32_t zone, OverwriteQuestion& question,
-                         QString* error = nullptr);
+                         QString* error = nullptr, QStringList* replacedLinks = nullptr);
 
 // The same for the .imp file. On WGS 84 its grid values get 8 decimals, and it keeps its
 // two points.
@@ -63,4 +65,4 @@ bool WriteCompeGpsImp(const CalibrationPointList& points, const CalibrationCorne
                       const QString& projectionName, const FileDatum& datum,
                       const QString& zoneLetter, const QString& folder, const QString& fileName,
                       const QString& imageFileName, int32_t zone, OverwriteQuestion& question,
-                      QString* error = nullptr);
+                      QString* error = nullptr, QStringList* replacedLinks = nullptr);

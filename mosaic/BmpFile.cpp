@@ -1,15 +1,13 @@
 #include "mosaic/BmpFile.h"
 
+#include "filebase/ReplacingFile.h"
 #include "job/WriteError.h"
 
 #include <QIODevice>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <limits>
-
-#include <unistd.h>
 
 namespace {
 
@@ -125,16 +123,13 @@ BmpFileSaver::~BmpFileSaver() {
 bool BmpFileSaver::begin(const QImage& image, const QString& path, QString* error,
                          int32_t pixelsPerMetre) {
     cancel();
-    m_file = std::make_unique<QSaveFile>(path);
-    errno = 0;
-    if (!m_file->open(QIODevice::WriteOnly)) {
-        if (error) {
-            *error = DeviceWriteError(*m_file, errno).reason;
-        }
+    m_replacedLink = false;
+    m_file = std::make_unique<ReplacingFile>(path);
+    if (!m_file->open(error)) {
         m_file.reset();
         return false;
     }
-    m_writer = std::make_unique<BmpStreamWriter>(image, *m_file, pixelsPerMetre);
+    m_writer = std::make_unique<BmpStreamWriter>(image, m_file->device(), pixelsPerMetre);
     if (!m_writer->writeHeader()) {
         if (error) {
             *error = m_writer->errorString();
@@ -171,11 +166,7 @@ bool BmpFileSaver::sync(QString* error) {
         cancel();
         return false;
     }
-    if (!m_file->flush() || ::fdatasync(m_file->handle()) != 0) {
-        if (error) {
-            *error = QStringLiteral("no se pudo grabar en el disco (%1)")
-                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
-        }
+    if (!m_file->sync(error)) {
         cancel();
         return false;
     }
@@ -190,21 +181,8 @@ bool BmpFileSaver::commit(QString* error) {
         cancel();
         return false;
     }
-    // The last rows are still in the file's buffer: commit() would rename the file into
-    // place even when they could not be written.
-    errno = 0;
-    if (!m_file->flush()) {
-        if (error) {
-            *error = DeviceWriteError(*m_file, errno).reason;
-        }
-        cancel();
-        return false;
-    }
-    errno = 0;
-    const bool ok = m_file->commit();
-    if (!ok && error) {
-        *error = DeviceWriteError(*m_file, errno).reason;
-    }
+    const bool ok = m_file->commit(error);
+    m_replacedLink = ok && m_file->replacedLink();
     m_writer.reset();
     m_file.reset();
     return ok;
@@ -212,10 +190,7 @@ bool BmpFileSaver::commit(QString* error) {
 
 void BmpFileSaver::cancel() {
     m_writer.reset();
-    if (m_file) {
-        m_file->cancelWriting();
-        m_file.reset(); // the destructor removes the temporary file
-    }
+    m_file.reset(); // the temporary file goes with it
 }
 
 bool SaveBmpFile(const QImage& image, const QString& path, QString* error) {

@@ -2,13 +2,13 @@
 
 #include <QByteArray>
 #include <QImage>
-#include <QSaveFile>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 
 class QIODevice;
+class ReplacingFile;
 
 // Uncompressed 24-bit Windows bitmaps: the 14-byte file header, the 40-byte information
 // header, then the pixel rows from the bottom row up, blue-green-red, each row padded
@@ -51,7 +51,8 @@ bool WriteBmp(const QImage& image, QIODevice& device, QString* error = nullptr,
               int32_t pixelsPerMetre = 0);
 
 // Saves to a file path through a temporary file in the same folder that replaces the
-// old file only when complete; an error or cancel() leaves the old file as it was.
+// old file only when complete; an error or cancel() leaves the old file as it was. A link
+// at the path is replaced by the file, never written through.
 class BmpFileSaver {
 public:
     BmpFileSaver();
@@ -71,10 +72,13 @@ public:
     bool commit(QString* error = nullptr);
     void cancel();
     bool isActive() const { return m_file != nullptr; }
+    // After a commit: the file replaced a link that stood at the path.
+    bool replacedLink() const { return m_replacedLink; }
 
 private:
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<ReplacingFile> m_file;
     std::unique_ptr<BmpStreamWriter> m_writer;
+    bool m_replacedLink = false;
 };
 
 // Begin, all rows and commit in one call.

@@ -74,6 +74,7 @@ BmpOutput::SaveResult BmpOutput::Save(const QImage& image, const QString& path,
         hook(BmpCommitStep::Renaming);
     }
     r.ok = saver.commit(&r.error);
+    r.replacedLink = saver.replacedLink();
     commit.decided = true;
     commit.result = r;
     return r;
@@ -116,6 +117,9 @@ void BmpOutput::saved(const SaveResult& result) {
         context.written << context.job().bmpName + QStringLiteral(".bmp");
         context.status(QStringLiteral("Fichero BMP grabado."));
         context.log(QStringLiteral(". Fichero BMP grabado"));
+        if (result.replacedLink) {
+            context.linkReplaced(context.job().bmpName + QStringLiteral(".bmp"));
+        }
     } else {
         outcome.writeFailed = true;
         context.status(QStringLiteral("No se ha podido grabar el fichero BMP."));

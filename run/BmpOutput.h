@@ -35,6 +35,7 @@ private:
     struct SaveResult {
         bool ok = false;
         bool abandoned = false;
+        bool replacedLink = false;
         QString error;
     };
     // Shared with the thread that writes the file. Once the file is synced, it is renamed

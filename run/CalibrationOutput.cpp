@@ -76,6 +76,9 @@ void CalibrationOutput::write(OutputContext& context, Done done) {
     }
     context.status(o.statusText);
     context.log(o.logMessage);
+    for (const QString& name : o.replacedLinks) {
+        context.linkReplaced(name);
+    }
     if (o.refused) {
         context.questions().message(o.failureMessage);
     } else if (!o.written) {

@@ -86,19 +86,22 @@ CalibrationOutcome WriteCalibrationFile(CalibrationFormat format, const Download
     };
     switch (format) {
     case CalibrationFormat::OziExplorer:
-        o.written = datumKnown && WriteOziExplorerMap(
-                                      lists.points, lists.corners, oziProjection,
-                                      datum(QStringLiteral("European 1950 (Spain and Portugal)")),
-                                      job.bmpName, job.folder, map, image, kZone, asked, &o.reason);
+        o.written = datumKnown &&
+                    WriteOziExplorerMap(lists.points, lists.corners, oziProjection,
+                                        datum(QStringLiteral("European 1950 (Spain and Portugal)")),
+                                        job.bmpName, job.folder, map, image, kZone, asked,
+                                        &o.reason, &o.replacedLinks);
         break;
     case CalibrationFormat::CompeGps:
-        o.written = datumKnown &&
-                    WriteCompeGpsImp(lists.points, lists.corners, QStringLiteral("UTM"),
-                                     datum(QStringLiteral("European 1950")), QStringLiteral("T"),
-                                     job.folder, imp, image, kZone, asked, &o.reason);
+        o.written =
+            datumKnown &&
+            WriteCompeGpsImp(lists.points, lists.corners, QStringLiteral("UTM"),
+                             datum(QStringLiteral("European 1950")), QStringLiteral("T"),
+                             job.folder, imp, image, kZone, asked, &o.reason, &o.replacedLinks);
         break;
     case CalibrationFormat::WorldFile:
-        o.written = WriteWorldFiles(lists.corners, job.folder, job.bmpName, &o.reason);
+        o.written =
+            WriteWorldFiles(lists.corners, job.folder, job.bmpName, &o.reason, &o.replacedLinks);
         break;
     }
     o.refused = !o.written && asked.refused();

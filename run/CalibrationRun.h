@@ -3,6 +3,7 @@
 #include "job/DownloadJob.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -16,8 +17,9 @@ enum class CalibrationFormat { OziExplorer, CompeGps, WorldFile };
 // What writing one calibration file came to, with the texts the window shows for it.
 struct CalibrationOutcome {
     bool written = false;
-    bool refused = false; // the user chose not to replace the existing file
-    QString reason;       // why it was not written
+    bool refused = false;      // the user chose not to replace the existing file
+    QString reason;            // why it was not written
+    QStringList replacedLinks; // the files written where a link stood, which went
     QString statusText;
     QString logMessage;
     // For the message box after a failure: the fixed text, followed on a line of its

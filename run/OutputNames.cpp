@@ -15,11 +15,10 @@
 
 namespace {
 
-// Qt's QSaveFile (the BMP, the calibration files, the index, the overview) writes to
-// "<name>.XXXXXX" when it cannot write to an unnamed file; the records are written to
-// "<name>." and eight letters or digits.
+// The files saved whole (the BMP, the calibration files, the index, the overview) take the
+// name "<name>." and eight letters or digits just before their rename, as the records do.
 QString SavedThroughTemporary(const QString& name) {
-    return name + QStringLiteral(".XXXXXX");
+    return name + QStringLiteral(".xxxxxxxx");
 }
 QString RecordTemporary(const QString& name) {
     return name + QStringLiteral(".xxxxxxxx");

@@ -47,6 +47,11 @@ bool OutputContext::logOnce(const QString& line) {
     return true;
 }
 
+void OutputContext::linkReplaced(const QString& fileName) {
+    log(QStringLiteral(". Sustituido el enlace %1: lo que nombraba queda como estaba")
+            .arg(fileName));
+}
+
 bool OutputContext::calibrationOnWgs84() const {
     return m_outcome.bmpSaved && (m_job.saveOzi || m_job.saveCompe) &&
            m_job.datum == CalibrationDatum::Wgs84;

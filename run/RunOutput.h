@@ -48,6 +48,8 @@ public:
     bool logOnce(const QString& line);
     // How far the output under way is, from 0 to 1, for the run's progress.
     std::function<void(double)> stepped;
+    // Says in the log that a file of the run took the place of a link, which went.
+    void linkReplaced(const QString& fileName);
     // False once the run stopped listening (aborted while a question was open): an output
     // then ends without another word.
     std::function<bool()> alive;

@@ -22,7 +22,6 @@
 #include <cmath>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -594,23 +593,6 @@ void SheetSetRun::nextSheet() {
     if (const QString problem = TakeSheetFolder(folder); !problem.isEmpty()) {
         stopForFolder(folder, problem);
         return;
-    }
-    if (m_job.saveBmp) {
-        // The BMP is saved through QSaveFile, which writes a link's target: the link goes
-        // first (what it names stays as it is), and the sheet's BMP is a file of its own.
-        const QByteArray bmp = QFile::encodeName(SheetBmpOf(m_job.folder, sheet));
-        struct stat st {};
-        if (::lstat(bmp.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            if (::unlink(bmp.constData()) != 0) {
-                stopForFolder(folder, QStringLiteral("su fichero BMP es un enlace que no se puede "
-                                                     "quitar (%1)")
-                                          .arg(LocalWriteErrorFor(errno).reason));
-                return;
-            }
-            emit logEvent(QStringLiteral(". Quitado el enlace %1.bmp de la hoja: su fichero BMP "
-                                         "se graba en su lugar")
-                              .arg(sheet.name));
-        }
     }
     DownloadJob job = SheetJob(m_job, sheet);
     job.folder = folder;

@@ -1,15 +1,17 @@
 # cmake -DROOT=<source folder> -P LayerCheck.cmake
 #
 # The folders are floors and includes point down only: job at the bottom; gdalbase, what
-# GDAL's users share, on it; download, mosaic, geo and exports above those, none of them
-# including another, and only geo and exports using gdalbase; run above those four; then ui,
-# then app. Below ui no widget is included, and job includes no network, image or
-# file-writing header. Every offending line is listed and the check fails.
+# GDAL's users share, and filebase, the file saved whole that the writers share, on it;
+# download, mosaic, geo and exports above those, none of them including another, and only geo
+# and exports using gdalbase; run above those four; then ui, then app. Below ui no widget is
+# included, and job includes no network, image or file-writing header. Every offending line
+# is listed and the check fails.
 
 cmake_minimum_required(VERSION 3.25)
 
 set(floor_job 0)
 set(floor_gdalbase 1)
+set(floor_filebase 1)
 set(floor_download 2)
 set(floor_mosaic 2)
 set(floor_geo 2)
@@ -17,7 +19,7 @@ set(floor_exports 2)
 set(floor_run 3)
 set(floor_ui 4)
 set(floor_app 5)
-set(layered job gdalbase download mosaic geo exports run ui app)
+set(layered job gdalbase filebase download mosaic geo exports run ui app)
 # Crafts that have nothing to do with GDAL and stay clear of its floor.
 set(without_gdal download mosaic)
 # Project folders a layered file must never include from.

@@ -210,6 +210,9 @@ QByteArray IniFile::contents() const {
 }
 
 bool IniFile::save(QString* error) const {
+    // Through QSaveFile, which follows a link: users keep Morvel.ini linked to a copy of
+    // their own on purpose, and it is the file linked to that is to change. (The files of a
+    // run replace a link instead: see ReplacingFile.)
     QSaveFile file(path_);
     const auto fail = [&file, error](int savedErrno) {
         if (error) {

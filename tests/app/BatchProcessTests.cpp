@@ -226,9 +226,15 @@ protected:
 TEST_F(BatchProcess, EveryTileAndFileGivesZeroAndTheSettingsStayAsTheyWere) {
     const QByteArray settings = Settings(2, 2);
     const QString ini = WriteSettings(settings);
-    // Files of an earlier month are replaced without a question.
+    // Files of an earlier month are replaced without a question; links in the place of two
+    // are replaced too, and what they name is left as it was.
     WriteAll(inFolder(QStringLiteral("Prueba.bmp")), "old");
     WriteAll(inFolder(QStringLiteral("Prueba.map")), "old");
+    QTemporaryDir victim;
+    for (const QString& name : {QStringLiteral("Prueba.imp"), QStringLiteral("Prueba.bpw")}) {
+        WriteAll(victim.filePath(name), "victim's");
+        ASSERT_TRUE(QFile::link(victim.filePath(name), inFolder(name)));
+    }
 
     const Ended r = Run({QStringLiteral("--batch")});
     EXPECT_EQ(r.status, QProcess::NormalExit);
@@ -244,7 +250,9 @@ TEST_F(BatchProcess, EveryTileAndFileGivesZeroAndTheSettingsStayAsTheyWere) {
                   "<stamp>. Descargado mosaico B02.jpg", "<stamp>. Fin de la descarga",
                   "<stamp>. Fichero BMP grabado", "<stamp>. Generada calibración para OZiExplorer",
                   "<stamp>. Generada calibración para CompeGPS",
+                  "<stamp>. Sustituido el enlace Prueba.imp: lo que nombraba queda como estaba",
                   "<stamp>. Generado fichero de georreferencia",
+                  "<stamp>. Sustituido el enlace Prueba.bpw: lo que nombraba queda como estaba",
                   "Resumen: 4 de 4 mosaicos descargados, 0 con fallo." + kAllWritten}));
     // Not a terminal: no progress figure.
     EXPECT_FALSE(r.out.contains(u'\r'));
@@ -255,6 +263,11 @@ TEST_F(BatchProcess, EveryTileAndFileGivesZeroAndTheSettingsStayAsTheyWere) {
     // 800 x 800 pixels of three bytes after the two headers.
     EXPECT_EQ(QFileInfo(inFolder(QStringLiteral("Prueba.bmp"))).size(), 54 + 800 * 800 * 3);
     EXPECT_TRUE(ReadAll(inFolder(QStringLiteral("Prueba.map"))).startsWith("OziExplorer"));
+    EXPECT_TRUE(ReadAll(inFolder(QStringLiteral("Prueba.imp"))).startsWith("CompeGPS"));
+    EXPECT_FALSE(QFileInfo(inFolder(QStringLiteral("Prueba.bpw"))).isSymLink());
+    EXPECT_EQ(
+        FolderSnapshot(victim.path()),
+        (std::map<QString, QByteArray>{{"Prueba.bpw", "victim's"}, {"Prueba.imp", "victim's"}}));
     EXPECT_EQ(ReadAll(ini), settings);
     EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList{"Morvel.ini"});
 }

@@ -300,6 +300,54 @@ TEST_F(RunOf, TilesAndCalibrationOnlyForASavedBmp) {
     }
 }
 
+// The run's files stand where links to files of another folder stood (to a folder, or to
+// nothing, for two): each link is replaced by the file and said in the log, and what the
+// links named stays byte for byte as it was, with nothing written beside it.
+TEST_F(RunOf, OutputsReplaceLinksInTheirPlaceAndLeaveWhatTheyNamed) {
+    QTemporaryDir victim;
+    const struct {
+        const char* name;
+        const char* target; // in the victim's folder
+    } table[] = {{"Prueba.bmp", "Prueba.bmp"}, {"Prueba.map", "Prueba.map"},
+                 {"Prueba.imp", "Prueba.imp"}, {"Prueba.bpw", "Prueba.bpw"},
+                 {"Prueba.prj", "missing"},    {"Prueba.bmp.aux.xml", "folder"}};
+    ASSERT_TRUE(QDir(victim.path()).mkdir("folder"));
+    for (const auto& row : table) {
+        if (QString(row.target).startsWith("Prueba")) {
+            WriteAll(victim.filePath(row.target), QByteArray("victim's ") + row.target);
+        }
+        ASSERT_TRUE(QFile::link(victim.filePath(row.target), path(row.name)));
+    }
+    const std::map<QString, QByteArray> before = FolderSnapshot(victim.path());
+    DownloadJob job = Job(2);
+    job.saveOzi = job.saveCompe = job.saveWorldFile = true;
+    const RunReport r = Run(job);
+    EXPECT_FALSE(r.outcome.writeFailed);
+    for (const auto& row : table) {
+        EXPECT_FALSE(QFileInfo(path(row.name)).isSymLink()) << row.name;
+        EXPECT_TRUE(r.log.contains(QStringLiteral(". Sustituido el enlace %1: lo que nombraba "
+                                                  "queda como estaba")
+                                       .arg(row.name)))
+            << row.name;
+    }
+    EXPECT_EQ(FolderSnapshot(victim.path()), before);
+    EXPECT_EQ(QDir(victim.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                  .size(),
+              5);
+    // Real files of this run: its BMP, and calibration that describes it.
+    EXPECT_EQ(QFileInfo(path("Prueba.bmp")).size(), 54 + 800 * 400 * 3);
+    EXPECT_TRUE(ReadAll(path("Prueba.map")).contains("IWH,Map Image Width/Height,800,400"));
+    EXPECT_TRUE(ReadAll(path("Prueba.imp")).startsWith("CompeGPS MAP File"));
+    EXPECT_EQ(ReadAll(path("Prueba.bpw")).count('\n'), 6);
+    EXPECT_TRUE(ReadAll(path("Prueba.prj")).startsWith("PROJCS["));
+    EXPECT_TRUE(ReadAll(path("Prueba.bmp.aux.xml")).startsWith("<PAMDataset>"));
+    EXPECT_EQ(r.log.mid(r.log.indexOf(". Fichero BMP grabado"), 2),
+              (QStringList{". Fichero BMP grabado",
+                           ". Sustituido el enlace Prueba.bmp: lo que nombraba queda como "
+                           "estaba"}));
+}
+
 // A folder that takes no file: the first tile fails at once with the reason, no tile is
 // asked for ten times, and the run stops after it with a message, keeping what it has.
 TEST_F(RunOf, AFolderThatTakesNoFileStopsTheRun) {

@@ -48,8 +48,16 @@ void StopDuring(std::unique_ptr<DownloadRun>& run, const QString& exporting, boo
 }
 
 // Without the BMP: the image is joined all the same, the five files follow in their order,
-// the operation they were moved with is named once, and only then do the tiles go.
+// the operation they were moved with is named once, and only then do the tiles go. Links
+// in their places are replaced, and what they named stays as it was.
 TEST_F(ExportRun, EveryExportWithoutTheBmpThenTheTilesGo) {
+    QTemporaryDir victim;
+    for (const char* name :
+         {"Prueba.tif", "Prueba.gpkg", "Prueba.mbtiles", "Prueba.kmz", "Prueba.pdf"}) {
+        WriteAll(victim.filePath(name), "victim's");
+        ASSERT_TRUE(QFile::link(victim.filePath(name), path(name)));
+    }
+    const std::map<QString, QByteArray> before = FolderSnapshot(victim.path());
     DownloadJob job = Job(2, 2);
     job.saveBmp = false;
     job.deleteTiles = true;
@@ -78,6 +86,10 @@ TEST_F(ExportRun, EveryExportWithoutTheBmpThenTheTilesGo) {
     EXPECT_FALSE(r.outcome.recordKept);
     EXPECT_EQ(files(), (QStringList{"Prueba.gpkg", "Prueba.kmz", "Prueba.mbtiles", "Prueba.pdf",
                                     "Prueba.tif"}));
+    for (const QString& name : files()) {
+        EXPECT_FALSE(QFileInfo(path(name)).isSymLink()) << name.toStdString();
+    }
+    EXPECT_EQ(FolderSnapshot(victim.path()), before);
     EXPECT_TRUE(r.statuses.contains("Exportando Prueba.kmz (KMZ de Garmin): 0 %"));
     EXPECT_TRUE(r.statuses.contains("Exportando Prueba.pdf (PDF para imprimir): 0 %"));
 }

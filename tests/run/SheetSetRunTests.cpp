@@ -516,7 +516,7 @@ TEST_F(SheetSetTest, AFinishedSheetIsTakenOnlyWhileItsBmpIsTheOneWritten) {
          {". Hoja Prueba_01 con su fichero BMP cambiado: se descarga de nuevo",
           ". Hoja Prueba_03 con su fichero BMP sin comprobar (el fichero es un enlace): se "
           "descarga de nuevo",
-          ". Quitado el enlace Prueba_03.bmp de la hoja: su fichero BMP se graba en su lugar"}},
+          ". Sustituido el enlace Prueba_03.bmp: lo que nombraba queda como estaba"}},
         {[&] {
              QByteArray other = written[2];
              other[other.size() - 10] = char(~other[other.size() - 10]);

@@ -8,6 +8,7 @@
 #include "UiTestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -322,6 +323,23 @@ TEST(WriteSettingsTest, SavedFileReadsBackAndLeavesNoTemporaryFile) {
     EXPECT_EQ(back.bmpName, "uno dos");
     s.bmpName = back.bmpName;
     EXPECT_EQ(Written(back), Written(s));
+}
+
+// Unlike the files of a run, Morvel.ini is written through a link: users keep it linked to
+// a file of their own on purpose.
+TEST(WriteSettingsTest, ALinkedFileIsWrittenThroughTheLink) {
+    const CurrentDirScope cwd;
+    QTemporaryDir own;
+    const QString mine = own.filePath(QStringLiteral("mio.ini"));
+    WriteAll(mine, "[Aplicacion]\nFichero=Viejo\n");
+    ASSERT_TRUE(QFile::link(mine, cwd.file(QStringLiteral("Morvel.ini"))));
+    {
+        IniFile ini(SettingsPath());
+        ini.writeString("Aplicacion", "Fichero", QStringLiteral("Nuevo"));
+        ASSERT_TRUE(ini.save());
+    }
+    EXPECT_TRUE(QFileInfo(cwd.file(QStringLiteral("Morvel.ini"))).isSymLink());
+    EXPECT_EQ(ReadAll(mine), "[Aplicacion]\nFichero=Nuevo\n");
 }
 
 // A file that cannot be saved says why, as every file of the program does.

@@ -1,0 +1,1 @@
+morvel_add_test(ReplacingFileTests LIBS morvel_filebase SOURCES filebase/ReplacingFileTests.cpp)
