@@ -475,8 +475,8 @@ TEST_F(OutputTest, TheNameCheckCountsWhatIsAskedForAndWhere) {
         // ".<name>-<eight>.tif.ovr.tmp.aux", GDAL's of the temporary file.
         {"a GeoTIFF", false, false, true, 0, dir.path(), 255 - 26},
         {"12 sheets of GeoTIFF", false, false, true, 12, dir.path(), 255 - 26 - 3},
-        // "/<name>_01/<name>_01.bmp.XXXXXX": the name twice.
-        {"sheets deep down", true, false, false, 12, deep, (120 - 1 - 3 - 1 - 3 - 11) / 2},
+        // "/<name>_01/<name>_01.bmp.<eight>": the name twice.
+        {"sheets deep down", true, false, false, 12, deep, (120 - 1 - 3 - 1 - 3 - 13) / 2},
         {"a folder too deep", true, false, false, 0, deep + u'/' + QString(110, u'd'), 0},
     };
     for (const auto& row : table) {
