@@ -10,9 +10,6 @@ namespace {
 struct TranslateOptionsDeleter {
     void operator()(GDALTranslateOptions* o) const { GDALTranslateOptionsFree(o); }
 };
-struct WarpOptionsDeleter {
-    void operator()(GDALWarpAppOptions* o) const { GDALWarpAppOptionsFree(o); }
-};
 
 } // namespace
 
@@ -25,25 +22,6 @@ GdalDataset TranslateImage(const ExportWork& work, const std::string& path,
     }
     GDALTranslateOptionsSetProgress(options.get(), stage.function(), stage.data());
     return GdalDataset(GDALTranslate(path.c_str(), work.image, options.get(), nullptr));
-}
-
-GdalDataset MovedImage(const ExportWork& work, MovedCrs crs, const std::string& pipeline,
-                       const MovedArea& r, int width, int height) {
-    GdalArguments arguments{"-of", "VRT",    "-t_srs", "EPSG:" + std::to_string(MovedCrsEpsg(crs)),
-                            "-ct", pipeline, "-te"};
-    arguments.add(GdalArguments::Number(r.minX))
-        .add(GdalArguments::Number(r.minY))
-        .add(GdalArguments::Number(r.maxX))
-        .add(GdalArguments::Number(r.maxY))
-        .add("-ts")
-        .add(std::to_string(width))
-        .add(std::to_string(height))
-        .add("-r", "bilinear");
-    const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
-        GDALWarpAppOptionsNew(arguments.list(), nullptr));
-    GDALDatasetH source = work.image;
-    return GdalDataset(options ? GDALWarp("", nullptr, 1, &source, options.get(), nullptr)
-                               : nullptr);
 }
 
 WrittenFile Failure(const QString& reason) {

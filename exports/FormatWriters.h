@@ -5,6 +5,7 @@
 
 #include "exports/ExportGeometry.h"
 #include "exports/GdalSupport.h"
+#include "exports/ImageWarp.h"
 #include "exports/MapExport.h"
 
 #include <QString>
@@ -15,6 +16,8 @@
 // What every writer gets.
 struct ExportWork {
     const ExportInput& input;
+    // The image in a format GDAL and the warp read in place.
+    const QImage& pixels;
     // The image on its grid, and the same as a dataset in memory over its pixels.
     GridArea area;
     GDALDatasetH image;
@@ -68,10 +71,14 @@ std::vector<int> OverviewFactors(int width, int height, int side);
 GdalDataset TranslateImage(const ExportWork& work, const std::string& path,
                            GdalArguments& arguments, const ExportProgress::Stage& stage);
 
-// The image moved to the CRS through the pipeline onto width x height pixels over the
-// rectangle, bilinear, as GDAL reads it: nothing is computed until it is read.
-GdalDataset MovedImage(const ExportWork& work, MovedCrs crs, const std::string& pipeline,
-                       const MovedArea& rectangle, int width, int height);
+// What a thread that moves the image keeps: a transformer of its own, and GDAL's messages
+// kept off the terminal there.
+struct WarpContext {
+    WarpContext(const ExportWork& work, const TargetGrid& target, const std::string& pipeline)
+        : warp(SourcePixels::Of(work.pixels), work.area, target, pipeline) {}
+    GdalErrorCapture quiet;
+    ImageWarp warp;
+};
 
 // A failed GDAL step: GDAL's reason, or `fallback`.
 WrittenFile GdalFailure(const ExportWork& work, const QString& fallback);

@@ -78,7 +78,7 @@ ExportResult WriteExport(ExportFormat format, const ExportInput& input,
     // Every export names its CRS inside its own file: no side file beside it.
     const ThreadGdalOption noSideFile("GDAL_PAM_ENABLED", "NO");
     OutputFile output(input.job.folder, fileName);
-    const ExportWork work{input, area, dataset.get(), progress, errors};
+    const ExportWork work{input, image, area, dataset.get(), progress, errors};
     const WrittenFile written = FormatOf(format).write(work, output.temporaryPath());
     if (progress.stopRequested()) {
         result.stopped = true;
