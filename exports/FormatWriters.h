@@ -40,6 +40,10 @@ WrittenFile WriteGeoPackage(const ExportWork& work, const std::string& path);
 WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path);
 WrittenFile WriteGarminKmz(const ExportWork& work, const std::string& path);
 
+// The GeoPackage's table for a map's name: lower-case ASCII letters, digits and '_', beginning
+// with a letter, and none of the beginnings SQLite and GeoPackage keep for themselves.
+std::string GeoPackageTableName(const QString& mapName);
+
 // The log line for a KMZ of more images than most Garmin devices show; empty when it has no
 // more.
 QString TooManyImagesRemark(const QString& fileName, int images);

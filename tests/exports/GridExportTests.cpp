@@ -1,5 +1,6 @@
 // The GeoTIFF and the GeoPackage: the joined image on its own ED50 / UTM 30N grid, read
 // back with GDAL's tools as GIS programs read them.
+#include "exports/FormatWriters.h"
 #include "tests/exports/ExportTestSupport.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/TestFiles.h"
@@ -185,6 +186,40 @@ TEST(GeoPackageExport, HoldsJpegTilesOnly) {
     EXPECT_TRUE(file.startsWith("SQLite format 3"));
     EXPECT_GT(file.count(QByteArray("\xFF\xD8\xFF\xE0", 4)), 4) << "JPEG tiles";
     EXPECT_FALSE(file.contains(QByteArray("\x89PNG\r\n\x1A\n", 8))) << "a PNG tile";
+}
+
+// The table is named from the map, but within what SQLite and GeoPackage allow; readers show
+// the map's own name, the identifier.
+TEST(GeoPackageExport, ExportsWhateverTheMapIsCalled) {
+    const struct {
+        const char* map;
+        const char* table;
+    } names[] = {
+        {"Prueba", "prueba"},
+        // SQLite keeps sqlite_ for itself, GeoPackage gpkg_ and its spatial indexes rtree_.
+        {"sqlite_mapa", "mapa_sqlite_mapa"},
+        {"GPKG_Hoja", "mapa_gpkg_hoja"},
+        {"rtree_x", "mapa_rtree_x"},
+        {"Mapa de Pamplona (1)", "mapa_de_pamplona__1_"},
+        {"Año ñandú", "ano_nandu"},
+        {"1ª hoja", "mapa_1__hoja"},
+    };
+    for (const auto& n : names) {
+        EXPECT_EQ(GeoPackageTableName(QString::fromUtf8(n.map)), n.table) << n.map;
+    }
+    for (const char* map : {"sqlite_mapa", "Año ñandú"}) {
+        SCOPED_TRACE(map);
+        QTemporaryDir dir;
+        ExportInput input = MakeExportInput(ExportCase{}, dir.path());
+        input.job.bmpName = QString::fromUtf8(map);
+        const ExportResult result = ExportNow(ExportFormat::GeoPackage, input);
+        ASSERT_TRUE(result.ok) << result.error.toStdString();
+        QJsonObject report;
+        ASSERT_TRUE(GdalInfo(dir.filePath(input.job.bmpName + QStringLiteral(".gpkg")), &report));
+        const QJsonObject metadata =
+            report.value(QStringLiteral("metadata")).toObject().value(QString()).toObject();
+        EXPECT_EQ(metadata.value(QStringLiteral("IDENTIFIER")).toString(), input.job.bmpName);
+    }
 }
 
 } // namespace
