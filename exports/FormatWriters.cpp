@@ -85,3 +85,35 @@ std::vector<int> OverviewFactors(int width, int height, int side) {
     }
     return factors;
 }
+
+bool BuildImageOverviews(const ExportWork& work, const std::vector<int>& factors,
+                         const ExportProgress::Stage& stage) {
+    std::vector<int> levels = factors;
+    return levels.empty() ||
+           GDALBuildOverviews(work.image, "AVERAGE", static_cast<int>(levels.size()), levels.data(),
+                              0, nullptr, stage.function(), stage.data()) == CE_None;
+}
+
+bool CopyImageOverviews(const ExportWork& work, GDALDatasetH written,
+                        const ExportProgress::Stage& stage) {
+    GDALRasterBandH from = GDALGetRasterBand(work.image, 1);
+    GDALRasterBandH to = GDALGetRasterBand(written, 1);
+    const int levels = GDALGetOverviewCount(from);
+    if (GDALGetOverviewCount(to) < levels) {
+        return false;
+    }
+    for (int i = 0; i < levels; ++i) {
+        GDALDatasetH source = GDALGetBandDataset(GDALGetOverview(from, i));
+        GDALDatasetH target = GDALGetBandDataset(GDALGetOverview(to, i));
+        const ExportProgress::Stage part(stage.owner(), stage.at(static_cast<double>(i) / levels),
+                                         stage.at(static_cast<double>(i + 1) / levels));
+        if (source == nullptr || target == nullptr ||
+            GDALGetRasterXSize(source) != GDALGetRasterXSize(target) ||
+            GDALGetRasterYSize(source) != GDALGetRasterYSize(target) ||
+            GDALDatasetCopyWholeRaster(source, target, nullptr, part.function(), part.data()) !=
+                CE_None) {
+            return false;
+        }
+    }
+    return true;
+}

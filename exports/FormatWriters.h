@@ -70,6 +70,17 @@ GdalDataset OpenAndCompare(const std::string& path, const ExpectedRaster& expect
 // Levels of overviews halving the image until its larger side is no more than `side`.
 std::vector<int> OverviewFactors(int width, int height, int side);
 
+// Overviews of the image at those factors, in memory beside it, each pixel the mean of those
+// it stands for (GDAL's average): made from the image's own pixels, for a writer to copy, so
+// that none is made by reading back the writer's JPEG tiles.
+bool BuildImageOverviews(const ExportWork& work, const std::vector<int>& factors,
+                         const ExportProgress::Stage& stage);
+
+// Copies the image's overviews into the written dataset's, level by level; their sizes must
+// be the same.
+bool CopyImageOverviews(const ExportWork& work, GDALDatasetH written,
+                        const ExportProgress::Stage& stage);
+
 // GDAL's translate of the image into `path`, its progress reported as the stage; null when
 // GDAL refuses the arguments or fails.
 GdalDataset TranslateImage(const ExportWork& work, const std::string& path,

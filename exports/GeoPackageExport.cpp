@@ -65,18 +65,24 @@ WrittenFile WriteGeoPackage(const ExportWork& work, const std::string& path) {
         .creation("BLOCKSIZE=" + std::to_string(kGpkgTilePixels))
         .creation("RASTER_TABLE=" + name)
         .creation("RASTER_IDENTIFIER=" + work.input.job.bmpName.toStdString());
-    const ExportProgress::Stage tiles(work.progress, 0.0, 0.7);
+    // The overviews are made in memory from the image itself, and copied into levels made
+    // empty: GDAL would make them by reading back every JPEG tile just written.
+    const GridArea& a = work.area;
+    std::vector<int> factors = OverviewFactors(a.width, a.height, kGpkgTilePixels);
+    const ExportProgress::Stage overviews(work.progress, 0.0, 0.15);
+    if (!BuildImageOverviews(work, factors, overviews)) {
+        return GdalFailure(work, QStringLiteral("GDAL no ha podido hacer las vistas generales"));
+    }
+    const ExportProgress::Stage tiles(work.progress, 0.15, 0.75);
     GdalDataset written = TranslateImage(work, path, arguments, tiles);
     if (!written) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido escribir el GeoPackage"));
     }
-    const GridArea& a = work.area;
-    std::vector<int> factors = OverviewFactors(a.width, a.height, kGpkgTilePixels);
-    const ExportProgress::Stage overviews(work.progress, 0.7, 0.95);
+    const ExportProgress::Stage copied(work.progress, 0.75, 0.95);
     if (!factors.empty() &&
-        GDALBuildOverviews(written.get(), "AVERAGE", static_cast<int>(factors.size()),
-                           factors.data(), 0, nullptr, overviews.function(),
-                           overviews.data()) != CE_None) {
+        (GDALBuildOverviews(written.get(), "NONE", static_cast<int>(factors.size()), factors.data(),
+                            0, nullptr, nullptr, nullptr) != CE_None ||
+         !CopyImageOverviews(work, written.get(), copied))) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido hacer las vistas generales"));
     }
     written.reset();

@@ -122,8 +122,8 @@ TEST_P(GridExport, KeepsEveryPixelWhereItWasWithoutResampling) {
             meant.push_back(TileColour(x / 400 + 1, y / 400 + 1));
         }
     }
-    const std::vector<QColor> read =
-        LocationColours(dir.filePath(QLatin1String(GetParam().fileName)), points, false);
+    const QString file = dir.filePath(QLatin1String(GetParam().fileName));
+    const std::vector<QColor> read = LocationColours(file, points, false);
     ASSERT_EQ(read.size(), points.size());
     for (size_t i = 0; i < points.size(); ++i) {
         const bool near = i < centres ? NearColour(read[i], meant[i], 6)
@@ -131,6 +131,16 @@ TEST_P(GridExport, KeepsEveryPixelWhereItWasWithoutResampling) {
         EXPECT_TRUE(near) << points[i].x() << ", " << points[i].y() << ": "
                           << read[i].name().toStdString() << " instead of "
                           << meant[i].name().toStdString();
+    }
+    // The first overview, made from the image itself, shows each tile's centre in its colour
+    // (gdallocationinfo takes the place in the image's own pixels).
+    const std::vector<QPointF> tileCentres(points.begin(), points.begin() + centres);
+    const std::vector<QColor> overview = LocationColours(file, tileCentres, false, 1);
+    ASSERT_EQ(overview.size(), tileCentres.size());
+    for (size_t i = 0; i < tileCentres.size(); ++i) {
+        EXPECT_TRUE(NearColour(overview[i], meant[i], 6))
+            << "overview at " << tileCentres[i].x() << ", " << tileCentres[i].y() << ": "
+            << overview[i].name().toStdString() << " instead of " << meant[i].name().toStdString();
     }
 }
 
