@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -29,6 +30,51 @@ GdalDataset PlacedGrid(int width, int height, const std::array<double, 6>& trans
         return nullptr;
     }
     return grid;
+}
+
+// One row of the target from the points its pixels' centres fall on in the image, for a
+// pixel layout known when compiled: `Bytes` a pixel, red, green and blue at R, G and B.
+template <int Bytes, int R, int G, int B>
+void Resample(const SourcePixels& s, const double* xs, const double* ys, const int* ok, int width,
+              uint8_t* out) {
+    const int lastX = s.width - 1;
+    const int lastY = s.height - 1;
+    constexpr int kHalf = 1 << (2 * kWeightBits - 1);
+    for (int i = 0; i < width; ++i, out += 4) {
+        const double sx = xs[i];
+        const double sy = ys[i];
+        // On the image when the centre falls on one of its pixels, as GDAL's warper takes it.
+        if (!ok[i] || !(sx >= 0.0) || !(sy >= 0.0) || static_cast<int>(sx + 1e-10) >= s.width ||
+            static_cast<int>(sy + 1e-10) >= s.height) {
+            std::memset(out, 0, 4);
+            continue;
+        }
+        // The four pixel centres around the point; past the image's edge the edge pixel stands
+        // in, which is GDAL's renormalised weight for a missing neighbour. sx and sy are at
+        // least 0 here, so a cast from one more rounds down.
+        const double u = sx - 0.5;
+        const double v = sy - 0.5;
+        const int left = static_cast<int>(u + 1.0) - 1;
+        const int top = static_cast<int>(v + 1.0) - 1;
+        const int wx = static_cast<int>((u - left) * kWeightOne + 0.5);
+        const int wy = static_cast<int>((v - top) * kWeightOne + 0.5);
+        const uchar* upper = s.bits + std::clamp(top, 0, lastY) * s.lineBytes;
+        const uchar* lower = s.bits + std::clamp(top + 1, 0, lastY) * s.lineBytes;
+        const uchar* a = upper + std::clamp(left, 0, lastX) * Bytes;
+        const uchar* b = upper + std::clamp(left + 1, 0, lastX) * Bytes;
+        const uchar* c = lower + (a - upper);
+        const uchar* d = lower + (b - upper);
+        const auto mix = [&](int o) {
+            const int above = a[o] * (kWeightOne - wx) + b[o] * wx;
+            const int below = c[o] * (kWeightOne - wx) + d[o] * wx;
+            return static_cast<uint8_t>((above * (kWeightOne - wy) + below * wy + kHalf) >>
+                                        (2 * kWeightBits));
+        };
+        out[0] = mix(R);
+        out[1] = mix(G);
+        out[2] = mix(B);
+        out[3] = 255;
+    }
 }
 
 } // namespace
@@ -98,8 +144,6 @@ bool ImageWarp::warp(int x, int y, int width, int rows, uint8_t* rgba, size_t li
     m_z.resize(size);
     m_ok.resize(size);
     const SourcePixels& s = m_source;
-    const int lastX = s.width - 1;
-    const int lastY = s.height - 1;
     for (int r = 0; r < rows; ++r) {
         // The centres of the row's pixels, moved back onto the image's pixels.
         for (size_t i = 0; i < size; ++i) {
@@ -112,38 +156,12 @@ bool ImageWarp::warp(int x, int y, int width, int rows, uint8_t* rgba, size_t li
             return false;
         }
         uint8_t* out = rgba + static_cast<size_t>(r) * lineBytes;
-        for (size_t i = 0; i < size; ++i, out += 4) {
-            const double sx = m_x[i];
-            const double sy = m_y[i];
-            // On the image when the centre falls on one of its pixels, as GDAL's warper takes it.
-            if (!m_ok[i] || !(sx >= 0.0) || !(sy >= 0.0) ||
-                static_cast<int>(sx + 1e-10) >= s.width ||
-                static_cast<int>(sy + 1e-10) >= s.height) {
-                out[0] = out[1] = out[2] = out[3] = 0;
-                continue;
-            }
-            // The four pixel centres around the point; past the image's edge the edge pixel
-            // stands in, which is GDAL's renormalised weight for a missing neighbour.
-            // sx and sy are at least 0 here, so a cast from one more rounds down.
-            const double u = sx - 0.5;
-            const double v = sy - 0.5;
-            const int left = static_cast<int>(u + 1.0) - 1;
-            const int top = static_cast<int>(v + 1.0) - 1;
-            const int wx = static_cast<int>((u - left) * kWeightOne + 0.5);
-            const int wy = static_cast<int>((v - top) * kWeightOne + 0.5);
-            const int x0 = std::clamp(left, 0, lastX) * s.pixelBytes;
-            const int x1 = std::clamp(left + 1, 0, lastX) * s.pixelBytes;
-            const uchar* upper = s.bits + std::clamp(top, 0, lastY) * s.lineBytes;
-            const uchar* lower = s.bits + std::clamp(top + 1, 0, lastY) * s.lineBytes;
-            for (int c = 0; c < 3; ++c) {
-                const int o = s.offsets[static_cast<size_t>(c)];
-                const int above = upper[x0 + o] * (kWeightOne - wx) + upper[x1 + o] * wx;
-                const int below = lower[x0 + o] * (kWeightOne - wx) + lower[x1 + o] * wx;
-                out[c] = static_cast<uint8_t>(
-                    (above * (kWeightOne - wy) + below * wy + (1 << (2 * kWeightBits - 1))) >>
-                    (2 * kWeightBits));
-            }
-            out[3] = 255;
+        if (s.pixelBytes == 3) {
+            Resample<3, 0, 1, 2>(s, m_x.data(), m_y.data(), m_ok.data(), width, out);
+        } else if (s.offsets[0] == 2) {
+            Resample<4, 2, 1, 0>(s, m_x.data(), m_y.data(), m_ok.data(), width, out);
+        } else {
+            Resample<4, 1, 2, 3>(s, m_x.data(), m_y.data(), m_ok.data(), width, out);
         }
     }
     return true;
