@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFile>
 
 #include <cpl_conv.h>
 #include <cpl_minixml.h>
@@ -118,56 +117,68 @@ bool EncodeOverlay(const RgbaPixels& pixels, QByteArray* jpeg) {
     return false;
 }
 
+// Little-endian numbers of a zip's records.
+uint32_t U16(const GByte* b) {
+    return static_cast<uint32_t>(b[0] | (b[1] << 8));
+}
+uint32_t U32(const GByte* b) {
+    return U16(b) | (U16(b + 2) << 16);
+}
+
 // GDAL's zip writer leaves every entry's date at zero, which readers show as 1980-00-00: the
 // entries get the time the file is written instead, in the local time zip tools use. An
 // entry's date lies in its central directory record and in its local header; neither is
-// covered by its CRC.
-bool StampZipEntries(const std::string& path, const QDateTime& when) {
-    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (!file.open(QIODevice::ReadWrite) || file.size() < 22) {
-        return false;
-    }
-    const auto u16 = [](const QByteArray& b, qsizetype at) {
-        return static_cast<quint32>(static_cast<uchar>(b[at]) |
-                                    (static_cast<uchar>(b[at + 1]) << 8));
-    };
-    const auto u32 = [&](const QByteArray& b, qsizetype at) {
-        return u16(b, at) | (u16(b, at + 2) << 16);
-    };
+// covered by its CRC. Read and written through GDAL, which wrote the file at that path.
+bool StampZipEntries(VSILFILE* file, const QDateTime& when) {
+    const auto at = [&](vsi_l_offset offset) { return VSIFSeekL(file, offset, SEEK_SET) == 0; };
     // The end record, without a comment: GDAL writes none.
-    file.seek(file.size() - 22);
-    const QByteArray end = file.read(22);
-    if (end.size() != 22 || u32(end, 0) != 0x06054b50) {
+    GByte end[22];
+    if (VSIFSeekL(file, 0, SEEK_END) != 0 || VSIFTellL(file) < sizeof end ||
+        !at(VSIFTellL(file) - sizeof end) || VSIFReadL(end, 1, sizeof end, file) != sizeof end ||
+        U32(end) != 0x06054b50) {
         return false;
     }
-    const quint32 entries = u16(end, 10);
-    const qint64 directoryAt = u32(end, 16);
-    file.seek(directoryAt);
-    QByteArray directory = file.read(u32(end, 12));
+    const uint32_t entries = U16(end + 10);
+    const vsi_l_offset directoryAt = U32(end + 16);
+    std::vector<GByte> directory(U32(end + 12));
+    if (!at(directoryAt) ||
+        VSIFReadL(directory.data(), 1, directory.size(), file) != directory.size()) {
+        return false;
+    }
     const QDate date = when.date();
     const QTime time = when.time();
-    const quint32 dosTime = (time.hour() << 11) | (time.minute() << 5) | (time.second() / 2);
-    const quint32 dosDate =
+    const uint32_t dosTime = (time.hour() << 11) | (time.minute() << 5) | (time.second() / 2);
+    const uint32_t dosDate =
         ((std::max(date.year(), 1980) - 1980) << 9) | (date.month() << 5) | date.day();
-    const char stamp[4] = {static_cast<char>(dosTime & 0xFF), static_cast<char>(dosTime >> 8),
-                           static_cast<char>(dosDate & 0xFF), static_cast<char>(dosDate >> 8)};
-    qsizetype at = 0;
-    for (quint32 i = 0; i < entries; ++i) {
-        if (at + 46 > directory.size() || u32(directory, at) != 0x02014b50) {
+    const GByte stamp[4] = {static_cast<GByte>(dosTime & 0xFF), static_cast<GByte>(dosTime >> 8),
+                            static_cast<GByte>(dosDate & 0xFF), static_cast<GByte>(dosDate >> 8)};
+    size_t record = 0;
+    for (uint32_t i = 0; i < entries; ++i) {
+        GByte* r = directory.data() + record;
+        if (record + 46 > directory.size() || U32(r) != 0x02014b50) {
             return false;
         }
-        directory.replace(at + 12, 4, stamp, 4);
+        std::memcpy(r + 12, stamp, sizeof stamp);
         // The local header: its signature, then the date 10 bytes in.
-        const qint64 local = u32(directory, at + 42);
-        QByteArray signature;
-        if (!file.seek(local) || (signature = file.read(4)).size() != 4 ||
-            u32(signature, 0) != 0x04034b50 || !file.seek(local + 10) ||
-            file.write(stamp, 4) != 4) {
+        const vsi_l_offset local = U32(r + 42);
+        GByte signature[4];
+        if (!at(local) || VSIFReadL(signature, 1, 4, file) != 4 || U32(signature) != 0x04034b50 ||
+            !at(local + 10) || VSIFWriteL(stamp, 1, sizeof stamp, file) != sizeof stamp) {
             return false;
         }
-        at += 46 + u16(directory, at + 28) + u16(directory, at + 30) + u16(directory, at + 32);
+        record += 46 + U16(r + 28) + U16(r + 30) + U16(r + 32);
     }
-    return file.seek(directoryAt) && file.write(directory) == directory.size() && file.flush();
+    return at(directoryAt) &&
+           VSIFWriteL(directory.data(), 1, directory.size(), file) == directory.size();
+}
+
+bool StampZipEntries(const std::string& path, const QDateTime& when) {
+    VSILFILE* file = VSIFOpenL(path.c_str(), "r+b");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool stamped = StampZipEntries(file, when);
+    return VSIFCloseL(file) == 0 && stamped;
 }
 
 bool ReadWhole(const std::string& path, std::vector<GByte>* bytes) {
