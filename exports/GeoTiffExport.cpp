@@ -15,8 +15,7 @@ WrittenFile WriteGeoTiff(const ExportWork& work, const std::string& path) {
     // The overviews are made in memory: the COG writer would otherwise make them in a
     // compressed file of its own first, which costs more than all the rest.
     const ExportProgress::Stage levels(work.progress, 0.0, 0.2);
-    if (!BuildImageOverviews(work, OverviewFactors(a.width, a.height, kBlockPixels - 1),
-                             levels)) {
+    if (!BuildImageOverviews(work, OverviewFactors(a.width, a.height, kBlockPixels - 1), levels)) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido hacer las vistas generales"));
     }
     // The cloud-optimised layout is the plain GeoTIFF readers want: tiled, with its overviews
