@@ -81,7 +81,7 @@ bool EncodeRow(const uint8_t* pixels, int columns, int zoom, TilePyramid::TileIn
     return true;
 }
 
-// The file as the MBTiles specification lays it out (a metadata table of names and values,
+// The file as the MBTiles format lays it out (a metadata table of names and values,
 // a tiles table), written through GDAL's SQLite driver in one transaction.
 class TileDatabase {
 public:
