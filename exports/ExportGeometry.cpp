@@ -97,20 +97,35 @@ std::string PipelineTo(MovedCrs crs, const QString& etrs89Pipeline) {
     return base + " +step +proj=axisswap +order=2,1";
 }
 
-bool MoveArea(const GridArea& area, MovedCrs crs, const std::string& pipeline, MovedArea* moved,
-              QString* error) {
+namespace {
+
+// The change from the image's grid to the CRS through the pipeline; null when it cannot be
+// made.
+Transform TransformTo(MovedCrs crs, const std::string& pipeline) {
     const Srs source = EpsgSrs(kEd50Utm30);
     const Srs target = EpsgSrs(MovedCrsEpsg(crs));
     const TransformOptions options(OCTNewCoordinateTransformationOptions());
     if (!source || !target || !options || pipeline.empty() ||
         !OCTCoordinateTransformationOptionsSetOperation(options.get(), pipeline.c_str(), FALSE)) {
-        return Fail(error, QStringLiteral("no hay transformación de ED50 a ETRS89 para la zona"));
+        return nullptr;
     }
-    const Transform transform(
-        OCTNewCoordinateTransformationEx(source.get(), target.get(), options.get()));
+    return Transform(OCTNewCoordinateTransformationEx(source.get(), target.get(), options.get()));
+}
+
+QString NoOperation() {
+    return QStringLiteral("no hay transformación de ED50 a ETRS89 para la zona");
+}
+
+} // namespace
+
+bool MoveArea(const GridArea& area, MovedCrs crs, const std::string& pipeline, MovedArea* moved,
+              QString* error) {
+    const Transform transform = TransformTo(crs, pipeline);
+    if (!transform) {
+        return Fail(error, NoOperation());
+    }
     MovedArea m;
-    if (!transform ||
-        !OCTTransformBounds(transform.get(), area.west, area.south, area.east, area.north, &m.minX,
+    if (!OCTTransformBounds(transform.get(), area.west, area.south, area.east, area.north, &m.minX,
                             &m.minY, &m.maxX, &m.maxY, kEdgePoints)) {
         return Fail(error, QStringLiteral("PROJ no puede transformar la zona"));
     }
@@ -129,6 +144,41 @@ bool MoveArea(const GridArea& area, MovedCrs crs, const std::string& pipeline, M
         return Fail(error, QStringLiteral("PROJ no puede transformar la zona"));
     }
     *moved = m;
+    return true;
+}
+
+bool MoveOutline(const GridArea& area, MovedCrs crs, const std::string& pipeline, int perEdge,
+                 std::vector<GridPoint>* outline, QString* error) {
+    const Transform transform = TransformTo(crs, pipeline);
+    if (!transform || perEdge < 1) {
+        return Fail(error, NoOperation());
+    }
+    // Clockwise from the upper-left corner, each edge without its last point.
+    const double corners[][2] = {{area.west, area.north},
+                                 {area.east, area.north},
+                                 {area.east, area.south},
+                                 {area.west, area.south}};
+    std::vector<double> x;
+    std::vector<double> y;
+    for (int edge = 0; edge < 4; ++edge) {
+        const double* from = corners[edge];
+        const double* to = corners[(edge + 1) % 4];
+        for (int i = 0; i < perEdge; ++i) {
+            const double t = static_cast<double>(i) / perEdge;
+            x.push_back(from[0] + t * (to[0] - from[0]));
+            y.push_back(from[1] + t * (to[1] - from[1]));
+        }
+    }
+    std::vector<int> ok(x.size(), 0);
+    if (!OCTTransformEx(transform.get(), static_cast<int>(x.size()), x.data(), y.data(), nullptr,
+                        ok.data()) ||
+        std::find(ok.begin(), ok.end(), 0) != ok.end()) {
+        return Fail(error, QStringLiteral("PROJ no puede transformar la zona"));
+    }
+    outline->clear();
+    for (size_t i = 0; i < x.size(); ++i) {
+        outline->push_back({x[i], y[i]});
+    }
     return true;
 }
 
@@ -174,4 +224,174 @@ std::vector<PixelWindow> SplitIntoWindows(int width, int height, int maxSide) {
         }
     }
     return windows;
+}
+
+namespace {
+
+// A stretch of a grid line inside the outline: [low, high] along the line.
+struct Span {
+    double low = HUGE_VAL;
+    double high = -HUGE_VAL;
+    bool empty() const { return !(low <= high); }
+};
+
+// The stretches of one grid line inside the outline. `along` picks the coordinate along the
+// line, `across` the other. The edges of a UTM area along the grid's rows bend on the degrees'
+// grid, so a line may cross one of them twice. Lines a hair to either side are taken, so
+// that an edge lying on the line itself counts as inside.
+std::vector<Span> SpansAt(const std::vector<GridPoint>& outline, double at,
+                          double GridPoint::*along, double GridPoint::*across) {
+    constexpr double kHair = 1e-7;
+    std::vector<Span> spans;
+    for (const double line : {at - kHair, at + kHair}) {
+        std::vector<double> crossings;
+        for (size_t i = 0; i < outline.size(); ++i) {
+            const GridPoint& p = outline[i];
+            const GridPoint& q = outline[(i + 1) % outline.size()];
+            if ((p.*across <= line) != (q.*across <= line)) {
+                crossings.push_back(p.*along + (q.*along - p.*along) * (line - p.*across) /
+                                                   (q.*across - p.*across));
+            }
+        }
+        std::sort(crossings.begin(), crossings.end());
+        for (size_t i = 0; i + 1 < crossings.size(); i += 2) {
+            spans.push_back({crossings[i], crossings[i + 1]});
+        }
+    }
+    return spans;
+}
+
+// The stretches of the outline on every grid line 0 to count.
+std::vector<std::vector<Span>> Spans(const std::vector<GridPoint>& outline, int count,
+                                     double GridPoint::*along, double GridPoint::*across) {
+    std::vector<std::vector<Span>> spans;
+    for (int line = 0; line <= count; ++line) {
+        spans.push_back(SpansAt(outline, line, along, across));
+    }
+    return spans;
+}
+
+// The whole of the outline on a line: from its first stretch to its last.
+Span Outer(const std::vector<Span>& spans) {
+    Span outer;
+    for (const Span& s : spans) {
+        outer.low = std::min(outer.low, s.low);
+        outer.high = std::max(outer.high, s.high);
+    }
+    return outer;
+}
+
+// On each horizontal line of the window, the stretch that overlaps it most.
+std::vector<Span> WindowSpans(const PixelWindow& w, const std::vector<std::vector<Span>>& rows) {
+    std::vector<Span> chosen;
+    for (int line = w.y; line <= w.y + w.height; ++line) {
+        Span best;
+        double overlap = 0.0;
+        for (const Span& s : rows[static_cast<size_t>(line)]) {
+            const double o = std::min<double>(s.high, w.x + w.width) - std::max<double>(s.low, w.x);
+            if (o > overlap) {
+                overlap = o;
+                best = s;
+            }
+        }
+        chosen.push_back(best);
+    }
+    return chosen;
+}
+
+// The largest rectangle of whole pixels inside the window and the outline, whose stretches on
+// the window's horizontal lines are `rows` (the first at the window's top): for each pair of
+// top and bottom lines, the columns every line between them holds.
+PixelWindow LargestInside(const PixelWindow& w, const std::vector<Span>& rows) {
+    // A hair of slack, so that an edge exactly on a pixel's edge counts as inside.
+    constexpr double kSlack = 1e-9;
+    const auto holds = [&](int line) {
+        const Span& s = rows[static_cast<size_t>(line - w.y)];
+        return s.low <= w.x + kSlack && s.high >= w.x + w.width - kSlack;
+    };
+    bool whole = true;
+    for (int line = w.y; whole && line <= w.y + w.height; ++line) {
+        whole = holds(line);
+    }
+    if (whole) {
+        return w;
+    }
+    PixelWindow best{w.x, w.y, 0, 0};
+    long long bestArea = 0;
+    for (int top = w.y; top < w.y + w.height; ++top) {
+        double left = -HUGE_VAL;
+        double right = HUGE_VAL;
+        for (int bottom = top; bottom <= w.y + w.height; ++bottom) {
+            const Span& s = rows[static_cast<size_t>(bottom - w.y)];
+            if (s.empty()) {
+                break;
+            }
+            left = std::max(left, s.low);
+            right = std::min(right, s.high);
+            const int x0 = std::max(w.x, static_cast<int>(std::ceil(left - kSlack)));
+            const int x1 = std::min(w.x + w.width, static_cast<int>(std::floor(right + kSlack)));
+            if (x1 <= x0) {
+                break;
+            }
+            const long long area = static_cast<long long>(x1 - x0) * (bottom - top);
+            if (area > bestArea) {
+                bestArea = area;
+                best = {x0, top, x1 - x0, bottom - top};
+            }
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+WindowsInside WindowsInsideOutline(const std::vector<GridPoint>& outline, int width, int height,
+                                   int maxSide) {
+    WindowsInside inside;
+    if (outline.size() < 3) {
+        return inside;
+    }
+    const std::vector<std::vector<Span>> rows =
+        Spans(outline, height, &GridPoint::x, &GridPoint::y);
+    std::vector<Span> rowsOuter;
+    for (const std::vector<Span>& r : rows) {
+        rowsOuter.push_back(Outer(r));
+    }
+    std::vector<Span> columns;
+    for (const std::vector<Span>& c : Spans(outline, width, &GridPoint::y, &GridPoint::x)) {
+        columns.push_back(Outer(c));
+    }
+    double covered = 0.0;
+    for (const PixelWindow& w : SplitIntoWindows(width, height, maxSide)) {
+        const PixelWindow t = LargestInside(w, WindowSpans(w, rows));
+        if (t.width <= 0 || t.height <= 0) {
+            continue;
+        }
+        inside.windows.push_back(t);
+        covered += static_cast<double>(t.width) * t.height;
+        // How far the area reaches past the sides the window has on the grid's edges.
+        for (int x = t.x; w.y == 0 && x <= t.x + t.width; ++x) {
+            inside.gap = std::max(inside.gap, t.y - columns[static_cast<size_t>(x)].low);
+        }
+        for (int x = t.x; w.y + w.height == height && x <= t.x + t.width; ++x) {
+            inside.gap =
+                std::max(inside.gap, columns[static_cast<size_t>(x)].high - (t.y + t.height));
+        }
+        for (int y = t.y; w.x == 0 && y <= t.y + t.height; ++y) {
+            inside.gap = std::max(inside.gap, t.x - rowsOuter[static_cast<size_t>(y)].low);
+        }
+        for (int y = t.y; w.x + w.width == width && y <= t.y + t.height; ++y) {
+            inside.gap =
+                std::max(inside.gap, rowsOuter[static_cast<size_t>(y)].high - (t.x + t.width));
+        }
+    }
+    // The outline's own area, by the shoelace formula.
+    double twice = 0.0;
+    for (size_t i = 0; i < outline.size(); ++i) {
+        const GridPoint& p = outline[i];
+        const GridPoint& q = outline[(i + 1) % outline.size()];
+        twice += p.x * q.y - q.x * p.y;
+    }
+    inside.covered = twice == 0.0 ? 0.0 : covered / (std::fabs(twice) / 2.0);
+    return inside;
 }

@@ -58,6 +58,18 @@ struct MovedArea {
 bool MoveArea(const GridArea& area, MovedCrs crs, const std::string& pipeline, MovedArea* moved,
               QString* error);
 
+// A point in the CRS's x and y, or in a grid's pixels (x right and y down from the upper-left
+// corner).
+struct GridPoint {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// The image's outline moved to the CRS: `perEdge` points along each edge, clockwise from the
+// upper-left corner. False, with the reason, as for MoveArea.
+bool MoveOutline(const GridArea& area, MovedCrs crs, const std::string& pipeline, int perEdge,
+                 std::vector<GridPoint>* outline, QString* error);
+
 // Web Mercator's tile grid: 256-pixel tiles, one tile for the world at zoom 0.
 constexpr int kWebTilePixels = 256;
 constexpr double kWebMercatorHalfWorld = 20037508.342789244;
@@ -81,3 +93,17 @@ struct PixelWindow {
     int height = 0;
 };
 std::vector<PixelWindow> SplitIntoWindows(int width, int height, int maxSide);
+
+// Images that show nothing outside an area moved to another grid: the grid's width x height
+// pixels cut into windows as SplitIntoWindows does, each trimmed to the largest rectangle of
+// whole pixels inside the area's outline (given in the grid's pixels, around it). Windows with
+// nothing inside are left out.
+struct WindowsInside {
+    std::vector<PixelWindow> windows;
+    // The widest strip of the area left outside the windows along its edges, in pixels.
+    double gap = 0.0;
+    // The part of the area the windows cover, 0 to 1.
+    double covered = 0.0;
+};
+WindowsInside WindowsInsideOutline(const std::vector<GridPoint>& outline, int width, int height,
+                                   int maxSide);

@@ -10,9 +10,6 @@ namespace {
 struct TranslateOptionsDeleter {
     void operator()(GDALTranslateOptions* o) const { GDALTranslateOptionsFree(o); }
 };
-struct WarpOptionsDeleter {
-    void operator()(GDALWarpAppOptions* o) const { GDALWarpAppOptionsFree(o); }
-};
 
 } // namespace
 
@@ -25,25 +22,6 @@ GdalDataset TranslateImage(const ExportWork& work, const std::string& path,
     }
     GDALTranslateOptionsSetProgress(options.get(), stage.function(), stage.data());
     return GdalDataset(GDALTranslate(path.c_str(), work.image, options.get(), nullptr));
-}
-
-GdalDataset MovedImage(const ExportWork& work, MovedCrs crs, const std::string& pipeline,
-                       const MovedArea& r, int width, int height) {
-    GdalArguments arguments{"-of", "VRT",    "-t_srs", "EPSG:" + std::to_string(MovedCrsEpsg(crs)),
-                            "-ct", pipeline, "-te"};
-    arguments.add(GdalArguments::Number(r.minX))
-        .add(GdalArguments::Number(r.minY))
-        .add(GdalArguments::Number(r.maxX))
-        .add(GdalArguments::Number(r.maxY))
-        .add("-ts")
-        .add(std::to_string(width))
-        .add(std::to_string(height))
-        .add("-r", "bilinear");
-    const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
-        GDALWarpAppOptionsNew(arguments.list(), nullptr));
-    GDALDatasetH source = work.image;
-    return GdalDataset(options ? GDALWarp("", nullptr, 1, &source, options.get(), nullptr)
-                               : nullptr);
 }
 
 WrittenFile Failure(const QString& reason) {
@@ -106,4 +84,36 @@ std::vector<int> OverviewFactors(int width, int height, int side) {
         larger = (std::max(width, height) + factor - 1) / factor;
     }
     return factors;
+}
+
+bool BuildImageOverviews(const ExportWork& work, const std::vector<int>& factors,
+                         const ExportProgress::Stage& stage) {
+    std::vector<int> levels = factors;
+    return levels.empty() ||
+           GDALBuildOverviews(work.image, "AVERAGE", static_cast<int>(levels.size()), levels.data(),
+                              0, nullptr, stage.function(), stage.data()) == CE_None;
+}
+
+bool CopyImageOverviews(const ExportWork& work, GDALDatasetH written,
+                        const ExportProgress::Stage& stage) {
+    GDALRasterBandH from = GDALGetRasterBand(work.image, 1);
+    GDALRasterBandH to = GDALGetRasterBand(written, 1);
+    const int levels = GDALGetOverviewCount(from);
+    if (GDALGetOverviewCount(to) < levels) {
+        return false;
+    }
+    for (int i = 0; i < levels; ++i) {
+        GDALDatasetH source = GDALGetBandDataset(GDALGetOverview(from, i));
+        GDALDatasetH target = GDALGetBandDataset(GDALGetOverview(to, i));
+        const ExportProgress::Stage part(stage.owner(), stage.at(static_cast<double>(i) / levels),
+                                         stage.at(static_cast<double>(i + 1) / levels));
+        if (source == nullptr || target == nullptr ||
+            GDALGetRasterXSize(source) != GDALGetRasterXSize(target) ||
+            GDALGetRasterYSize(source) != GDALGetRasterYSize(target) ||
+            GDALDatasetCopyWholeRaster(source, target, nullptr, part.function(), part.data()) !=
+                CE_None) {
+            return false;
+        }
+    }
+    return true;
 }

@@ -1,7 +1,11 @@
 #include "exports/FormatWriters.h"
+#include "exports/OrderedWorkers.h"
+#include "exports/TileEncoding.h"
+#include "job/NumberFormat.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QDateTime>
 
 #include <cpl_conv.h>
 #include <cpl_minixml.h>
@@ -14,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -24,6 +29,14 @@ constexpr int kQuality = 85;
 constexpr int kLowestQuality = 45;
 // Above 50 the overlay is drawn over the device's own maps, not under them.
 constexpr int kDrawOrder = 51;
+// The overlays cover at least this part of the area; where the area is turned more on the
+// degrees' grid (far from the zone's central meridian), smaller overlays follow its edges
+// closer, down to this size.
+constexpr double kCovered = 0.97;
+constexpr int kSmallestOverlay = 128;
+// Points along each edge of the area for its outline in degrees. The edges along the grid's
+// rows bend there (by 16 m over 30 km); between these points by less than a millimetre.
+constexpr int kOutlinePoints = 256;
 
 struct XmlDeleter {
     void operator()(CPLXMLNode* n) const { CPLDestroyXMLNode(n); }
@@ -94,36 +107,80 @@ JpegFrame FrameOf(const std::vector<GByte>& bytes) {
 }
 
 // The pixels as a baseline JPEG, at the best quality that stays under the devices' limit.
-bool EncodeOverlay(const std::vector<GByte>& rgb, const PixelWindow& w, std::vector<GByte>* jpeg) {
-    GDALDriverH driver = GDALGetDriverByName("JPEG");
-    const GdalDataset pixels =
-        RgbDataset(rgb.data(), w.width, w.height, 3, 3ll * w.width, {0, 1, 2});
-    if (driver == nullptr || !pixels) {
-        return false;
-    }
-    const std::string memoryFile =
-        "/vsimem/kmz-overlay-" + std::to_string(reinterpret_cast<std::uintptr_t>(jpeg)) + ".jpg";
+bool EncodeOverlay(const RgbaPixels& pixels, QByteArray* jpeg) {
     for (int quality = kQuality; quality >= kLowestQuality; quality -= 10) {
-        GdalArguments options{"QUALITY=" + std::to_string(quality), "PROGRESSIVE=NO"};
-        GdalDataset encoded(GDALCreateCopy(driver, memoryFile.c_str(), pixels.get(), FALSE,
-                                           options.list(), nullptr, nullptr));
-        if (!encoded) {
-            VSIUnlink(memoryFile.c_str());
+        if (!EncodeJpeg(pixels, quality, jpeg)) {
             return false;
         }
-        encoded.reset();
-        vsi_l_offset length = 0;
-        GByte* data = VSIGetMemFileBuffer(memoryFile.c_str(), &length, TRUE);
-        if (data == nullptr) {
-            return false;
-        }
-        jpeg->assign(data, data + length);
-        VSIFree(data);
-        if (length < kOverlayBytes) {
+        if (static_cast<vsi_l_offset>(jpeg->size()) < kOverlayBytes) {
             return true;
         }
     }
     return false;
+}
+
+// Little-endian numbers of a zip's records.
+uint32_t U16(const GByte* b) {
+    return static_cast<uint32_t>(b[0] | (b[1] << 8));
+}
+uint32_t U32(const GByte* b) {
+    return U16(b) | (U16(b + 2) << 16);
+}
+
+// GDAL's zip writer leaves every entry's date at zero, which readers show as 1980-00-00: the
+// entries get the time the file is written instead, in the local time zip tools use. An
+// entry's date lies in its central directory record and in its local header; neither is
+// covered by its CRC. Read and written through GDAL, which wrote the file at that path.
+bool StampZipEntries(VSILFILE* file, const QDateTime& when) {
+    const auto at = [&](vsi_l_offset offset) { return VSIFSeekL(file, offset, SEEK_SET) == 0; };
+    // The end record, without a comment: GDAL writes none.
+    GByte end[22];
+    if (VSIFSeekL(file, 0, SEEK_END) != 0 || VSIFTellL(file) < sizeof end ||
+        !at(VSIFTellL(file) - sizeof end) || VSIFReadL(end, 1, sizeof end, file) != sizeof end ||
+        U32(end) != 0x06054b50) {
+        return false;
+    }
+    const uint32_t entries = U16(end + 10);
+    const vsi_l_offset directoryAt = U32(end + 16);
+    std::vector<GByte> directory(U32(end + 12));
+    if (!at(directoryAt) ||
+        VSIFReadL(directory.data(), 1, directory.size(), file) != directory.size()) {
+        return false;
+    }
+    const QDate date = when.date();
+    const QTime time = when.time();
+    const uint32_t dosTime = (time.hour() << 11) | (time.minute() << 5) | (time.second() / 2);
+    const uint32_t dosDate =
+        ((std::max(date.year(), 1980) - 1980) << 9) | (date.month() << 5) | date.day();
+    const GByte stamp[4] = {static_cast<GByte>(dosTime & 0xFF), static_cast<GByte>(dosTime >> 8),
+                            static_cast<GByte>(dosDate & 0xFF), static_cast<GByte>(dosDate >> 8)};
+    size_t record = 0;
+    for (uint32_t i = 0; i < entries; ++i) {
+        GByte* r = directory.data() + record;
+        if (record + 46 > directory.size() || U32(r) != 0x02014b50) {
+            return false;
+        }
+        std::memcpy(r + 12, stamp, sizeof stamp);
+        // The local header: its signature, then the date 10 bytes in.
+        const vsi_l_offset local = U32(r + 42);
+        GByte signature[4];
+        if (!at(local) || VSIFReadL(signature, 1, 4, file) != 4 || U32(signature) != 0x04034b50 ||
+            !at(local + 10) || VSIFWriteL(stamp, 1, sizeof stamp, file) != sizeof stamp) {
+            return false;
+        }
+        record += 46 + U16(r + 28) + U16(r + 30) + U16(r + 32);
+    }
+    return at(directoryAt) &&
+           VSIFWriteL(directory.data(), 1, directory.size(), file) == directory.size();
+}
+
+bool StampZipEntries(const std::string& path, const QDateTime& when) {
+    VSILFILE* file = VSIFOpenL(path.c_str(), "r+b");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool stamped = StampZipEntries(file, when);
+    return VSIFCloseL(file) == 0 && stamped;
 }
 
 bool ReadWhole(const std::string& path, std::vector<GByte>* bytes) {
@@ -185,10 +242,9 @@ double ChildNumber(const CPLXMLNode* box, const char* name) {
 }
 
 // Reads the KMZ back as a device would: one doc.kml at the root, whose overlays name the
-// images in the archive; each is a baseline JPEG within the limits, and their boxes cover
-// the area together, edge to edge.
-bool CheckKmz(const std::string& path, const MovedArea& area, int expectedOverlays,
-              QString* reason) {
+// images in the archive, in the order and with the boxes meant; each is a baseline JPEG
+// within the limits whose pixels are the window's.
+bool CheckKmz(const std::string& path, const std::vector<Overlay>& meant, QString* reason) {
     const ArchiveView archive(path);
     const std::string root = archive.root();
     const std::unique_ptr<char*, ListDeleter> entries(
@@ -204,21 +260,18 @@ bool CheckKmz(const std::string& path, const MovedArea& area, int expectedOverla
         *reason = QStringLiteral("el KMZ escrito no tiene un único doc.kml que se pueda leer");
         return false;
     }
-    double west = HUGE_VAL, south = HUGE_VAL, east = -HUGE_VAL, north = -HUGE_VAL;
-    double covered = 0.0;
-    int overlays = 0;
+    size_t read = 0;
     for (const CPLXMLNode* n = document->psChild; n != nullptr; n = n->psNext) {
         if (n->eType != CXT_Element || !EQUAL(n->pszValue, "GroundOverlay")) {
             continue;
         }
-        ++overlays;
         const CPLXMLNode* box = CPLGetXMLNode(n, "LatLonBox");
         const char* href = CPLGetXMLValue(n, "Icon.href", nullptr);
         std::vector<GByte> image;
         const double b[] = {ChildNumber(box, "north"), ChildNumber(box, "south"),
                             ChildNumber(box, "east"), ChildNumber(box, "west")};
         if (box == nullptr || href == nullptr ||
-            CPLGetXMLValue(n, "drawOrder", nullptr) == nullptr || !(b[0] > b[1] && b[2] > b[3]) ||
+            CPLGetXMLValue(n, "drawOrder", nullptr) == nullptr ||
             !ReadWhole(root + '/' + href, &image)) {
             *reason = QStringLiteral("una imagen del KMZ escrito no se puede leer");
             return false;
@@ -229,17 +282,57 @@ bool CheckKmz(const std::string& path, const MovedArea& area, int expectedOverla
             *reason = QStringLiteral("una imagen del KMZ escrito no es un JPEG que lea un Garmin");
             return false;
         }
-        north = std::max(north, b[0]);
-        south = std::min(south, b[1]);
-        east = std::max(east, b[2]);
-        west = std::min(west, b[3]);
-        covered += (b[0] - b[1]) * (b[2] - b[3]);
+        // The boxes are written to 1e-12 degrees.
+        const Overlay* o = read < meant.size() ? &meant[read] : nullptr;
+        ++read;
+        if (o == nullptr || o->href != href || frame.width != o->window.width ||
+            frame.height != o->window.height || std::fabs(b[0] - o->north) > 1e-11 ||
+            std::fabs(b[1] - o->south) > 1e-11 || std::fabs(b[2] - o->east) > 1e-11 ||
+            std::fabs(b[3] - o->west) > 1e-11) {
+            *reason = QStringLiteral("las imágenes del KMZ escrito no están donde la zona");
+            return false;
+        }
     }
-    const double whole = (area.maxY - area.minY) * (area.maxX - area.minX);
-    if (overlays != expectedOverlays || std::fabs(west - area.minX) > 1e-9 ||
-        std::fabs(east - area.maxX) > 1e-9 || std::fabs(south - area.minY) > 1e-9 ||
-        std::fabs(north - area.maxY) > 1e-9 || std::fabs(covered - whole) > whole * 1e-9) {
+    if (read != meant.size()) {
         *reason = QStringLiteral("las imágenes del KMZ escrito no cubren la zona");
+        return false;
+    }
+    return true;
+}
+
+// Where the overlays go: the moved image's pixel grid cut into windows that hold nothing
+// outside the area, the largest first that cover enough of it.
+struct OverlayPlan {
+    MovedArea area;
+    int width = 0;
+    int height = 0;
+    int maxSide = kOverlayPixels;
+    WindowsInside inside;
+};
+
+bool PlanOverlays(const ExportWork& work, const std::string& pipeline, OverlayPlan* plan,
+                  QString* reason) {
+    MovedArea& area = plan->area;
+    std::vector<GridPoint> outline;
+    if (!MoveArea(work.area, MovedCrs::Wgs84, pipeline, &area, reason) ||
+        !MoveOutline(work.area, MovedCrs::Wgs84, pipeline, kOutlinePoints, &outline, reason)) {
+        return false;
+    }
+    plan->width = std::max(1, static_cast<int>(std::lround((area.maxX - area.minX) / area.stepX)));
+    plan->height = std::max(1, static_cast<int>(std::lround((area.maxY - area.minY) / area.stepY)));
+    const double stepX = (area.maxX - area.minX) / plan->width;
+    const double stepY = (area.maxY - area.minY) / plan->height;
+    for (GridPoint& p : outline) {
+        p = {(p.x - area.minX) / stepX, (area.maxY - p.y) / stepY};
+    }
+    for (;; plan->maxSide /= 2) {
+        plan->inside = WindowsInsideOutline(outline, plan->width, plan->height, plan->maxSide);
+        if (plan->inside.covered >= kCovered || plan->maxSide / 2 < kSmallestOverlay) {
+            break;
+        }
+    }
+    if (plan->inside.windows.empty()) {
+        *reason = QStringLiteral("la zona no tiene tamaño");
         return false;
     }
     return true;
@@ -262,39 +355,33 @@ QString TooManyImagesRemark(const QString& fileName, int images) {
 
 WrittenFile WriteGarminKmz(const ExportWork& work, const std::string& path) {
     const std::string pipeline = PipelineTo(MovedCrs::Wgs84, work.input.datum.pipeline);
-    MovedArea area;
+    OverlayPlan plan;
     QString reason;
-    if (!MoveArea(work.area, MovedCrs::Wgs84, pipeline, &area, &reason)) {
+    if (!PlanOverlays(work, pipeline, &plan, &reason)) {
         return Failure(reason);
     }
-    const int width =
-        std::max(1, static_cast<int>(std::lround((area.maxX - area.minX) / area.stepX)));
-    const int height =
-        std::max(1, static_cast<int>(std::lround((area.maxY - area.minY) / area.stepY)));
-
-    const GdalDataset moved = MovedImage(work, MovedCrs::Wgs84, pipeline, area, width, height);
-    if (!moved) {
-        return GdalFailure(work, QStringLiteral("GDAL no puede pasar la imagen a WGS 84"));
+    if (!work.progress.report(0.0)) {
+        return Failure({});
     }
 
     // The boxes follow from the windows alone, so doc.kml goes first, where every reader
-    // of a KMZ looks for it.
-    const double stepX = (area.maxX - area.minX) / width;
-    const double stepY = (area.maxY - area.minY) / height;
-    const int across = (width + kOverlayPixels - 1) / kOverlayPixels;
+    // of a KMZ looks for it. Images are named by the window they were cut from.
+    const MovedArea& area = plan.area;
+    const double stepX = (area.maxX - area.minX) / plan.width;
+    const double stepY = (area.maxY - area.minY) / plan.height;
+    const int across = (plan.width + plan.maxSide - 1) / plan.maxSide;
+    const int down = (plan.height + plan.maxSide - 1) / plan.maxSide;
     std::vector<Overlay> overlays;
-    for (const PixelWindow& w : SplitIntoWindows(width, height, kOverlayPixels)) {
-        const int index = static_cast<int>(overlays.size());
+    for (const PixelWindow& w : plan.inside.windows) {
         Overlay o{w, "", 0, 0, 0, 0};
-        char href[32];
-        std::snprintf(href, sizeof href, "files/f%02d_%02d.jpg", index / across + 1,
-                      index % across + 1);
-        o.href = href;
-        // The outer edges are the area's own, not sums of steps.
+        const int row = static_cast<int>((2ll * w.y + w.height) * down / (2ll * plan.height));
+        const int column = static_cast<int>((2ll * w.x + w.width) * across / (2ll * plan.width));
+        o.href = QString::asprintf("files/f%02d_%02d.jpg", row + 1, column + 1).toStdString();
+        // Edges on the grid's own edges are the moved area's, not sums of steps.
         o.west = w.x == 0 ? area.minX : area.minX + w.x * stepX;
-        o.east = w.x + w.width == width ? area.maxX : area.minX + (w.x + w.width) * stepX;
+        o.east = w.x + w.width == plan.width ? area.maxX : area.minX + (w.x + w.width) * stepX;
         o.north = w.y == 0 ? area.maxY : area.maxY - w.y * stepY;
-        o.south = w.y + w.height == height ? area.minY : area.maxY - (w.y + w.height) * stepY;
+        o.south = w.y + w.height == plan.height ? area.minY : area.maxY - (w.y + w.height) * stepY;
         overlays.push_back(o);
     }
 
@@ -302,42 +389,62 @@ WrittenFile WriteGarminKmz(const ExportWork& work, const std::string& path) {
     if (zip == nullptr) {
         return GdalFailure(work, QStringLiteral("no se puede crear el KMZ"));
     }
-    bool written = true;
     const QByteArray kml = DocKml(work.input.job.bmpName, overlays);
-    written = CPLCreateFileInZip(zip, "doc.kml", nullptr) == CE_None &&
-              CPLWriteFileInZip(zip, kml.constData(), static_cast<int>(kml.size())) == CE_None &&
-              CPLCloseFileInZip(zip) == CE_None;
-    // JPEG data does not shrink when deflated: the images are stored.
+    bool written =
+        CPLCreateFileInZip(zip, "doc.kml", nullptr) == CE_None &&
+        CPLWriteFileInZip(zip, kml.constData(), static_cast<int>(kml.size())) == CE_None &&
+        CPLCloseFileInZip(zip) == CE_None;
+
+    // Each image is moved and encoded on the workers, and stored here in order. JPEG data
+    // does not shrink when deflated: the images are stored.
+    const TargetGrid target{
+        MovedCrs::Wgs84, {area.minX, stepX, 0.0, area.maxY, 0.0, -stepY}, plan.width, plan.height};
+    const int threads = WorkerThreads();
+    using Context = std::unique_ptr<WarpContext>;
+    OrderedWorkers<QByteArray, Context> workers(
+        static_cast<int>(overlays.size()), threads, 2 * threads,
+        [&] { return std::make_unique<WarpContext>(work, target, pipeline); },
+        [&](int index, Context& context) -> std::optional<QByteArray> {
+            const PixelWindow& w = overlays[static_cast<size_t>(index)].window;
+            std::vector<uint8_t> rgba(4u * static_cast<size_t>(w.width) * w.height);
+            const RgbaPixels pixels{rgba.data(), w.width, w.height, 4u * w.width};
+            QByteArray jpeg;
+            if (work.progress.stopRequested() ||
+                !context->warp.warp(w.x, w.y, w.width, w.height, rgba.data(), pixels.lineBytes) ||
+                !EncodeOverlay(pixels, &jpeg)) {
+                return std::nullopt;
+            }
+            return jpeg;
+        });
     GdalArguments stored{"COMPRESSED=NO"};
-    std::vector<GByte> rgb;
-    std::vector<GByte> jpeg;
     for (size_t i = 0; written && i < overlays.size(); ++i) {
-        const PixelWindow& w = overlays[i].window;
-        rgb.resize(3ull * static_cast<size_t>(w.width) * static_cast<size_t>(w.height));
-        written = GDALDatasetRasterIO(moved.get(), GF_Read, w.x, w.y, w.width, w.height, rgb.data(),
-                                      w.width, w.height, GDT_Byte, 3, nullptr, 3, 3 * w.width,
-                                      1) == CE_None &&
-                  EncodeOverlay(rgb, w, &jpeg) &&
-                  CPLCreateFileInZip(zip, overlays[i].href.c_str(), stored.list()) == CE_None &&
-                  CPLWriteFileInZip(zip, jpeg.data(), static_cast<int>(jpeg.size())) == CE_None &&
-                  CPLCloseFileInZip(zip) == CE_None &&
-                  work.progress.report(0.95 * static_cast<double>(i + 1) / overlays.size());
+        const std::optional<QByteArray> jpeg = workers.take(static_cast<int>(i));
+        written =
+            jpeg && CPLCreateFileInZip(zip, overlays[i].href.c_str(), stored.list()) == CE_None &&
+            CPLWriteFileInZip(zip, jpeg->constData(), static_cast<int>(jpeg->size())) == CE_None &&
+            CPLCloseFileInZip(zip) == CE_None &&
+            work.progress.report(0.95 * static_cast<double>(i + 1) / overlays.size());
     }
     written = CPLCloseZip(zip) == CE_None && written;
-    if (!written) {
+    if (!written || !StampZipEntries(path, QDateTime::currentDateTime())) {
         return GdalFailure(work, QStringLiteral("no se ha podido escribir el KMZ"));
     }
 
-    if (!CheckKmz(path, area, static_cast<int>(overlays.size()), &reason)) {
+    if (!CheckKmz(path, overlays, &reason)) {
         return Failure(reason);
     }
     WrittenFile done;
     done.ok = true;
     const int count = static_cast<int>(overlays.size());
-    done.description = QStringLiteral("KMZ de Garmin, WGS 84 con %1, %2 %3")
+    // What the overlays leave out at the area's edges, in metres of the image's pixels.
+    const double metresPerPixel = (work.area.east - work.area.west) / work.area.width;
+    const auto gap = static_cast<long long>(std::ceil(plan.inside.gap * metresPerPixel));
+    done.description = QStringLiteral("KMZ de Garmin, WGS 84 con %1, %2 %3, bordes sin cubrir: "
+                                      "hasta %4 m")
                            .arg(work.input.datum.name)
                            .arg(count)
-                           .arg(count == 1 ? QStringLiteral("imagen") : QStringLiteral("imágenes"));
+                           .arg(count == 1 ? QStringLiteral("imagen") : QStringLiteral("imágenes"))
+                           .arg(GroupedNumber(gap));
     const QString remark =
         TooManyImagesRemark(ExportFileName(ExportFormat::GarminKmz, work.input.job.bmpName), count);
     if (!remark.isEmpty()) {

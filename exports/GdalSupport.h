@@ -53,9 +53,10 @@ public:
             : m_owner(owner), m_from(from), m_to(to) {}
         GDALProgressFunc function() const { return &Stage::Report; }
         void* data() const { return const_cast<Stage*>(this); }
-        bool report(double complete) const {
-            return m_owner.report(m_from + (m_to - m_from) * complete);
-        }
+        const ExportProgress& owner() const { return m_owner; }
+        // The part of the whole export at `complete` of this stage.
+        double at(double complete) const { return m_from + (m_to - m_from) * complete; }
+        bool report(double complete) const { return m_owner.report(at(complete)); }
 
     private:
         static int CPL_STDCALL Report(double complete, const char* message, void* data);

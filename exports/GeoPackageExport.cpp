@@ -2,6 +2,8 @@
 
 #include <ogr_api.h>
 
+#include <cctype>
+
 namespace {
 
 constexpr int kQuality = 90;
@@ -30,27 +32,57 @@ bool AllTilesJpeg(GDALDatasetH dataset, const std::string& table) {
 
 } // namespace
 
+std::string GeoPackageTableName(const QString& mapName) {
+    // Accents go, and anything but ASCII letters, digits and '_' becomes '_'.
+    std::string table;
+    for (const QChar c : mapName.normalized(QString::NormalizationForm_D)) {
+        if (c.category() == QChar::Mark_NonSpacing) {
+            continue;
+        }
+        const char ascii = c.toLatin1();
+        table += (ascii >= 'a' && ascii <= 'z') || (ascii >= 'A' && ascii <= 'Z') ||
+                         (ascii >= '0' && ascii <= '9')
+                     ? static_cast<char>(std::tolower(static_cast<unsigned char>(ascii)))
+                     : '_';
+    }
+    // A name must begin with a letter, and SQLite, the GeoPackage itself and its spatial
+    // indexes keep these beginnings for their own tables.
+    const bool reserved = table.rfind("sqlite_", 0) == 0 || table.rfind("gpkg_", 0) == 0 ||
+                          table.rfind("rtree_", 0) == 0;
+    if (table.empty() || !(table[0] >= 'a' && table[0] <= 'z') || reserved) {
+        table = "mapa_" + table;
+    }
+    return table;
+}
+
 WrittenFile WriteGeoPackage(const ExportWork& work, const std::string& path) {
-    // The table is named after the map, not after the temporary file.
-    const std::string name = work.input.job.bmpName.toStdString();
+    // The table is named after the map, not after the temporary file; readers show the
+    // identifier, the map's own name.
+    const std::string name = GeoPackageTableName(work.input.job.bmpName);
     GdalArguments arguments{"-of", "GPKG"};
     arguments.creation("TILE_FORMAT=JPEG")
         .creation("QUALITY=" + std::to_string(kQuality))
         .creation("BLOCKSIZE=" + std::to_string(kGpkgTilePixels))
         .creation("RASTER_TABLE=" + name)
-        .creation("RASTER_IDENTIFIER=" + name);
-    const ExportProgress::Stage tiles(work.progress, 0.0, 0.7);
+        .creation("RASTER_IDENTIFIER=" + work.input.job.bmpName.toStdString());
+    // The overviews are made in memory from the image itself, and copied into levels made
+    // empty: GDAL would make them by reading back every JPEG tile just written.
+    const GridArea& a = work.area;
+    std::vector<int> factors = OverviewFactors(a.width, a.height, kGpkgTilePixels);
+    const ExportProgress::Stage overviews(work.progress, 0.0, 0.15);
+    if (!BuildImageOverviews(work, factors, overviews)) {
+        return GdalFailure(work, QStringLiteral("GDAL no ha podido hacer las vistas generales"));
+    }
+    const ExportProgress::Stage tiles(work.progress, 0.15, 0.75);
     GdalDataset written = TranslateImage(work, path, arguments, tiles);
     if (!written) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido escribir el GeoPackage"));
     }
-    const GridArea& a = work.area;
-    std::vector<int> factors = OverviewFactors(a.width, a.height, kGpkgTilePixels);
-    const ExportProgress::Stage overviews(work.progress, 0.7, 0.95);
+    const ExportProgress::Stage copied(work.progress, 0.75, 0.95);
     if (!factors.empty() &&
-        GDALBuildOverviews(written.get(), "AVERAGE", static_cast<int>(factors.size()),
-                           factors.data(), 0, nullptr, overviews.function(),
-                           overviews.data()) != CE_None) {
+        (GDALBuildOverviews(written.get(), "NONE", static_cast<int>(factors.size()), factors.data(),
+                            0, nullptr, nullptr, nullptr) != CE_None ||
+         !CopyImageOverviews(work, written.get(), copied))) {
         return GdalFailure(work, QStringLiteral("GDAL no ha podido hacer las vistas generales"));
     }
     written.reset();

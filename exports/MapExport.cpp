@@ -98,7 +98,7 @@ ExportResult WriteExport(ExportFormat format, const ExportInput& input,
     // Every export names its CRS inside its own file: no side file beside it.
     const ThreadGdalOption noSideFile("GDAL_PAM_ENABLED", "NO");
     OutputFile output(input.job.folder, fileName);
-    const ExportWork work{input, area, dataset.get(), progress, errors};
+    const ExportWork work{input, image, area, dataset.get(), progress, errors};
     WrittenFile written = FormatOf(format).write(work, output.temporaryPath());
     if (written.ok && errors.failed()) {
         // A block GDAL could not write as it closed the file is told only in its messages; the

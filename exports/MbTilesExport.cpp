@@ -1,11 +1,16 @@
 #include "exports/FormatWriters.h"
+#include "exports/OrderedWorkers.h"
+#include "exports/TileEncoding.h"
 #include "exports/TilePyramid.h"
 
 #include <QStringList>
 
+#include <ogr_api.h>
+
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -14,26 +19,141 @@ constexpr int kQuality = 85;
 constexpr double kPi = 3.14159265358979323846;
 // Levels above the one where the whole area is one tile: about a phone's screen.
 constexpr int kCentreZoomsAboveLowest = 2;
+constexpr int kTile = TilePyramid::kTile;
+static_assert(kTile == kWebTilePixels, "the pyramid's tiles are the web's");
 
 // The whole tiles of the most detailed level that hold the area.
 struct TileGrid {
     double minX, maxY, pixel;
     int width, height;
+    // Its upper-left tile: columns from the west, rows from the north.
+    TilePyramid::TileIndex first;
     double maxX() const { return minX + width * pixel; }
     double minY() const { return maxY - height * pixel; }
 };
 
 TileGrid TilesHolding(const MovedArea& m, double pixel) {
     const double h = kWebMercatorHalfWorld;
-    const double tile = kWebTilePixels * pixel;
+    const double tile = kTile * pixel;
     const double left = std::floor((m.minX + h) / tile);
     const double right = std::ceil((m.maxX + h) / tile);
     const double top = std::floor((h - m.maxY) / tile);
     const double bottom = std::ceil((h - m.minY) / tile);
-    return {-h + left * tile, h - top * tile, pixel,
-            static_cast<int>(right - left) * kWebTilePixels,
-            static_cast<int>(bottom - top) * kWebTilePixels};
+    return {-h + left * tile,
+            h - top * tile,
+            pixel,
+            static_cast<int>(right - left) * kTile,
+            static_cast<int>(bottom - top) * kTile,
+            {static_cast<int>(left), static_cast<int>(top)}};
 }
+
+// One tile as the file keeps it: rows count from the south, as in TMS.
+struct StoredTile {
+    int zoom = 0;
+    int column = 0;
+    int row = 0;
+    QByteArray data;
+    bool png = false;
+};
+
+// The tiles of a row of tiles that hold any of the map: JPEG where the map fills them, PNG
+// with the rest transparent where it ends inside them, none where there is nothing.
+bool EncodeRow(const uint8_t* pixels, int columns, int zoom, TilePyramid::TileIndex first,
+               std::vector<StoredTile>* tiles) {
+    const RgbaPixels row{pixels, columns * kTile, kTile, 4u * kTile * static_cast<size_t>(columns)};
+    for (int c = 0; c < columns; ++c) {
+        const RgbaPixels tile = row.part(c * kTile, 0, kTile, kTile);
+        const Coverage coverage = CoverageOf(tile);
+        if (coverage == Coverage::Empty) {
+            continue;
+        }
+        StoredTile stored;
+        stored.zoom = zoom;
+        stored.column = first.column + c;
+        stored.row = (1 << zoom) - 1 - first.row;
+        stored.png = coverage == Coverage::Partial;
+        if (!(stored.png ? EncodePng(tile, &stored.data)
+                         : EncodeJpeg(tile, kQuality, &stored.data))) {
+            return false;
+        }
+        tiles->push_back(std::move(stored));
+    }
+    return true;
+}
+
+// The file as the MBTiles format lays it out (a metadata table of names and values,
+// a tiles table), written through GDAL's SQLite driver in one transaction.
+class TileDatabase {
+public:
+    ~TileDatabase() {
+        if (m_db && m_open) {
+            GDALDatasetRollbackTransaction(m_db.get());
+        }
+    }
+
+    bool create(const std::string& path) {
+        GDALDriverH driver = GDALGetDriverByName("SQLite");
+        // A plain SQLite file, without the tables GDAL keeps for its own vector layers.
+        GdalArguments options{"METADATA=NO"};
+        m_db.reset(driver == nullptr
+                       ? nullptr
+                       : GDALCreate(driver, path.c_str(), 0, 0, 0, GDT_Unknown, options.list()));
+        if (!m_db) {
+            return false;
+        }
+        for (const char* sql : {"CREATE TABLE metadata (name TEXT, value TEXT)",
+                                "CREATE TABLE tiles (zoom_level INTEGER NOT NULL, "
+                                "tile_column INTEGER NOT NULL, tile_row INTEGER NOT NULL, "
+                                "tile_data BLOB NOT NULL, "
+                                "UNIQUE (zoom_level, tile_column, tile_row))"}) {
+            const GdalErrorCapture errors;
+            GDALDatasetExecuteSQL(m_db.get(), sql, nullptr, nullptr);
+            if (errors.failed()) {
+                return false;
+            }
+        }
+        m_metadata = GDALDatasetGetLayerByName(m_db.get(), "metadata");
+        m_tiles = GDALDatasetGetLayerByName(m_db.get(), "tiles");
+        m_open = m_metadata != nullptr && m_tiles != nullptr &&
+                 GDALDatasetStartTransaction(m_db.get(), FALSE) == OGRERR_NONE;
+        return m_open;
+    }
+
+    bool add(const StoredTile& tile) {
+        OGRFeatureH row = OGR_F_Create(OGR_L_GetLayerDefn(m_tiles));
+        OGR_F_SetFieldInteger(row, 0, tile.zoom);
+        OGR_F_SetFieldInteger(row, 1, tile.column);
+        OGR_F_SetFieldInteger(row, 2, tile.row);
+        OGR_F_SetFieldBinary(row, 3, static_cast<int>(tile.data.size()),
+                             reinterpret_cast<const GByte*>(tile.data.constData()));
+        const bool added = OGR_L_CreateFeature(m_tiles, row) == OGRERR_NONE;
+        OGR_F_Destroy(row);
+        return added;
+    }
+
+    bool setMetadata(const char* name, const std::string& value) {
+        OGRFeatureH row = OGR_F_Create(OGR_L_GetLayerDefn(m_metadata));
+        OGR_F_SetFieldString(row, 0, name);
+        OGR_F_SetFieldString(row, 1, value.c_str());
+        const bool added = OGR_L_CreateFeature(m_metadata, row) == OGRERR_NONE;
+        OGR_F_Destroy(row);
+        return added;
+    }
+
+    // Commits and closes the file.
+    bool commit() {
+        m_open = false;
+        const bool committed = GDALDatasetCommitTransaction(m_db.get()) == OGRERR_NONE;
+        m_db.reset();
+        return committed;
+    }
+
+private:
+    GdalDataset m_db;
+    OGRLayerH m_metadata = nullptr;
+    OGRLayerH m_tiles = nullptr;
+    bool m_open = false;
+};
 
 // "west,south,east,north" in degrees, as the MBTiles metadata keeps its bounds.
 std::string BoundsText(const MovedArea& g) {
@@ -57,10 +177,10 @@ bool SameBounds(const char* text, const MovedArea& g) {
     return true;
 }
 
+using Metadata = std::vector<std::pair<const char*, std::string>>;
+
 // The metadata a reader finds against what was meant; the first difference, if any.
-QString MetadataDifference(GDALDatasetH dataset,
-                           const std::vector<std::pair<const char*, std::string>>& meant,
-                           const MovedArea& bounds) {
+QString MetadataDifference(GDALDatasetH dataset, const Metadata& meant, const MovedArea& bounds) {
     for (const auto& [key, value] : meant) {
         const char* found = GDALGetMetadataItem(dataset, key, nullptr);
         const bool same =
@@ -75,57 +195,11 @@ QString MetadataDifference(GDALDatasetH dataset,
     return {};
 }
 
-// The dataset of each level: the file itself for the most detailed, then its overviews.
-std::vector<GDALDatasetH> LevelDatasets(GDALDatasetH file, int levels) {
-    std::vector<GDALDatasetH> datasets{file};
-    GDALRasterBandH band = GDALGetRasterBand(file, 1);
-    for (int i = 0; i + 1 < levels && i < GDALGetOverviewCount(band); ++i) {
-        datasets.push_back(GDALGetBandDataset(GDALGetOverview(band, i)));
-    }
-    return datasets;
-}
-
-// Every level from the moved image, read once, each tile written whole: the most detailed
-// level into the file, the ones below into its overviews. False, with a fallback reason,
-// when GDAL fails or a stop is asked for.
-bool WriteLevels(const ExportWork& work, GDALDatasetH moved, GDALDatasetH file,
-                 const TileGrid& grid, const ZoomRange& zooms, QString* reason) {
-    const int levelCount = zooms.maxZoom - zooms.minZoom + 1;
-    const std::vector<GDALDatasetH> datasets = LevelDatasets(file, levelCount);
-    std::vector<TilePyramid::Level> levels;
-    for (int i = 0; i < static_cast<int>(datasets.size()); ++i) {
-        // Rows of the level above its first edge of tiles.
-        const double levelPixel = WebMercatorPixel(zooms.maxZoom - i);
-        const long long above =
-            std::llround((kWebMercatorHalfWorld - grid.maxY) / levelPixel) % kWebTilePixels;
-        levels.push_back({GDALGetRasterXSize(datasets[static_cast<size_t>(i)]),
-                          GDALGetRasterYSize(datasets[static_cast<size_t>(i)]),
-                          kWebTilePixels - static_cast<int>(above)});
-    }
-    if (static_cast<int>(levels.size()) != levelCount || !TilePyramid::Halves(levels)) {
-        *reason = QStringLiteral("GDAL no da los niveles del MBTiles que se esperaban");
-        return false;
-    }
-    TilePyramid pyramid(
-        levels, kWebTilePixels, [&](int level, int firstRow, int rows, const uint8_t* pixels) {
-            const int width = levels[static_cast<size_t>(level)].width;
-            return GDALDatasetRasterIO(datasets[static_cast<size_t>(level)], GF_Write, 0, firstRow,
-                                       width, rows, const_cast<uint8_t*>(pixels), width, rows,
-                                       GDT_Byte, 3, nullptr, 3, 3 * width, 1) == CE_None;
-        });
-    *reason = QStringLiteral("GDAL no ha podido escribir el MBTiles");
-    std::vector<GByte> stripe(3u * static_cast<size_t>(grid.width) * kWebTilePixels);
-    for (int y = 0; y < grid.height; y += kWebTilePixels) {
-        if (GDALDatasetRasterIO(moved, GF_Read, 0, y, grid.width, kWebTilePixels, stripe.data(),
-                                grid.width, kWebTilePixels, GDT_Byte, 3, nullptr, 3, 3 * grid.width,
-                                1) != CE_None ||
-            !pyramid.add(stripe.data(), kWebTilePixels) ||
-            !work.progress.report(0.9 * (y + kWebTilePixels) / grid.height)) {
-            return false;
-        }
-    }
-    return pyramid.finish();
-}
+// A row of tiles of the most detailed level, moved and encoded on a worker.
+struct Stripe {
+    std::vector<uint8_t> pixels;
+    std::vector<StoredTile> tiles;
+};
 
 } // namespace
 
@@ -145,56 +219,100 @@ WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path) {
                          std::min(mercator.stepX, mercator.stepY));
     const double pixel = WebMercatorPixel(zooms.maxZoom);
     const TileGrid grid = TilesHolding(mercator, pixel);
-    const GdalDataset moved = MovedImage(
-        work, MovedCrs::WebMercator, toMercator,
-        {grid.minX, grid.minY(), grid.maxX(), grid.maxY, pixel, pixel}, grid.width, grid.height);
-    if (!moved) {
-        return GdalFailure(work, QStringLiteral("GDAL no puede pasar la imagen a Web Mercator"));
+    if (!work.progress.report(0.0)) {
+        return Failure({});
     }
 
-    // The file covers whole tiles; the bounds tell readers where the map ends.
+    TileDatabase db;
+    if (!db.create(path)) {
+        return GdalFailure(work, QStringLiteral("GDAL no ha podido crear el MBTiles"));
+    }
+    bool anyPng = false;
+    const auto store = [&](const std::vector<StoredTile>& tiles) {
+        for (const StoredTile& tile : tiles) {
+            anyPng = anyPng || tile.png;
+            if (!db.add(tile)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    // The levels below come from the rows of tiles as they are stored, in order, here.
+    TilePyramid pyramid(
+        grid.width / kTile, grid.first, zooms.maxZoom - zooms.minZoom,
+        [&](int level, TilePyramid::TileIndex first, int columns, const uint8_t* pixels) {
+            std::vector<StoredTile> tiles;
+            return EncodeRow(pixels, columns, zooms.maxZoom - level, first, &tiles) && store(tiles);
+        });
+
+    // The most detailed level is moved and encoded a row of tiles at a time on the workers.
+    const TargetGrid target{MovedCrs::WebMercator,
+                            {grid.minX, pixel, 0.0, grid.maxY, 0.0, -pixel},
+                            grid.width,
+                            grid.height};
+    const size_t rowBytes = 4u * static_cast<size_t>(grid.width);
+    const int stripes = grid.height / kTile;
+    const int threads = WorkerThreads();
+    using Context = std::unique_ptr<WarpContext>;
+    OrderedWorkers<Stripe, Context> workers(
+        stripes, threads, 2 * threads,
+        [&] { return std::make_unique<WarpContext>(work, target, toMercator); },
+        [&](int index, Context& context) -> std::optional<Stripe> {
+            Stripe s;
+            s.pixels.resize(rowBytes * kTile);
+            const TilePyramid::TileIndex first{grid.first.column, grid.first.row + index};
+            if (work.progress.stopRequested() ||
+                !context->warp.warp(0, index * kTile, grid.width, kTile, s.pixels.data(),
+                                    rowBytes) ||
+                !EncodeRow(s.pixels.data(), grid.width / kTile, zooms.maxZoom, first, &s.tiles)) {
+                return std::nullopt;
+            }
+            return s;
+        });
+    reason = QStringLiteral("GDAL no ha podido escribir el MBTiles");
+    for (int index = 0; index < stripes; ++index) {
+        const std::optional<Stripe> stripe = workers.take(index);
+        if (!stripe) {
+            return Failure(QStringLiteral("GDAL no puede pasar la imagen a Web Mercator"));
+        }
+        if (!store(stripe->tiles) || !pyramid.add(stripe->pixels.data())) {
+            return GdalFailure(work, reason);
+        }
+        if (!work.progress.report(0.9 * (index + 1) / stripes)) {
+            return Failure({});
+        }
+    }
+    if (!pyramid.finish()) {
+        return GdalFailure(work, reason);
+    }
+
+    // The file covers whole tiles; the bounds tell readers where the map ends. A file with
+    // transparent tiles says png, as GDAL's own writer does for any but all-JPEG tiles, and
+    // GDAL then reads it with its alpha.
     const std::string name = work.input.job.bmpName.toStdString();
     const std::string bounds = BoundsText(degrees);
     const int centreZoom = std::min(zooms.minZoom + kCentreZoomsAboveLowest, zooms.maxZoom);
-    GdalArguments creation{"TILE_FORMAT=JPEG",
-                           "QUALITY=" + std::to_string(kQuality),
-                           "NAME=" + name,
-                           "DESCRIPTION=" + name,
-                           "TYPE=baselayer",
-                           "BOUNDS=" + bounds,
-                           "CENTER=" + GdalArguments::Number((degrees.minX + degrees.maxX) / 2) +
-                               ',' + GdalArguments::Number((degrees.minY + degrees.maxY) / 2) +
-                               ',' + std::to_string(centreZoom)};
-    GDALDriverH driver = GDALGetDriverByName("MBTiles");
-    GdalDataset written(driver == nullptr ? nullptr
-                                          : GDALCreate(driver, path.c_str(), grid.width,
-                                                       grid.height, 3, GDT_Byte, creation.list()));
-    std::array<double, 6> transform{grid.minX, pixel, 0.0, grid.maxY, 0.0, -pixel};
-    if (!written || GDALSetProjection(written.get(), EpsgWkt(3857).c_str()) != CE_None ||
-        GDALSetGeoTransform(written.get(), transform.data()) != CE_None) {
-        return GdalFailure(work, QStringLiteral("GDAL no ha podido crear el MBTiles"));
+    const Metadata metadata{
+        {"name", name},
+        {"type", "baselayer"},
+        {"version", "1.1"},
+        {"description", name},
+        {"format", anyPng ? "png" : "jpg"},
+        {"bounds", bounds},
+        {"center", GdalArguments::Number((degrees.minX + degrees.maxX) / 2) + ',' +
+                       GdalArguments::Number((degrees.minY + degrees.maxY) / 2) + ',' +
+                       std::to_string(centreZoom)},
+        {"minzoom", std::to_string(zooms.minZoom)},
+        {"maxzoom", std::to_string(zooms.maxZoom)},
+    };
+    for (const auto& [key, value] : metadata) {
+        if (!db.setMetadata(key, value)) {
+            return GdalFailure(work, reason);
+        }
     }
-
-    const int levelCount = zooms.maxZoom - zooms.minZoom + 1;
-    if (!WriteLevels(work, moved.get(), written.get(), grid, zooms, &reason)) {
+    if (!db.commit()) {
         return GdalFailure(work, reason);
     }
-    written.reset();
-    // GDAL records the lowest level in the metadata only when it builds the levels itself:
-    // asked to build them without computing anything, it records it for those written here.
-    const char* const drivers[] = {"MBTiles", nullptr};
-    written.reset(
-        GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_UPDATE, drivers, nullptr, nullptr));
-    std::vector<int> factors;
-    for (int level = 1; level < levelCount; ++level) {
-        factors.push_back(1 << level);
-    }
-    if (!written || (!factors.empty() &&
-                     GDALBuildOverviews(written.get(), "NONE", static_cast<int>(factors.size()),
-                                        factors.data(), 0, nullptr, nullptr, nullptr) != CE_None)) {
-        return GdalFailure(work, QStringLiteral("GDAL no puede abrir el MBTiles escrito"));
-    }
-    written.reset();
 
     // A reader shows the area the bounds give, on the pixels of the most detailed level.
     const double h = kWebMercatorHalfWorld;
@@ -212,16 +330,11 @@ WrittenFile WriteMbTiles(const ExportWork& work, const std::string& path) {
     if (!back) {
         return Failure(reason);
     }
-    reason = MetadataDifference(back.get(),
-                                {{"name", name},
-                                 {"format", "jpg"},
-                                 {"bounds", bounds},
-                                 {"minzoom", std::to_string(zooms.minZoom)},
-                                 {"maxzoom", std::to_string(zooms.maxZoom)}},
-                                degrees);
+    reason = MetadataDifference(back.get(), metadata, degrees);
     if (!reason.isEmpty()) {
         return Failure(reason);
     }
+    const int levelCount = zooms.maxZoom - zooms.minZoom + 1;
     const int overviews = GDALGetOverviewCount(GDALGetRasterBand(back.get(), 1));
     if (overviews != levelCount - 1) {
         return Failure(QStringLiteral("el MBTiles escrito tiene %1 niveles, no %2")

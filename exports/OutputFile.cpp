@@ -1,12 +1,15 @@
 #include "exports/OutputFile.h"
 
+#include "exports/MapExport.h"
 #include "job/DownloadJob.h"
 #include "job/WriteError.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -31,6 +35,21 @@ bool SyncFile(const QString& path) {
     return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()))) != 0;
 #else
     return ::fsync(file.handle()) == 0;
+#endif
+}
+
+// Puts the folder's entries on the disk, so that a rename into it survives a power cut. Where
+// the file system cannot sync a folder, the file itself is on the disk all the same.
+void SyncFolder(const QString& folder) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder); // MOVEFILE_WRITE_THROUGH did it
+#else
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 #endif
 }
 
@@ -101,6 +120,7 @@ bool OutputFile::commit(QString* error) {
                             : QStringLiteral("no se puede grabar en el disco");
     } else if (RenameOver(m_temporary, m_final, &reason)) {
         m_committed = true;
+        SyncFolder(m_folder);
         return true;
     }
     removeTemporary();
@@ -118,4 +138,32 @@ void OutputFile::removeTemporary() const {
             dir.remove(name);
         }
     }
+}
+
+bool IsOutputTemporaryFile(const QString& name) {
+    static const QRegularExpression pattern = [] {
+        QStringList extensions;
+        for (const ExportFormat format : kExportFormats) {
+            extensions << QRegularExpression::escape(ExportFileName(format, QString()).mid(1));
+        }
+        // SQLite's journals, and the overviews GDAL's COG writer builds beside its file.
+        const QString sideFiles = QStringLiteral(
+            "-journal|-wal|-shm|\\.ovr|\\.ovr\\.tmp|\\.msk\\.ovr\\.tmp|\\.aux\\.xml");
+        return QRegularExpression(QStringLiteral("^\\..+-[0-9a-z]{8}\\.(%1)(%2)?$")
+                                      .arg(extensions.join(u'|'), sideFiles));
+    }();
+    return pattern.match(name).hasMatch();
+}
+
+QStringList RemoveOutputTemporaryFiles(const QString& folder) {
+    QStringList removed;
+    // Broken links are "system" entries to Qt; a folder under such a name is left alone.
+    QDirIterator entries(folder, QDir::Files | QDir::System | QDir::Hidden);
+    while (entries.hasNext()) {
+        const QString name = entries.nextFileInfo().fileName();
+        if (IsOutputTemporaryFile(name) && QDir(folder).remove(name)) {
+            removed << name;
+        }
+    }
+    return removed;
 }

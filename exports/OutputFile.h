@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 
@@ -27,8 +28,9 @@ public:
     // file's own name: what GDAL says of them is said of the file the user knows.
     QString withOwnName(const QString& text) const;
 
-    // Puts the file on the disk and renames it over the real name; false, with the reason,
-    // when it cannot (and the temporary file is then removed).
+    // Puts the file on the disk, renames it over the real name and puts the folder's new entry
+    // on the disk too; false, with the reason, when it cannot (and the temporary file is then
+    // removed).
     bool commit(QString* error);
 
 private:
@@ -40,3 +42,13 @@ private:
     std::string m_temporaryGdal;
     bool m_committed = false;
 };
+
+// True when `name` is the name of a temporary file OutputFile makes for an export, or of a
+// file SQLite or GDAL makes beside one: a point, the export's base name, '-', eight lower-case
+// letters or digits, '.', an export's extension; then nothing, SQLite's "-journal", "-wal"
+// or "-shm", or GDAL's ".ovr", ".ovr.tmp", ".msk.ovr.tmp" or ".aux.xml".
+bool IsOutputTemporaryFile(const QString& name);
+
+// Removes from `folder` what exports killed on the way left there (see IsOutputTemporaryFile);
+// returns the names removed.
+QStringList RemoveOutputTemporaryFiles(const QString& folder);

@@ -3,106 +3,104 @@
 #include <algorithm>
 #include <cstring>
 
-TilePyramid::TilePyramid(std::vector<Level> levels, int tileRows, Sink sink)
-    : m_tileRows(tileRows), m_sink(std::move(sink)) {
-    for (const Level& level : levels) {
-        State state;
-        state.level = level;
-        state.stripe.reserve(3u * static_cast<size_t>(level.width) * static_cast<size_t>(tileRows));
-        state.pending.resize(3u * static_cast<size_t>(level.width));
-        m_levels.push_back(std::move(state));
+namespace {
+
+constexpr int kHalf = TilePyramid::kTile / 2;
+
+size_t RowBytes(int columns) {
+    return 4u * TilePyramid::kTile * static_cast<size_t>(columns);
+}
+
+} // namespace
+
+TilePyramid::TilePyramid(int columns, TileIndex origin, int levels, Sink sink)
+    : m_topColumns(columns), m_topRow(origin.row), m_sink(std::move(sink)) {
+    TileIndex above = origin;
+    int aboveColumns = columns;
+    for (int i = 0; i < levels; ++i) {
+        Level level;
+        level.first = {above.column >> 1, above.row >> 1};
+        level.offsetX = kHalf * (above.column & 1);
+        level.columns = (level.offsetX + kHalf * aboveColumns + kTile - 1) / kTile;
+        level.pixels.assign(RowBytes(level.columns) * kTile, 0);
+        above = level.first;
+        aboveColumns = level.columns;
+        m_levels.push_back(std::move(level));
     }
 }
 
-bool TilePyramid::Halves(const std::vector<Level>& levels) {
-    for (size_t i = 0; i < levels.size(); ++i) {
-        const Level& l = levels[i];
-        if (l.width <= 0 || l.height <= 0 || l.firstStripeRows <= 0) {
-            return false;
+void TilePyramid::Halve(const uint8_t* a, const uint8_t* b, const uint8_t* c, const uint8_t* d,
+                        uint8_t* out) {
+    const int alpha = a[3] + b[3] + c[3] + d[3];
+    if (alpha == 4 * 255) {
+        for (int k = 0; k < 3; ++k) {
+            out[k] = static_cast<uint8_t>((a[k] + b[k] + c[k] + d[k] + 2) / 4);
         }
-        if (i > 0 && (l.width != (levels[i - 1].width + 1) / 2 ||
-                      l.height != (levels[i - 1].height + 1) / 2)) {
-            return false;
-        }
+        out[3] = 255;
+        return;
     }
-    return !levels.empty();
+    // Less than half a level of cover rounds to nothing.
+    if (alpha < 2) {
+        std::memset(out, 0, 4);
+        return;
+    }
+    for (int k = 0; k < 3; ++k) {
+        const int sum = a[k] * a[3] + b[k] * b[3] + c[k] * c[3] + d[k] * d[3];
+        out[k] = static_cast<uint8_t>((sum + alpha / 2) / alpha);
+    }
+    out[3] = static_cast<uint8_t>((alpha + 2) / 4);
 }
 
-bool TilePyramid::add(const uint8_t* pixels, int rows) {
-    const size_t rowBytes = 3u * static_cast<size_t>(m_levels.front().level.width);
-    for (int r = 0; r < rows; ++r) {
-        if (!addRow(0, pixels + static_cast<size_t>(r) * rowBytes)) {
-            return false;
-        }
-    }
-    return true;
+bool TilePyramid::add(const uint8_t* pixels) {
+    const int row = m_topRow++;
+    return m_levels.empty() || addRow(0, row, pixels);
 }
 
-bool TilePyramid::addRow(size_t index, const uint8_t* row) {
-    State& s = m_levels[index];
-    const size_t rowBytes = 3u * static_cast<size_t>(s.level.width);
-    if (s.sent + s.stripeRows >= s.level.height) {
-        return true; // a level of odd height gets its last row twice from above; once is enough
+bool TilePyramid::addRow(size_t index, int row, const uint8_t* pixels) {
+    Level& level = m_levels[index];
+    const int aboveColumns = index == 0 ? m_topColumns : m_levels[index - 1].columns;
+    const int target = row >> 1;
+    if (level.row != target) {
+        if (!flush(index)) {
+            return false;
+        }
+        level.row = target;
     }
-    s.stripe.insert(s.stripe.end(), row, row + rowBytes);
-    ++s.stripeRows;
-    const int stripeEnd = s.sent == 0 ? s.level.firstStripeRows : m_tileRows;
-    if ((s.stripeRows == stripeEnd || s.sent + s.stripeRows == s.level.height) && !flush(index)) {
-        return false;
+    const size_t aboveRowBytes = 4u * kTile * static_cast<size_t>(aboveColumns);
+    const size_t rowBytes = RowBytes(level.columns);
+    const int halfWidth = kHalf * aboveColumns;
+    uint8_t* out = level.pixels.data() + static_cast<size_t>(kHalf * (row & 1)) * rowBytes +
+                   4u * static_cast<size_t>(level.offsetX);
+    for (int y = 0; y < kHalf; ++y, out += rowBytes) {
+        const uint8_t* upper = pixels + static_cast<size_t>(2 * y) * aboveRowBytes;
+        const uint8_t* lower = upper + aboveRowBytes;
+        for (int x = 0; x < halfWidth; ++x) {
+            Halve(upper + 8 * x, upper + 8 * x + 4, lower + 8 * x, lower + 8 * x + 4, out + 4 * x);
+        }
     }
-    if (index + 1 == m_levels.size()) {
-        return true;
-    }
-    if (!s.hasPending) {
-        std::memcpy(s.pending.data(), row, rowBytes);
-        s.hasPending = true;
-        return true;
-    }
-    s.hasPending = false;
-    std::vector<uint8_t> half(3u * static_cast<size_t>(m_levels[index + 1].level.width));
-    halve(index, s.pending.data(), row, half.data());
-    return addRow(index + 1, half.data());
+    level.filled = true;
+    // The second half of the level's row of tiles completes it.
+    return (row & 1) == 0 || flush(index);
 }
 
 bool TilePyramid::flush(size_t index) {
-    State& s = m_levels[index];
-    if (s.stripeRows == 0) {
+    Level& level = m_levels[index];
+    if (!level.filled) {
         return true;
     }
-    const bool taken = m_sink(static_cast<int>(index), s.sent, s.stripeRows, s.stripe.data());
-    s.sent += s.stripeRows;
-    s.stripeRows = 0;
-    s.stripe.clear();
-    return taken;
-}
-
-void TilePyramid::halve(size_t index, const uint8_t* upper, const uint8_t* lower,
-                        uint8_t* out) const {
-    const int width = m_levels[index].level.width;
-    const int halfWidth = m_levels[index + 1].level.width;
-    for (int x = 0; x < halfWidth; ++x) {
-        const int left = 2 * x;
-        const int right = std::min(left + 1, width - 1);
-        for (int c = 0; c < 3; ++c) {
-            const int sum = upper[3 * left + c] + upper[3 * right + c] + lower[3 * left + c] +
-                            lower[3 * right + c];
-            out[3 * x + c] = static_cast<uint8_t>((sum + 2) / 4);
-        }
+    level.filled = false;
+    const int row = level.row;
+    if (!m_sink(static_cast<int>(index) + 1, {level.first.column, row}, level.columns,
+                level.pixels.data()) ||
+        (index + 1 < m_levels.size() && !addRow(index + 1, row, level.pixels.data()))) {
+        return false;
     }
+    std::fill(level.pixels.begin(), level.pixels.end(), uint8_t{0});
+    return true;
 }
 
 bool TilePyramid::finish() {
     for (size_t index = 0; index < m_levels.size(); ++index) {
-        State& s = m_levels[index];
-        // An odd last row pairs with itself.
-        if (s.hasPending && index + 1 < m_levels.size()) {
-            s.hasPending = false;
-            std::vector<uint8_t> half(3u * static_cast<size_t>(m_levels[index + 1].level.width));
-            halve(index, s.pending.data(), s.pending.data(), half.data());
-            if (!addRow(index + 1, half.data())) {
-                return false;
-            }
-        }
         if (!flush(index)) {
             return false;
         }

@@ -2,6 +2,7 @@
 
 #include "download/TileImage.h"
 #include "download/WhenFinished.h"
+#include "exports/OutputFile.h"
 #include "job/MapKinds.h"
 #include "mosaic/MosaicBitmap.h"
 #include "run/RunOutputs.h"
@@ -173,7 +174,6 @@ DownloadRun::StartResult DownloadRun::start() {
 
     m_cells.assign(static_cast<size_t>(tileCount()), Cell{});
     m_record = JobRecord::ForJob(m_job);
-    QStringList names;
     for (int index = 0; index < tileCount(); ++index) {
         const int column = columnOf(index);
         const int row = rowOf(index);
@@ -181,7 +181,6 @@ DownloadRun::StartResult DownloadRun::start() {
         tile.url = BuildTileUrl(m_job, column, row);
         tile.fileName = TileFileName(m_job, column, row);
         tile.fetched = false;
-        names << tile.fileName;
         Cell& cell = m_cells[static_cast<size_t>(index)];
         cell.takeFromBefore = earlier && earlier->vouchesFor(column, row) &&
                               (m_given.isEmpty() || m_given.contains(QPoint(column, row)));
@@ -191,8 +190,18 @@ DownloadRun::StartResult DownloadRun::start() {
     }
     if (taken == FolderTaken::Held) {
         // What a killed run of this folder left half-written goes before anything is
-        // written; with the folder held, none of it can be another run's.
-        RemoveTemporaryFiles(m_job.folder, names);
+        // written; with the folder held, none of it can be another run's: the temporary
+        // files of any tile a grid can have (tiles are named alike for every area), of the
+        // record and of the exports.
+        QStringList ours;
+        for (int row = 1; row <= kMaxTiles; ++row) {
+            for (int column = 1; column <= kMaxTiles; ++column) {
+                ours << TileFileName(m_job, column, row);
+            }
+        }
+        ours << QFileInfo(recordPath()).fileName();
+        RemoveTemporaryFiles(m_job.folder, ours);
+        RemoveOutputTemporaryFiles(m_job.folder);
     }
     for (int row = 1; row <= m_job.tilesDown; ++row) {
         for (int column = 1; column <= m_job.tilesAcross; ++column) {

@@ -1017,6 +1017,29 @@ TEST_F(BatchProcess, ExportsAreNamedInTheSummaryAndAFailedOneGivesThree) {
               (QStringList{"A01.jpg", "A02.jpg", "Prueba.gpkg", "Prueba.pdf", "Prueba.tif"}));
 }
 
+// Killed while its MBTiles is being written, a run leaves the export's temporary file behind;
+// the next run in the folder removes it before it writes anything, and once it is over nothing
+// of the killed run is left.
+TEST_F(BatchProcess, AnExportKilledOnTheWayLeavesNothingOnceTheNextRunIsOver) {
+    WriteSettings(
+        Settings(3, 3, {{"Aplicacion", "GrabarBMP", "NO"}, {"Exportar", "MBTiles", "SI"}}));
+    const auto exporting = [&] {
+        return QDir(folder()).entryList({QStringLiteral(".Prueba-*.mbtiles*")},
+                                        QDir::Files | QDir::Hidden);
+    };
+    const std::unique_ptr<QProcess> process = Start({QStringLiteral("--batch")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !exporting().isEmpty(); }, kRunTimeoutMs));
+    process->kill();
+    EXPECT_EQ(Finish(*process).status, QProcess::CrashExit);
+    ASSERT_FALSE(exporting().isEmpty());
+
+    const Ended again = Run({QStringLiteral("--batch")});
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(folderFiles(),
+              (QStringList{"A01.jpg", "A02.jpg", "A03.jpg", "B01.jpg", "B02.jpg", "B03.jpg",
+                           "C01.jpg", "C02.jpg", "C03.jpg", "Prueba.mbtiles"}));
+}
+
 // SIGTERM while the new BMP is being synced (strace holds its fdatasync): the summary comes
 // before the sync is over and says the BMP was not written; the old BMP and .map stay
 // together, and the process ends only once nothing of the new BMP is left.

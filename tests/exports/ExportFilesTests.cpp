@@ -1,12 +1,14 @@
 // What every export does with the folder: the file under its name and a line for the log,
 // or a reason and nothing left behind; a stop leaves nothing either.
 #include "job/WriteError.h"
+#include "exports/OutputFile.h"
 #include "tests/exports/ExportTestSupport.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -327,6 +329,44 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryExport, ::testing::ValuesIn(kFormats),
                              QString name = QLatin1String(info.param.fileName);
                              return name.section(u'.', 1).toStdString();
                          });
+
+// What a killed export leaves is known by its name alone, so that the next run in the folder
+// removes it, and nothing else: the temporary files OutputFile makes and what SQLite and GDAL
+// make beside them.
+TEST(Exports, KnowTheirTemporaryFilesByTheirNames) {
+    QTemporaryDir dir;
+    for (const ExportFormat format : kExportFormats) {
+        const OutputFile output(dir.path(), ExportFileName(format, QStringLiteral("Mapa de río")));
+        const QString made =
+            QFileInfo(QFile::decodeName(output.temporaryPath().c_str())).fileName();
+        EXPECT_TRUE(IsOutputTemporaryFile(made)) << made.toStdString();
+        EXPECT_TRUE(IsOutputTemporaryFile(made + QStringLiteral("-journal"))) << made.toStdString();
+    }
+    const struct {
+        const char* name;
+        bool ours;
+    } names[] = {
+        {".Prueba-2oxrkxgs.mbtiles", true},
+        {".Prueba-2oxrkxgs.mbtiles-journal", true},
+        {".Prueba-00000000.gpkg-wal", true},
+        {".Prueba-k3x9q0za.gpkg-shm", true},
+        {".a.b-k3x9q0za.tif.ovr.tmp", true},
+        {".Prueba-k3x9q0za.tif.msk.ovr.tmp", true},
+        {".Prueba-k3x9q0za.kmz", true},
+        {"Prueba.mbtiles", false},
+        {"Prueba-2oxrkxgs.mbtiles", false},      // not hidden
+        {".Prueba-2OXRKXGS.mbtiles", false},     // upper case
+        {".Prueba-2oxrkxg.mbtiles", false},      // seven
+        {".Prueba-2oxrkxgs0.mbtiles", false},    // nine
+        {".Prueba-2oxrkxgs.mbtiles.bak", false}, // the user's copy
+        {".Prueba-2oxrkxgs.png", false},
+        {".-2oxrkxgs.tif", false},
+        {".Prueba-2oxrkxgs.mbtiles-journal2", false},
+    };
+    for (const auto& n : names) {
+        EXPECT_EQ(IsOutputTemporaryFile(QString::fromUtf8(n.name)), n.ours) << n.name;
+    }
+}
 
 // As a run will: off the thread that made the input, several at once, GDAL set up by
 // whichever comes first.

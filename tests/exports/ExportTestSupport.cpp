@@ -109,9 +109,24 @@ LonLatBox MovedBox(const Ed50Rect& r) {
 }
 
 QPointF MovedPoint(const Ed50Rect& r, double easting, double northing) {
+    return AreaProj(r).moved(easting, northing);
+}
+
+AreaProj::AreaProj(const Ed50Rect& r) {
     const LonLatBox rough = RoughBox(r);
-    const PlainProj proj(rough.west, rough.south, rough.east, rough.north, "EPSG:4258");
-    const PJ_XY p = proj(easting, northing);
+    m_proj =
+        std::make_unique<PlainProj>(rough.west, rough.south, rough.east, rough.north, "EPSG:4258");
+}
+
+AreaProj::~AreaProj() = default;
+
+QPointF AreaProj::moved(double easting, double northing) const {
+    const PJ_XY p = (*m_proj)(easting, northing);
+    return {p.x, p.y};
+}
+
+QPointF AreaProj::back(double longitude, double latitude) const {
+    const PJ_XY p = m_proj->inverse(longitude, latitude);
     return {p.x, p.y};
 }
 

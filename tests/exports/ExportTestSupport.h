@@ -11,8 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <ostream>
-
 #include <vector>
 
 // The job's outer edges on its ED50 / UTM 30N grid, in metres.
@@ -51,6 +51,25 @@ Ed50Rect RectOf(const DownloadJob& job);
 LonLatBox MovedBox(const Ed50Rect& rect);
 // A point moved the same way: x = longitude, y = latitude.
 QPointF MovedPoint(const Ed50Rect& rect, double easting, double northing);
+
+class PlainProj;
+
+// The same route both ways, made once for many points of the rectangle.
+class AreaProj {
+public:
+    explicit AreaProj(const Ed50Rect& rect);
+    ~AreaProj();
+    AreaProj(const AreaProj&) = delete;
+    AreaProj& operator=(const AreaProj&) = delete;
+
+    // x = longitude, y = latitude.
+    QPointF moved(double easting, double northing) const;
+    // x = easting, y = northing.
+    QPointF back(double longitude, double latitude) const;
+
+private:
+    std::unique_ptr<PlainProj> m_proj;
+};
 
 // Web Mercator metres of a longitude and latitude on WGS 84.
 QPointF WebMercator(double longitude, double latitude);

@@ -1,5 +1,6 @@
 // The GeoTIFF and the GeoPackage: the joined image on its own ED50 / UTM 30N grid, read
 // back with GDAL's tools as GIS programs read them.
+#include "exports/FormatWriters.h"
 #include "tests/exports/ExportTestSupport.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/TestFiles.h"
@@ -121,8 +122,8 @@ TEST_P(GridExport, KeepsEveryPixelWhereItWasWithoutResampling) {
             meant.push_back(TileColour(x / 400 + 1, y / 400 + 1));
         }
     }
-    const std::vector<QColor> read =
-        LocationColours(dir.filePath(QLatin1String(GetParam().fileName)), points, false);
+    const QString file = dir.filePath(QLatin1String(GetParam().fileName));
+    const std::vector<QColor> read = LocationColours(file, points, false);
     ASSERT_EQ(read.size(), points.size());
     for (size_t i = 0; i < points.size(); ++i) {
         const bool near = i < centres ? NearColour(read[i], meant[i], 6)
@@ -130,6 +131,16 @@ TEST_P(GridExport, KeepsEveryPixelWhereItWasWithoutResampling) {
         EXPECT_TRUE(near) << points[i].x() << ", " << points[i].y() << ": "
                           << read[i].name().toStdString() << " instead of "
                           << meant[i].name().toStdString();
+    }
+    // The first overview, made from the image itself, shows each tile's centre in its colour
+    // (gdallocationinfo takes the place in the image's own pixels).
+    const std::vector<QPointF> tileCentres(points.begin(), points.begin() + centres);
+    const std::vector<QColor> overview = LocationColours(file, tileCentres, false, 1);
+    ASSERT_EQ(overview.size(), tileCentres.size());
+    for (size_t i = 0; i < tileCentres.size(); ++i) {
+        EXPECT_TRUE(NearColour(overview[i], meant[i], 6))
+            << "overview at " << tileCentres[i].x() << ", " << tileCentres[i].y() << ": "
+            << overview[i].name().toStdString() << " instead of " << meant[i].name().toStdString();
     }
 }
 
@@ -185,6 +196,40 @@ TEST(GeoPackageExport, HoldsJpegTilesOnly) {
     EXPECT_TRUE(file.startsWith("SQLite format 3"));
     EXPECT_GT(file.count(QByteArray("\xFF\xD8\xFF\xE0", 4)), 4) << "JPEG tiles";
     EXPECT_FALSE(file.contains(QByteArray("\x89PNG\r\n\x1A\n", 8))) << "a PNG tile";
+}
+
+// The table is named from the map, but within what SQLite and GeoPackage allow; readers show
+// the map's own name, the identifier.
+TEST(GeoPackageExport, ExportsWhateverTheMapIsCalled) {
+    const struct {
+        const char* map;
+        const char* table;
+    } names[] = {
+        {"Prueba", "prueba"},
+        // SQLite keeps sqlite_ for itself, GeoPackage gpkg_ and its spatial indexes rtree_.
+        {"sqlite_mapa", "mapa_sqlite_mapa"},
+        {"GPKG_Hoja", "mapa_gpkg_hoja"},
+        {"rtree_x", "mapa_rtree_x"},
+        {"Mapa de Pamplona (1)", "mapa_de_pamplona__1_"},
+        {"Año ñandú", "ano_nandu"},
+        {"1ª hoja", "mapa_1__hoja"},
+    };
+    for (const auto& n : names) {
+        EXPECT_EQ(GeoPackageTableName(QString::fromUtf8(n.map)), n.table) << n.map;
+    }
+    for (const char* map : {"sqlite_mapa", "Año ñandú"}) {
+        SCOPED_TRACE(map);
+        QTemporaryDir dir;
+        ExportInput input = MakeExportInput(ExportCase{}, dir.path());
+        input.job.bmpName = QString::fromUtf8(map);
+        const ExportResult result = ExportNow(ExportFormat::GeoPackage, input);
+        ASSERT_TRUE(result.ok) << result.error.toStdString();
+        QJsonObject report;
+        ASSERT_TRUE(GdalInfo(dir.filePath(input.job.bmpName + QStringLiteral(".gpkg")), &report));
+        const QJsonObject metadata =
+            report.value(QStringLiteral("metadata")).toObject().value(QString()).toObject();
+        EXPECT_EQ(metadata.value(QStringLiteral("IDENTIFIER")).toString(), input.job.bmpName);
+    }
 }
 
 } // namespace

@@ -1,13 +1,19 @@
 // The MBTiles: the image moved to Web Mercator through the calibration's datum change, in
-// 256-pixel JPEG tiles from full detail down to the level where it fits one tile, read back
-// with GDAL's tools as the map apps' libraries read it.
+// 256-pixel tiles from full detail down to the level where it fits one tile (JPEG where the
+// map fills a tile, PNG with the rest transparent where it ends inside one), read back with
+// GDAL's tools as the map apps' libraries read it.
 #include "tests/exports/ExportTestSupport.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/TestFiles.h"
 
+#include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTemporaryDir>
+
+#include <gdal.h>
+#include <ogr_api.h>
 
 #include <gtest/gtest.h>
 
@@ -78,7 +84,9 @@ TEST_P(MbTilesExport, IsWebMercatorBoundedByTheAreaMovedWithTheNamedOperation) {
 
     const QJsonObject metadata = Metadata(report);
     EXPECT_EQ(metadata.value(QStringLiteral("name")).toString(), QStringLiteral("Prueba"));
-    EXPECT_EQ(metadata.value(QStringLiteral("format")).toString(), QStringLiteral("jpg"));
+    // Transparent tiles make it png, as GDAL writes it, and GDAL reads it with its alpha.
+    EXPECT_EQ(metadata.value(QStringLiteral("format")).toString(), QStringLiteral("png"));
+    EXPECT_EQ(report.value(QStringLiteral("bands")).toArray().size(), 4);
     const QStringList bounds = metadata.value(QStringLiteral("bounds")).toString().split(u',');
     ASSERT_EQ(bounds.size(), 4);
     const LonLatBox box = MovedBox(RectOf(input.job));
@@ -123,9 +131,84 @@ TEST_P(MbTilesExport, IsWebMercatorBoundedByTheAreaMovedWithTheNamedOperation) {
                                  report.value(QStringLiteral("size")).toArray().at(1).toInt()),
                   256);
     }
-    const QByteArray bytes = ReadAll(file);
-    EXPECT_GT(bytes.count(QByteArray("\xFF\xD8\xFF\xE0", 4)), 1) << "JPEG tiles";
-    EXPECT_FALSE(bytes.contains(QByteArray("\x89PNG\r\n\x1A\n", 8))) << "a PNG tile";
+}
+
+struct StoredTile {
+    int zoom, column, row;
+    QByteArray data;
+};
+
+// Every tile of the file, as a map app reads them from its SQLite tables. GDAL's SQLite driver
+// leaves a file named .mbtiles to the MBTiles one: it reads a copy under another name.
+std::vector<StoredTile> Tiles(const QString& file) {
+    const QString copy = file + QStringLiteral(".sqlite");
+    EXPECT_TRUE(QFile::copy(file, copy));
+    const char* const drivers[] = {"SQLite", nullptr};
+    GDALDatasetH db = GDALOpenEx(copy.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
+                                 drivers, nullptr, nullptr);
+    EXPECT_NE(db, nullptr);
+    std::vector<StoredTile> tiles;
+    OGRLayerH rows = db ? GDALDatasetExecuteSQL(
+                              db, "SELECT zoom_level, tile_column, tile_row, tile_data FROM tiles",
+                              nullptr, nullptr)
+                        : nullptr;
+    for (OGRFeatureH row; rows != nullptr && (row = OGR_L_GetNextFeature(rows)) != nullptr;) {
+        int size = 0;
+        const GByte* data = OGR_F_GetFieldAsBinary(row, 3, &size);
+        tiles.push_back({OGR_F_GetFieldAsInteger(row, 0), OGR_F_GetFieldAsInteger(row, 1),
+                         OGR_F_GetFieldAsInteger(row, 2),
+                         QByteArray(reinterpret_cast<const char*>(data), size)});
+        OGR_F_Destroy(row);
+    }
+    if (rows != nullptr) {
+        GDALDatasetReleaseResultSet(db, rows);
+    }
+    GDALClose(db);
+    return tiles;
+}
+
+// Where the map does not reach, nothing is drawn over the app's own map: no tile holds black
+// fill, a tile the map fills is JPEG, and one where it ends is PNG, transparent beyond.
+TEST_P(MbTilesExport, HoldsNoBlackWhereThereIsNoMap) {
+    QTemporaryDir dir;
+    const ExportInput input = MakeExportInput(GetParam(), dir.path());
+    ASSERT_TRUE(ExportNow(ExportFormat::MbTiles, input).ok);
+    const std::vector<StoredTile> tiles = Tiles(dir.filePath(QStringLiteral("Prueba.mbtiles")));
+    ASSERT_FALSE(tiles.empty());
+    const Zooms zooms = ExpectedZooms(RectOf(input.job), input);
+    int jpeg = 0;
+    int png = 0;
+    for (const StoredTile& t : tiles) {
+        SCOPED_TRACE(testing::Message() << "tile " << t.zoom << '/' << t.column << '/' << t.row);
+        EXPECT_GE(t.zoom, zooms.minZoom);
+        EXPECT_LE(t.zoom, zooms.maxZoom);
+        const bool isPng = t.data.startsWith("\x89PNG\r\n\x1A\n");
+        EXPECT_TRUE(isPng || t.data.startsWith("\xFF\xD8\xFF")) << "neither PNG nor JPEG";
+        (isPng ? png : jpeg) += 1;
+        const QImage image = QImage::fromData(t.data).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(image.size(), QSize(256, 256));
+        int dark = 0;
+        int clear = 0;
+        for (int y = 0; y < 256; ++y) {
+            const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < 256; ++x) {
+                // The image's darkest colour is (20, 20, 60).
+                dark += qAlpha(line[x]) > 0 &&
+                                std::max({qRed(line[x]), qGreen(line[x]), qBlue(line[x])}) < 12
+                            ? 1
+                            : 0;
+                clear += qAlpha(line[x]) == 0 ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(dark, 0) << "near-black pixels";
+        // A PNG tile is one the map does not fill, and holds some of it.
+        if (isPng) {
+            EXPECT_GT(clear, 0);
+            EXPECT_LT(clear, 256 * 256);
+        }
+    }
+    EXPECT_GT(jpeg, 0);
+    EXPECT_GT(png, 0);
 }
 
 TEST_P(MbTilesExport, ShowsEachTileWhereTheDatumChangeMovesIt) {

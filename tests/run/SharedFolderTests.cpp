@@ -155,12 +155,29 @@ TEST_F(SharedFolder, OnlyTheVeryFilesTheRecordVouchesForAreTaken) {
     }
 }
 
-// A killed run leaves temporary files of its tiles; the next run in the folder removes
-// those of its own tiles, and nothing else.
+// A killed run leaves temporary files of its tiles, its record and its exports (with what
+// SQLite and GDAL make beside them); the next run in the folder removes those of any tile a
+// grid can have, of its record and of any export, and nothing else.
 TEST_F(SharedFolder, LeftoversOfAKilledRunAreRemoved) {
-    const QStringList leftovers{"A01.jpg.k3x9q0za", "A02.jpg.00000000", "A01.jpg1"};
-    const QStringList others{"A01.jpg.K3X9Q0ZA", "A01.jpg.abc",      "A01.jpg.abcdefghi",
-                             "B01.jpg.k3x9q0za", "A01.jpgXk3x9q0za", "Prueba.bmp.k3x9q0za"};
+    const QStringList leftovers{"A01.jpg.k3x9q0za",
+                                "A02.jpg.00000000",
+                                "A01.jpg1",
+                                "J10.jpg.k3x9q0za",
+                                "Prueba.morvel.k3x9q0za",
+                                ".Prueba-2oxrkxgs.mbtiles",
+                                ".Prueba-2oxrkxgs.mbtiles-journal",
+                                ".Otro-00000000.gpkg-wal",
+                                ".Prueba-k3x9q0za.tif.ovr.tmp",
+                                ".Prueba-k3x9q0za.kmz"};
+    const QStringList others{"A01.jpg.K3X9Q0ZA",
+                             "A01.jpg.abc",
+                             "A01.jpg.abcdefghi",
+                             "K01.jpg.k3x9q0za",
+                             "A01.jpgXk3x9q0za",
+                             "Prueba.bmp.k3x9q0za",
+                             ".Prueba-2oxrkxgs.mbtiles.bak",
+                             "Prueba-2oxrkxgs.mbtiles",
+                             ".Prueba-2OXRKXGS.tif"};
     for (const QStringList* names : {&leftovers, &others}) {
         for (const QString& name : *names) {
             WriteAll(path(name), "half");
