@@ -6,12 +6,14 @@
 
 #include <cmath>
 
-SheetCut SheetSource::cut(int32_t tileSize, const QString& name) const {
+SheetCut SheetSource::cut(int32_t tileSize, const QString& name,
+                          const std::atomic<bool>* stop) const {
     SheetOptions options;
     options.tileSize = tileSize;
     options.overlap = overlap;
     options.name = name;
-    return kind == Kind::Box ? CutBox(box, options) : CutCorridor(lines, points, margin, options);
+    return kind == Kind::Box ? CutBox(box, options)
+                             : CutCorridor(lines, points, margin, options, stop);
 }
 
 QString SheetSetLine(const SheetSet& set) {

@@ -85,7 +85,8 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     EXPECT_EQ(line(), "Hojas: 2 (Prueba_01 … Prueba_02) · recuadro de X 585.000, Y 4.730.000 a "
                       "X 645.000, Y 4.725.000");
     EXPECT_EQ(window->height(), height + find<QFrame>("pnHojas")->height() + 2);
-    EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 635000}, {635000, 645000})));
+    // Two sheets of six tiles, not ten and two.
+    EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 615000}, {615000, 645000})));
     EXPECT_TRUE(window->estimateText().startsWith("2 hojas, 12 mosaicos, "))
         << window->estimateText().toStdString();
     EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("2 hojas, 12 mosaicos, "));
@@ -93,9 +94,9 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     EXPECT_EQ(find<CornerEdit>("meUTMx")->value(), "585000");
     EXPECT_EQ(find<CornerEdit>("meUTMy")->value(), "730000");
 
-    // Neighbours sharing a tile: the second sheet begins a tile earlier.
+    // Neighbours sharing a tile: thirteen tiles between them, seven and six.
     map->findChild<QSpinBox*>("seSolape")->setValue(1);
-    EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 630000}, {635000, 645000})));
+    EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 615000}, {620000, 645000})));
     EXPECT_TRUE(line().endsWith(", solape de 1 mosaico")) << line().toStdString();
     // Another coverage cuts the same box again: 25 tiles of 1000 m... across 60 km.
     find<QComboBox>("cbCobertura")->setCurrentIndex(1);
@@ -117,7 +118,9 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     press("btnUnaDescarga");
     EXPECT_EQ(window->sheets(), nullptr);
     EXPECT_FALSE(lineShown());
-    EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("10 mosaicos"));
+    // The fields hold the first sheet: seven tiles, with the overlap of one still chosen.
+    EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("7 mosaicos"))
+        << find<QLabel>("stEstimacion")->text().toStdString();
 }
 
 TEST_F(SheetWindowTest, TwoCornersTypedOrATracksCorridorGiveSheets) {
@@ -175,10 +178,10 @@ TEST_F(SheetWindowTest, DescargarFetchesTheSheetsSayingWhichAndRetriesTheFailedO
     EXPECT_TRUE(progress()->isTextVisible());
     EXPECT_EQ(progress()->maximum(), 12);
     EXPECT_EQ(progress()->value(), 12);
-    // The viewer holds the second sheet's two tiles.
+    // The viewer holds the second sheet's six tiles.
     EXPECT_TRUE(thumbnailShown(1, 1));
-    EXPECT_TRUE(thumbnailShown(2, 1));
-    EXPECT_FALSE(thumbnailShown(3, 1));
+    EXPECT_TRUE(thumbnailShown(6, 1));
+    EXPECT_FALSE(thumbnailShown(7, 1));
     EXPECT_TRUE(messages().contains(". Hoja 2 de 2: Prueba_02"));
     EXPECT_TRUE(QFileInfo::exists(path("Prueba_02/Prueba_02.bmp")));
     EXPECT_TRUE(QFileInfo::exists(path("Prueba_02/Prueba_02.map")));
