@@ -45,3 +45,11 @@ private:
 
 QByteArray ReadAll(const QString& path);
 void WriteAll(const QString& path, const QByteArray& bytes);
+
+// A zip of one member, `name`, that unpacks to blanks, at least `unpackedBytes` of them
+// (a few more, to a whole number of the deflate's longest copies): about a thousandth of
+// that on disk, which makes a zip bomb of a large size. Its sizes and CRC are true; with
+// `zip64` they are given in the ZIP64 fields, and so is the directory.
+QByteArray BlankZip(const QByteArray& name, qint64 unpackedBytes, bool zip64 = false);
+// The size of that member unpacked.
+qint64 BlankZipUnpackedBytes(qint64 unpackedBytes);
