@@ -6,6 +6,16 @@
 
 #include <cmath>
 
+SheetSource SheetSource::withoutTrack() const {
+    SheetSource light;
+    light.kind = kind;
+    light.box = box;
+    light.trackPath = trackPath;
+    light.margin = margin;
+    light.overlap = overlap;
+    return light;
+}
+
 SheetCut SheetSource::cut(int32_t tileSize, const QString& name,
                           const std::atomic<bool>* stop) const {
     SheetOptions options;

@@ -22,6 +22,10 @@ struct SheetSource {
     double margin = 0.0; // Track: metres around it
     int overlap = 0;     // 0..kMaxSheetOverlap
 
+    // The source as the user gave it, without the track's points: what the words and the
+    // settings file keep of it, cheap to copy.
+    SheetSource withoutTrack() const;
+
     // The sheets of the source for a coverage and a name. A track's cut ends at once when
     // `stop` becomes true (see CutCorridor); a box's is quick and takes no flag.
     SheetCut cut(int32_t tileSize, const QString& name,

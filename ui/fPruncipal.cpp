@@ -114,6 +114,8 @@ TfPrincipal::TfPrincipal(Dialogs* dialogs, QWidget* parent)
 }
 
 TfPrincipal::~TfPrincipal() {
+    // A track's cut on a worker ends at once; its result finds nobody.
+    stopCut();
     // A run's fetchers give their transfers back to the server's gate when they go, and the
     // gate goes with this window's members, before its children: the runs go first.
     qDeleteAll(findChildren<DownloadRun*>(Qt::FindDirectChildrenOnly));
@@ -579,7 +581,9 @@ void TfPrincipal::FormCloseQuery() {
     s.track = storedSheetKeys_.track;
     s.margin = storedSheetKeys_.margin;
     s.overlap = storedSheetKeys_.overlap;
-    StoreSheetSettings(s, sheetSource_, QDir::currentPath());
+    StoreSheetSettings(
+        s, sheetSource_ ? std::optional<SheetSource>(sheetSource_->withoutTrack()) : std::nullopt,
+        QDir::currentPath());
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.

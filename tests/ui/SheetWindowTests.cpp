@@ -146,7 +146,13 @@ TEST_F(SheetWindowTest, TwoCornersTypedOrATracksCorridorGiveSheets) {
     ASSERT_TRUE(read.wait(10000));
     map->findChild<QSpinBox*>("seMargen")->setValue(3000);
     QTest::mouseClick(map->findChild<QPushButton*>("btnHojasRuta"), Qt::LeftButton);
-    ASSERT_NE(window->sheets(), nullptr);
+    // Cut on a worker: the line says so meanwhile, and "Descargar" waits for it.
+    EXPECT_TRUE(window->cuttingSheets());
+    EXPECT_TRUE(line().startsWith("Hojas: calculando… · ruta «loop.gpx»")) << line().toStdString();
+    press("btnDescargar");
+    EXPECT_EQ(dialogs.texts("message").back(), "Las hojas de la ruta aún se están calculando.");
+    EXPECT_EQ(window->setRun(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->sheets() != nullptr; }, 10000));
     EXPECT_TRUE(line().endsWith("ruta «loop.gpx» con 3.000 m de margen")) << line().toStdString();
     EXPECT_EQ(map->sheetsShown().size(), static_cast<int>(window->sheets()->sheets.size()));
 }
