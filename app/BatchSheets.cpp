@@ -6,6 +6,7 @@
 #include "download/WhenFinished.h"
 #include "geo/TrackFile.h"
 #include "job/FileNames.h"
+#include "job/NumberFormat.h"
 #include "job/RunEstimate.h"
 #include "job/WorkerGuard.h"
 #include "run/SheetSetRun.h"
@@ -54,22 +55,34 @@ std::optional<int> BatchRun::startSheets(const BatchJob& batch, const SheetSetti
         return runSheets(batch, source, source.cut(batch.job.tileSize, batch.job.bmpName));
     }
     // A large track takes a while to read and cut: on a worker, with the event loop free
-    // to hear a signal meanwhile.
-    m_console.line(QStringLiteral("Calculando las hojas de la ruta «%1»…")
-                       .arg(QFileInfo(source.trackPath).fileName()));
+    // to hear a signal meanwhile. The cut stops at once at one; the reading, in GDAL, ends
+    // first.
     auto stop = std::make_shared<std::atomic<bool>>(false);
     m_cutStop = stop;
     WhenFinished(
-        this, RunTrackWork([source, batch, stop] {
+        this, RunTrackWork([this, source, batch, stop] {
             TrackSheets out;
             out.source = source;
-            const GroundTrackRead read = ReadTrackOnGrid(source.trackPath);
+            GroundTrackRead read = ReadTrackOnGrid(source.trackPath);
             if (!read.error.isEmpty()) {
                 out.error = TrackErrorMessage(source.trackPath, read.error);
                 return out;
             }
-            out.source.lines = read.track.lines;
-            out.source.points = read.track.points;
+            int64_t points = static_cast<int64_t>(read.track.points.size());
+            for (const auto& line : read.track.lines) {
+                points += static_cast<int64_t>(line.size());
+            }
+            // Said from the event loop's thread, which owns the console.
+            QMetaObject::invokeMethod(
+                this,
+                [this, name = QFileInfo(source.trackPath).fileName(), points] {
+                    m_console.line(
+                        QStringLiteral("Calculando las hojas de la ruta «%1» (%2 puntos)…")
+                            .arg(name, GroupedNumber(points)));
+                },
+                Qt::QueuedConnection);
+            out.source.lines = std::move(read.track.lines);
+            out.source.points = std::move(read.track.points);
             out.cut = Guarded(
                 [&] { return out.source.cut(batch.job.tileSize, batch.job.bmpName, stop.get()); },
                 [](const QString& reason) {
