@@ -666,4 +666,29 @@ TEST_F(MapWindowTest, AZipBombIsRefusedAndTheWindowGoesOn) {
     EXPECT_TRUE(in<QPushButton>(map, "btnHojasRuta")->isEnabled());
 }
 
+// Answers of 7.6 MB for the map's images, once read whole on the window's thread (88 to
+// 96 ms of it each): refused by the size they declare or, without one, as they pass the
+// limit while they come, and the window's thread never works long meanwhile.
+TEST_F(MapWindowTest, OversizedImagesAreRefusedWithoutHoldingTheWindow) {
+    open();
+    server.setOversizedBytes(7'600'000);
+    QSignalSpy failed(map->loader(), &OverviewLoader::imageFailed);
+    using Fault = TestMapServer::Fault;
+    const std::pair<Fault, GroundPoint> cases[] = {{Fault::PaddedJpeg, {606000, 4740000}},
+                                                   {Fault::Oversized, {626000, 4720000}}};
+    for (const auto& [fault, place] : cases) {
+        SCOPED_TRACE(int(fault));
+        server.setFaultForAll(fault);
+        failed.clear();
+        StallProbe probe;
+        probe.start();
+        placeView(4.0, place);
+        ASSERT_FALSE(failed.isEmpty());
+        for (const QList<QVariant>& f : failed) {
+            EXPECT_EQ(f.at(1).toString(), "respuesta de más de 2 MiB");
+        }
+        ExpectLive(probe, 50.0);
+    }
+}
+
 } // namespace
