@@ -397,9 +397,10 @@ void MapWindow::showSheets(std::shared_ptr<const SheetSource> source, const Shee
     }
     const std::shared_ptr<const SheetSource>& s = m_sheetSource;
     if (s && s->kind == SheetSource::Kind::Track && s->trackPath != m_trackPath &&
-        !(s->lines.empty() && s->points.empty())) {
+        !(s->lines.empty() && s->points.empty()) && s != m_sourceLaidOut) {
         // The track of sheets chosen elsewhere (the settings file) is drawn with them, laid
         // out on a worker: it may have a million points.
+        m_sourceLaidOut = s;
         const quint64 number = ++m_sourceTrack;
         WhenFinished(
             this, RunTrackWork([s] { return TrackOf(*s); }),

@@ -147,6 +147,7 @@ private:
     QString m_trackPath;
     std::shared_ptr<const SheetSource> m_sheetSource; // as the main window has it
     quint64 m_sourceTrack = 0; // the latest track of a source laid out on a worker
+    std::shared_ptr<const SheetSource> m_sourceLaidOut; // and the source it is of
     std::optional<SheetSet> m_sheets;
     QList<QGraphicsItem*> m_sheetItems;
     std::unique_ptr<DatumChange> m_change;
