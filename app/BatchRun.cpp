@@ -172,6 +172,12 @@ template void BatchRun::bindRun(SheetSetRun* run);
 
 void BatchRun::interrupt(int signal) {
     const bool running = (m_run && m_run->isRunning()) || (m_setRun && m_setRun->isRunning());
+    if (m_cutStop && !m_status && !m_signal) {
+        // The track's sheets are being cut: that ends at once, and so does the program.
+        m_signal = signal;
+        m_cutStop->store(true);
+        return;
+    }
     if (!running || m_status || m_signal) {
         return;
     }

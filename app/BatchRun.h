@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -17,7 +18,9 @@ class DownloadRun;
 class SheetSetRun;
 struct RunEstimate;
 struct RunOutcome;
+struct SheetCut;
 struct SheetSettings;
+struct SheetSource;
 
 // Exit statuses of `Morvel --batch`.
 enum BatchStatus : int {
@@ -80,18 +83,26 @@ private:
     void printSummary(const RunOutcome& outcome);
     void end(int status);
     // A set of sheets (app/BatchSheets.cpp): the track read, the sheets cut, the estimates
-    // printed and the set started; the exit status when it ends before the first tile.
+    // printed and the set started; the exit status when it ends before the first tile. A
+    // track is read and cut on a worker, so that a signal stops that at once too.
     std::optional<int> startSheets(const BatchJob& batch, const SheetSettings& sheets);
     // "Estimación: …", before the first request.
     void printEstimate(const RunEstimate& estimate);
+    std::optional<int> runSheets(const BatchJob& batch, const SheetSource& source,
+                                 const SheetCut& cut);
+    // The track's sheets cut: the set run, or the status it ends with.
+    void trackCut(const BatchJob& batch, const SheetSource& source, const SheetCut& cut,
+                  const QString& error);
     void printSheetSummary(const RunOutcome& outcome);
 
     BatchConsole& m_console;
     QNetworkAccessManager m_network;
     std::unique_ptr<DownloadRun> m_run;
     std::unique_ptr<SheetSetRun> m_setRun; // instead, for a set of sheets
-    int m_reported = 0;                    // tiles reported so far, fetched or failed
-    int m_signal = 0;                      // the signal that stopped the run
+    // While a track is read and cut on a worker: its stop.
+    std::shared_ptr<std::atomic<bool>> m_cutStop;
+    int m_reported = 0; // tiles reported so far, fetched or failed
+    int m_signal = 0;   // the signal that stopped the run
     // What earlier sessions measured, and what this run measures, kept for the next ones.
     RunMeasures m_measures;
     RunMeasures m_measured;

@@ -3,26 +3,49 @@
 // and a summary that names the sheets.
 #include "app/BatchConsole.h"
 #include "app/BatchRun.h"
+#include "download/WhenFinished.h"
 #include "geo/TrackFile.h"
 #include "job/FileNames.h"
+#include "job/NumberFormat.h"
 #include "job/RunEstimate.h"
+#include "job/WorkerGuard.h"
 #include "run/OutputNames.h"
 #include "run/SheetSetRun.h"
 #include "ui/SheetSettings.h"
+
+#include <QFileInfo>
+
+#include <csignal>
 
 namespace {
 
 // Sheet names a summary lists before it says "…".
 constexpr int kNamesListed = 10;
 
+// A track read and cut on a worker, or why it cannot be read.
+struct TrackSheets {
+    SheetSource source;
+    SheetCut cut;
+    QString error;
+};
+
+QString SignalText(int signal) {
+    return signal == SIGINT    ? QStringLiteral("SIGINT")
+           : signal == SIGTERM ? QStringLiteral("SIGTERM")
+                               : QString::number(signal);
+}
+
 } // namespace
 
-std::optional<int> BatchRun::startSheets(const BatchJob& batch, const SheetSettings& sheets) {
+std::optional<int> BatchRun::startSheets(const BatchJob& given, const SheetSettings& sheets) {
     if (!sheets.problem.isEmpty()) {
         m_console.error(sheets.problem);
         return kBatchInvalid;
     }
-    SheetSource source = sheets.source;
+    const SheetSource& source = sheets.source;
+    // At the map kind and coverage the set was chosen at.
+    BatchJob batch = given;
+    batch.job = SheetSetJob(given.job, sheets);
     // A track's sheets have corners of their own; a box starts at the job's corner.
     if (source.kind == SheetSource::Kind::Box && !batch.problem.isEmpty()) {
         m_console.error(batch.problem);
@@ -32,18 +55,75 @@ std::optional<int> BatchRun::startSheets(const BatchJob& batch, const SheetSetti
         m_console.error(*name);
         return kBatchInvalid;
     }
-    if (source.kind == SheetSource::Kind::Track) {
-        const GroundTrackRead read = ReadTrackOnGrid(source.trackPath);
-        if (!read.error.isEmpty()) {
-            m_console.error(TrackErrorMessage(source.trackPath, read.error));
-            return kBatchInvalid;
-        }
-        source.lines = read.track.lines;
-        source.points = read.track.points;
+    if (source.kind == SheetSource::Kind::Box) {
+        return runSheets(batch, source, source.cut(batch.job.tileSize, batch.job.bmpName));
     }
-    // At the map kind and coverage the set was chosen at.
-    const DownloadJob job = SheetSetJob(batch.job, sheets);
-    const SheetCut cut = source.cut(job.tileSize, job.bmpName);
+    // A large track takes a while to read and cut: on a worker, with the event loop free
+    // to hear a signal meanwhile. The cut stops at once at one; the reading, in GDAL, ends
+    // first.
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    m_cutStop = stop;
+    WhenFinished(
+        this, RunTrackWork([this, source, batch, stop] {
+            TrackSheets out;
+            out.source = source;
+            GroundTrackRead read = ReadTrackOnGrid(source.trackPath);
+            if (!read.error.isEmpty()) {
+                out.error = TrackErrorMessage(source.trackPath, read.error);
+                return out;
+            }
+            int64_t points = static_cast<int64_t>(read.track.points.size());
+            for (const auto& line : read.track.lines) {
+                points += static_cast<int64_t>(line.size());
+            }
+            // Said from the event loop's thread, which owns the console.
+            QMetaObject::invokeMethod(
+                this,
+                [this, name = QFileInfo(source.trackPath).fileName(), points] {
+                    m_console.line(
+                        QStringLiteral("Calculando las hojas de la ruta «%1» (%2 puntos)…")
+                            .arg(name, GroupedNumber(points)));
+                },
+                Qt::QueuedConnection);
+            out.source.lines = std::move(read.track.lines);
+            out.source.points = std::move(read.track.points);
+            out.cut = Guarded(
+                [&] { return out.source.cut(batch.job.tileSize, batch.job.bmpName, stop.get()); },
+                [](const QString& reason) {
+                    SheetCut failed;
+                    failed.message =
+                        QStringLiteral("No se pueden calcular las hojas de la ruta: %1.")
+                            .arg(reason);
+                    return failed;
+                });
+            return out;
+        }),
+        [this, batch](const TrackSheets& cut) { trackCut(batch, cut.source, cut.cut, cut.error); });
+    return std::nullopt;
+}
+
+void BatchRun::trackCut(const BatchJob& batch, const SheetSource& source, const SheetCut& cut,
+                        const QString& error) {
+    m_cutStop.reset();
+    if (m_signal) {
+        m_console.line(QStringLiteral("Resumen: hojas de la ruta sin calcular, detenido por la "
+                                      "señal %1; ningún mosaico pedido.")
+                           .arg(SignalText(m_signal)));
+        end(InterruptedStatus(m_signal));
+        return;
+    }
+    if (!error.isEmpty()) {
+        m_console.error(error);
+        end(kBatchInvalid);
+        return;
+    }
+    if (const std::optional<int> status = runSheets(batch, source, cut)) {
+        end(*status);
+    }
+}
+
+std::optional<int> BatchRun::runSheets(const BatchJob& batch, const SheetSource& source,
+                                       const SheetCut& cut) {
     if (!cut.set) {
         m_console.error(cut.message);
         return kBatchInvalid;
@@ -53,10 +133,10 @@ std::optional<int> BatchRun::startSheets(const BatchJob& batch, const SheetSetti
         return kBatchInvalid;
     }
     // What the job will take, before anything is asked of the server.
-    printEstimate(EstimateSheets(job, *cut.set, m_measures, batch.connections));
+    printEstimate(EstimateSheets(batch.job, *cut.set, m_measures, batch.connections));
 
     RunQuestions& questions = *this;
-    m_setRun = std::make_unique<SheetSetRun>(job, *cut.set, source, &m_network, questions);
+    m_setRun = std::make_unique<SheetSetRun>(batch.job, *cut.set, source, &m_network, questions);
     m_setRun->setConnections(batch.connections);
     m_setRun->setResumePolicy(ResumePolicy::Always);
     bindRun(m_setRun.get());

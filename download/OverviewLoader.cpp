@@ -101,7 +101,9 @@ void OverviewLoader::start(const OverviewSquare& square, int priority) {
         fetcher = std::move(m_idle.back());
         m_idle.pop_back();
     }
-    fetcher->setLimits(m_limits);
+    FetchLimits limits = m_limits;
+    limits.maxAnswerBytes = std::min(limits.maxAnswerBytes, kMaxAnswerBytes);
+    fetcher->setLimits(limits);
     fetcher->setGate(&m_gate);
     TileFetcher* raw = fetcher.get();
     m_active.push_back({std::move(fetcher), square, {}});

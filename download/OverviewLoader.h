@@ -29,6 +29,10 @@ public:
     // The map's requests take a free transfer before a run's tiles do: they are few, and
     // someone is looking at them.
     static constexpr int kFirstPriority = -100000;
+    // The largest answer taken for an image: one of 400 × 400 pixels is some tens of
+    // kilobytes, and the best JPEG of it far under this. Larger ones are refused by the size
+    // they declare, or as they pass it while they come, as the tiles are.
+    static constexpr qint64 kMaxAnswerBytes = 2 * 1024 * 1024;
 
     OverviewLoader(QNetworkAccessManager* manager, TransferGate& gate, QObject* parent = nullptr);
     ~OverviewLoader() override;

@@ -4,6 +4,7 @@
 #include <QFutureWatcher>
 #include <QObject>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <type_traits>
 #include <utility>
@@ -12,6 +13,22 @@
 // cores (one at least), so that the event loop always finds a core free and the windows
 // paint while tiles are decoded.
 QThreadPool* ImageWorkPool();
+
+// The threads that read tracks, cut them into sheets and draw them over the map: work of
+// seconds, kept off Qt's global pool, which the windows' own painting waits on.
+QThreadPool* TrackWorkPool();
+
+// Lowers the calling thread's priority below the windows' thread.
+void YieldToWindows();
+
+// `work` on TrackWorkPool(), at a priority below the windows' thread, so that seconds of a
+// track's work never take the processor from the painting.
+template <typename Work> auto RunTrackWork(Work work) {
+    return QtConcurrent::run(TrackWorkPool(), [work = std::move(work)]() mutable {
+        YieldToWindows();
+        return work();
+    });
+}
 
 // Calls `handler` with the future's result on `owner`'s thread once the work is done,
 // unless `owner` is gone by then: the watcher is the owner's child and goes with it, so a

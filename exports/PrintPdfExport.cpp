@@ -2,6 +2,7 @@
 #include "exports/PrintGrid.h"
 #include "exports/PrintPagePainter.h"
 #include "job/NumberFormat.h"
+#include "job/WriteError.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -12,9 +13,12 @@
 #include <QPainter>
 #include <QPdfWriter>
 
+#include <cerrno>
 #include <cmath>
 #include <cpl_string.h>
+#include <fcntl.h>
 #include <ogr_api.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,11 +77,67 @@ std::string NeatlineWkt(const PageGrid& grid) {
     return wkt + "))";
 }
 
+// A file written straight through its descriptor that keeps the cause of the first write
+// that failed: Qt's own file device lets a failed write pass without an error.
+class WriteCheckedFile : public QIODevice {
+public:
+    explicit WriteCheckedFile(const QString& path) : m_path(QFile::encodeName(path)) {}
+    ~WriteCheckedFile() override { close(); }
+
+    bool open(OpenMode mode) override {
+        m_fd = ::open(m_path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (m_fd < 0) {
+            m_failure = errno;
+            return false;
+        }
+        return QIODevice::open(mode | QIODevice::Unbuffered);
+    }
+    void close() override {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        QIODevice::close();
+    }
+    bool isSequential() const override { return true; }
+    // errno of the first write that failed, 0 while none has.
+    int failure() const { return m_failure; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 length) override {
+        qint64 done = 0;
+        while (done < length && m_failure == 0) {
+            const ssize_t n = ::write(m_fd, data + done, size_t(length - done));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                m_failure = n < 0 ? errno : EIO;
+                return -1;
+            }
+            done += n;
+        }
+        return m_failure == 0 ? done : -1;
+    }
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+    int m_failure = 0;
+};
+
 // Draws every page; the reason when the file cannot be written.
 QString DrawPages(const ExportWork& work, const std::string& path, const PrintPlan& plan,
                   const std::vector<PageGrid>& grids) {
     const DownloadJob& job = work.input.job;
-    QPdfWriter writer(QtPath(path));
+    // The file opened here rather than by the writer, which never says that a write failed
+    // (a full disk, a file-size limit).
+    WriteCheckedFile file(QtPath(path));
+    if (!file.open(QIODevice::WriteOnly)) {
+        return LocalWriteErrorFor(file.failure()).reason;
+    }
+    QPdfWriter writer(&file);
     // One device unit a point, as the PDF itself counts.
     writer.setResolution(72);
     writer.setPageSize(QPageSize(plan.paper == PrintPaper::A3 ? QPageSize::A3 : QPageSize::A4));
@@ -110,7 +170,7 @@ QString DrawPages(const ExportWork& work, const std::string& path, const PrintPl
     if (!painter.end()) {
         return QStringLiteral("no se puede escribir el PDF");
     }
-    return {};
+    return file.failure() != 0 ? LocalWriteErrorFor(file.failure()).reason : QString();
 }
 
 // What GDAL reads of one page against what was meant; the first difference, if any.

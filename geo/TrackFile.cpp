@@ -2,7 +2,11 @@
 
 #include "gdalbase/GdalBase.h"
 #include "geo/DatumChange.h"
+#include "geo/ZipDirectory.h"
+#include "job/NumberFormat.h"
+#include "job/WorkerGuard.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -14,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -47,50 +52,125 @@ bool Usable(double lon, double lat) {
            std::abs(lon) <= 180.0;
 }
 
-// Collects the points and lines of a geometry; false when a coordinate is out of range.
-bool Collect(OGRGeometryH g, TrackData* out) {
-    if (g == nullptr) {
-        return true;
-    }
-    const OGRwkbGeometryType type = wkbFlatten(OGR_G_GetGeometryType(g));
-    if (type == wkbPoint) {
-        if (OGR_G_IsEmpty(g)) {
+// The points and lines of the geometries of a file, up to a number of points.
+class Collector {
+public:
+    enum class Fault { None, OutOfRange, TooManyPoints };
+
+    Collector(TrackData* out, int64_t maxPoints) : m_out(out), m_maxPoints(maxPoints) {}
+    Fault fault() const { return m_fault; }
+
+    // False when a coordinate is out of range or the points are too many.
+    bool collect(OGRGeometryH g) {
+        if (g == nullptr) {
             return true;
         }
-        const double lon = OGR_G_GetX(g, 0);
-        const double lat = OGR_G_GetY(g, 0);
-        if (!Usable(lon, lat)) {
-            return false;
-        }
-        out->points.push_back({lat, lon});
-        return true;
-    }
-    if (type == wkbLineString || type == wkbLinearRing) {
-        std::vector<GeoPoint> line;
-        const int n = OGR_G_GetPointCount(g);
-        line.reserve(static_cast<size_t>(std::max(0, n)));
-        for (int i = 0; i < n; ++i) {
-            const double lon = OGR_G_GetX(g, i);
-            const double lat = OGR_G_GetY(g, i);
-            if (!Usable(lon, lat)) {
+        const OGRwkbGeometryType type = wkbFlatten(OGR_G_GetGeometryType(g));
+        if (type == wkbPoint) {
+            if (OGR_G_IsEmpty(g)) {
+                return true;
+            }
+            if (!count(1)) {
                 return false;
             }
-            line.push_back({lat, lon});
+            const double lon = OGR_G_GetX(g, 0);
+            const double lat = OGR_G_GetY(g, 0);
+            if (!Usable(lon, lat)) {
+                return outOfRange();
+            }
+            m_out->points.push_back({lat, lon});
+            return true;
         }
-        if (line.size() == 1) {
-            out->points.push_back(line.front());
-        } else if (!line.empty()) {
-            out->lines.push_back(std::move(line));
+        if (type == wkbLineString || type == wkbLinearRing) {
+            const int n = OGR_G_GetPointCount(g);
+            if (!count(std::max(0, n))) {
+                return false;
+            }
+            std::vector<GeoPoint> line;
+            line.reserve(static_cast<size_t>(std::max(0, n)));
+            for (int i = 0; i < n; ++i) {
+                const double lon = OGR_G_GetX(g, i);
+                const double lat = OGR_G_GetY(g, i);
+                if (!Usable(lon, lat)) {
+                    return outOfRange();
+                }
+                line.push_back({lat, lon});
+            }
+            if (line.size() == 1) {
+                m_out->points.push_back(line.front());
+            } else if (!line.empty()) {
+                m_out->lines.push_back(std::move(line));
+            }
+            return true;
+        }
+        // Polygons (their rings), multi-geometries and collections.
+        for (int i = 0; i < OGR_G_GetGeometryCount(g); ++i) {
+            if (!collect(OGR_G_GetGeometryRef(g, i))) {
+                return false;
+            }
         }
         return true;
     }
-    // Polygons (their rings), multi-geometries and collections.
-    for (int i = 0; i < OGR_G_GetGeometryCount(g); ++i) {
-        if (!Collect(OGR_G_GetGeometryRef(g, i), out)) {
+
+private:
+    bool count(int64_t more) {
+        m_points += more;
+        if (m_points > m_maxPoints) {
+            m_fault = Fault::TooManyPoints;
             return false;
         }
+        return true;
     }
-    return true;
+    bool outOfRange() {
+        m_fault = Fault::OutOfRange;
+        return false;
+    }
+
+    TrackData* m_out;
+    int64_t m_maxPoints;
+    int64_t m_points = 0;
+    Fault m_fault = Fault::None;
+};
+
+QString Megabytes(qint64 bytes) {
+    return GroupedNumber((bytes + 500'000) / 1'000'000) + QStringLiteral(" MB");
+}
+
+// What the readers would take past the limits, seen from the file's size and, for a zip,
+// the sizes its directory declares for its members unpacked; empty when within them.
+// GDAL reads no zip without that directory, so one without it is left to GDAL to refuse.
+QString SizeProblem(const QString& path, qint64 fileBytes, const TrackLimits& limits) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("no se puede leer el fichero");
+    }
+    const QByteArray head = file.read(4096);
+    if (!head.startsWith("PK")) {
+        // Only GPX is read as a stream; its driver knows it by this word near the start.
+        const qint64 limit = head.contains("<gpx") ? limits.fileBytes : limits.kmlBytes;
+        return fileBytes > limit ? QStringLiteral("el fichero ocupa más de ") + Megabytes(limit)
+                                 : QString();
+    }
+    if (fileBytes > limits.kmlBytes) {
+        return QStringLiteral("el fichero ocupa más de ") + Megabytes(limits.kmlBytes);
+    }
+    const ZipDirectory zip = ReadZipDirectory(file, limits.members);
+    if (!zip.error.isEmpty()) {
+        return zip.error;
+    }
+    uint64_t total = 0;
+    for (const ZipMember& member : zip.members) {
+        if (member.unpackedBytes > uint64_t(limits.kmlBytes)) {
+            return QStringLiteral("«%1» ocupa más de %2 descomprimido")
+                .arg(member.name, Megabytes(limits.kmlBytes));
+        }
+        total += member.unpackedBytes;
+    }
+    if (total > uint64_t(limits.unpackedBytes)) {
+        return QStringLiteral("el KMZ ocupa más de %1 descomprimido")
+            .arg(Megabytes(limits.unpackedBytes));
+    }
+    return {};
 }
 
 bool RepeatsPoints(OGRLayerH layer) {
@@ -115,22 +195,8 @@ TrackRead Refused(const QString& reason) {
     return r;
 }
 
-} // namespace
-
-TrackRead ReadTrackFile(const QString& path) {
-    EnsureGdal();
-
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return Refused(QStringLiteral("el fichero no existe"));
-    }
-    if (!info.isFile() || !info.isReadable()) {
-        return Refused(QStringLiteral("no se puede leer el fichero"));
-    }
-    if (info.size() == 0) {
-        return Refused(QStringLiteral("el fichero está vacío"));
-    }
-
+// The file through GDAL's drivers, once its sizes are known to be within the limits.
+TrackRead ReadWithGdal(const QString& path, const QFileInfo& info, const TrackLimits& limits) {
     const GdalErrorCapture errors;
     GdalDataset dataset = Open(path.toUtf8());
     if (!dataset && info.suffix().compare(QLatin1String("kmz"), Qt::CaseInsensitive) == 0) {
@@ -142,6 +208,7 @@ TrackRead ReadTrackFile(const QString& path) {
     }
 
     TrackData track;
+    Collector collector(&track, limits.points);
     for (int i = 0; i < GDALDatasetGetLayerCount(dataset.get()); ++i) {
         OGRLayerH layer = GDALDatasetGetLayer(dataset.get(), i);
         if (layer == nullptr || RepeatsPoints(layer)) {
@@ -149,8 +216,12 @@ TrackRead ReadTrackFile(const QString& path) {
         }
         OGR_L_ResetReading(layer);
         while (OGRFeatureH feature = OGR_L_GetNextFeature(layer)) {
-            const bool ok = Collect(OGR_F_GetGeometryRef(feature), &track);
+            const bool ok = collector.collect(OGR_F_GetGeometryRef(feature));
             OGR_F_Destroy(feature);
+            if (collector.fault() == Collector::Fault::TooManyPoints) {
+                return Refused(QStringLiteral("la ruta tiene más de %1 puntos")
+                                   .arg(GroupedNumber(limits.points)));
+            }
             if (!ok) {
                 return Refused(QStringLiteral("el fichero tiene coordenadas fuera de límites"));
             }
@@ -167,6 +238,28 @@ TrackRead ReadTrackFile(const QString& path) {
     TrackRead r;
     r.track = std::move(track);
     return r;
+}
+
+} // namespace
+
+TrackRead ReadTrackFile(const QString& path, const TrackLimits& limits) {
+    EnsureGdal();
+
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return Refused(QStringLiteral("el fichero no existe"));
+    }
+    if (!info.isFile() || !info.isReadable()) {
+        return Refused(QStringLiteral("no se puede leer el fichero"));
+    }
+    if (info.size() == 0) {
+        return Refused(QStringLiteral("el fichero está vacío"));
+    }
+    if (const QString problem = SizeProblem(path, info.size(), limits); !problem.isEmpty()) {
+        return Refused(problem);
+    }
+    return Guarded([&] { return ReadWithGdal(path, info, limits); },
+                   [](const QString& reason) { return Refused(reason); });
 }
 
 QString TrackErrorMessage(const QString& path, const QString& reason) {
@@ -214,7 +307,9 @@ GroundTrack TrackOnGrid(const TrackData& track, const DatumChange& change) {
     return out;
 }
 
-GroundTrackRead ReadTrackOnGrid(const QString& path) {
+namespace {
+
+GroundTrackRead ReadOnGrid(const QString& path) {
     GroundTrackRead out;
     TrackRead read = ReadTrackFile(path);
     if (!read.track) {
@@ -235,4 +330,15 @@ GroundTrackRead ReadTrackOnGrid(const QString& path) {
         out.error = QStringLiteral("ningún punto se puede situar en la cuadrícula UTM");
     }
     return out;
+}
+
+} // namespace
+
+GroundTrackRead ReadTrackOnGrid(const QString& path) {
+    return Guarded([&path] { return ReadOnGrid(path); },
+                   [](const QString& reason) {
+                       GroundTrackRead failed;
+                       failed.error = reason;
+                       return failed;
+                   });
 }

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -27,9 +28,21 @@ struct TrackRead {
     QString error; // why there is no track, in a few Spanish words
 };
 
-// Reads a GPX, KML or KMZ file; any other kind of file, a damaged one and one without a
-// line or a point are refused with the reason. Blocks on the file: call it from a worker.
-TrackRead ReadTrackFile(const QString& path);
+// How much a track may make its readers take, checked before GDAL parses a byte of it:
+// GPX is read as a stream, but KML (and the KML inside a KMZ) is read whole into memory,
+// several times its size, and a KMZ of a megabyte may unpack to gigabytes.
+struct TrackLimits {
+    qint64 fileBytes = 128'000'000;    // a GPX file
+    qint64 kmlBytes = 32'000'000;      // a KML file, a KMZ file, and each member unpacked
+    qint64 unpackedBytes = 64'000'000; // all the members of a KMZ unpacked
+    int members = 1000;                // in a KMZ
+    int64_t points = 2'000'000;        // in all the lines and single points
+};
+
+// Reads a GPX, KML or KMZ file; any other kind of file, a damaged one, one without a line
+// or a point, and one past the limits are refused with the reason. An exception in the
+// readers (no memory left) is a refusal too. Blocks on the file: call it from a worker.
+TrackRead ReadTrackFile(const QString& path, const TrackLimits& limits = {});
 
 // "No se puede usar la ruta «vuelta.gpx»: <reason>."
 QString TrackErrorMessage(const QString& path, const QString& reason);
@@ -49,7 +62,7 @@ GroundTrack TrackOnGrid(const TrackData& track, const DatumChange& change);
 
 // A track file read and laid on the grid, or why it cannot be: the file refused, no change
 // from WGS 84 to ED50, or no point that can be placed. Blocks on the file and PROJ: call it
-// from a worker.
+// from a worker; it never throws.
 struct GroundTrackRead {
     GroundTrack track;
     QString error; // a few Spanish words, empty when read

@@ -5,20 +5,25 @@
 // down), fetched as a run of its own and named "<Nombre>_01", "<Nombre>_02", ... in reading
 // order: rows of sheets from the north, and within a row from the west.
 //
-// The sheets of a set lie on one lattice anchored at the upper-left corner of the area,
-// its corners (10 - overlap) tiles apart, so that neighbours touch edge to edge or share
-// `overlap` tiles. The last column and row of the lattice are narrower when the area ends
-// there: no sheet reaches past the area's edge, and every tile of the area is in a sheet.
+// The sheets of a set lie on one lattice anchored at the upper-left corner of the area, so
+// that neighbours touch edge to edge or share `overlap` tiles; no sheet reaches past the
+// area's edge, and every tile of the area is in a sheet. A box is cut into as few sheets a
+// side as hold it, of equal size where the tiles divide evenly and otherwise one tile apart
+// (12 tiles: 6 + 6; 13: 7 + 6), so that no sliver of a sheet is left at its edge. A track's
+// corridor takes sheets of ten tiles, (10 - overlap) tiles apart, the last column and row
+// narrower where the area ends.
 //
 // How a set run uses it: cut once when the job starts (the box or the track and its margin
 // as the user gave them), keep the sheets in the job's record, and turn each sheet into the
-// job of its run with SheetJob. The cut holds no state and may run on any thread.
+// job of its run with SheetJob. The cut holds no state and may run on any thread; a
+// corridor's cut takes a flag that stops it at once.
 
 #include "job/DownloadJob.h"
 #include "job/MapArea.h"
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -63,16 +68,19 @@ struct SheetSet {
     GroundRect extent() const;
 };
 
-// Beyond this many sheets a corridor is not counted further: the message only says "more".
+// Beyond this many sheets a box's count is not given: the message only says "more".
 constexpr int64_t kSheetCountLimit = 100000;
 
 // A set, or the message saying why the area cannot be cut.
 struct SheetCut {
     std::optional<SheetSet> set;
     QString message;
-    // How many sheets the area takes, also when refused for taking too many; when the
-    // count passes kSheetCountLimit it stops there and the message says "más de".
+    // How many sheets the area takes, also when refused for taking too many. A box is
+    // counted up to kSheetCountLimit + 1, a corridor only until it passes kMaxSheets; past
+    // the count the message says "más de".
     int64_t sheetCount = 0;
+    // The cut was stopped by its flag before it ended: no set, and nothing to tell.
+    bool stopped = false;
 };
 
 struct SheetOptions {
@@ -82,8 +90,9 @@ struct SheetOptions {
 };
 
 // A box (two corners in either order, or a box drawn on the map) snapped outwards to
-// multiples of the coverage and covered entirely. A box of up to ten tiles a side is one
-// sheet. A side that comes to nothing keeps one tile east or south of its line.
+// multiples of the coverage and covered entirely, by sheets of equal size as far as the
+// tiles allow. A box of up to ten tiles a side is one sheet. A side that comes to nothing
+// keeps one tile east or south of its line.
 SheetCut CutBox(const GroundRect& box, const SheetOptions& options);
 
 // Only the sheets, of the lattice anchored at the corridor's bounding box snapped
@@ -97,12 +106,19 @@ SheetCut CutBox(const GroundRect& box, const SheetOptions& options);
 // the index like a map series, and each sheet still shows the ground around the track; the
 // tiles this adds are at most those of the sheets the corridor touches anyway, and the
 // estimates count them before the first request.
+//
+// The work follows the track's points, not its length: each segment costs the rows of
+// sheets it crosses, and the cut gives up as soon as more than kMaxSheets are found. When
+// `stop` becomes true the cut ends at once with `stopped` set.
 SheetCut CutCorridor(const std::vector<std::vector<GroundPoint>>& lines,
                      const std::vector<GroundPoint>& points, double margin,
-                     const SheetOptions& options);
+                     const SheetOptions& options, const std::atomic<bool>* stop = nullptr);
 
 // "<base>_07": the number in two digits, three when the set has more than 99 sheets.
 QString SheetName(const QString& base, int number, int count);
+
+// The same sheets named after another "Nombre", as a cut for that name names them.
+void RenameSheets(SheetSet* set, const QString& name);
 
 // The job of one sheet's run: the job as the user set it (map kind, folder, options,
 // coverage) with the sheet's corner and tile counts, the lower-right corner and the sizes

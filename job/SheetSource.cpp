@@ -6,12 +6,24 @@
 
 #include <cmath>
 
-SheetCut SheetSource::cut(int32_t tileSize, const QString& name) const {
+SheetSource SheetSource::withoutTrack() const {
+    SheetSource light;
+    light.kind = kind;
+    light.box = box;
+    light.trackPath = trackPath;
+    light.margin = margin;
+    light.overlap = overlap;
+    return light;
+}
+
+SheetCut SheetSource::cut(int32_t tileSize, const QString& name,
+                          const std::atomic<bool>* stop) const {
     SheetOptions options;
     options.tileSize = tileSize;
     options.overlap = overlap;
     options.name = name;
-    return kind == Kind::Box ? CutBox(box, options) : CutCorridor(lines, points, margin, options);
+    return kind == Kind::Box ? CutBox(box, options)
+                             : CutCorridor(lines, points, margin, options, stop);
 }
 
 QString SheetSetLine(const SheetSet& set) {

@@ -22,8 +22,14 @@ struct SheetSource {
     double margin = 0.0; // Track: metres around it
     int overlap = 0;     // 0..kMaxSheetOverlap
 
-    // The sheets of the source for a coverage and a name.
-    SheetCut cut(int32_t tileSize, const QString& name) const;
+    // The source as the user gave it, without the track's points: what the words and the
+    // settings file keep of it, cheap to copy.
+    SheetSource withoutTrack() const;
+
+    // The sheets of the source for a coverage and a name. A track's cut ends at once when
+    // `stop` becomes true (see CutCorridor); a box's is quick and takes no flag.
+    SheetCut cut(int32_t tileSize, const QString& name,
+                 const std::atomic<bool>* stop = nullptr) const;
 };
 
 // "Hojas: 12 (Ruta_01 … Ruta_12)", "Hojas: 1 (Ruta_01)".

@@ -5,9 +5,11 @@
 #include "geo/DatumChange.h"
 #include "job/NumberFormat.h"
 #include "job/PlaceText.h"
+#include "job/WorkerGuard.h"
 #include "ui/Dialogs.h"
 #include "ui/ElidedLabel.h"
 #include "ui/MapView.h"
+#include "ui/TrackPicture.h"
 #include "ui/WindowFont.h"
 
 #include <QDir>
@@ -27,7 +29,6 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -36,7 +37,6 @@ namespace {
 
 const QColor kAreaColour(0, 90, 230);
 const QColor kRangeColour(200, 90, 0);
-const QColor kTrackColour(210, 0, 150);
 const QColor kHalo(255, 255, 255, 200);
 // Going to a place from far out comes down to this scale, where streets can be told apart.
 constexpr double kGoToMetresPerPixel = 10.0;
@@ -83,6 +83,26 @@ public:
         QGraphicsSimpleTextItem::paint(painter, option, widget);
     }
 };
+
+// The track of a set's source, as the map draws it.
+std::shared_ptr<const GroundTrack> TrackOf(const SheetSource& source) {
+    auto track = std::make_shared<GroundTrack>();
+    track->lines = source.lines;
+    track->points = source.points;
+    bool first = true;
+    const auto grow = [&](const GroundPoint& p) {
+        GroundRect& e = track->extent;
+        e = first ? GroundRect{p.easting, p.northing, p.easting, p.northing}
+                  : GroundRect{std::min(e.west, p.easting), std::min(e.south, p.northing),
+                               std::max(e.east, p.easting), std::max(e.north, p.northing)};
+        first = false;
+    };
+    for (const auto& line : track->lines) {
+        std::for_each(line.begin(), line.end(), grow);
+    }
+    std::for_each(track->points.begin(), track->points.end(), grow);
+    return track;
+}
 
 } // namespace
 
@@ -287,9 +307,7 @@ void MapWindow::buildControls() {
     // Another overlap cuts the chosen set again.
     connect(seSolape, &QSpinBox::valueChanged, this, [this](int overlap) {
         if (m_sheetSource && m_sheetSource->overlap != overlap) {
-            SheetSource source = *m_sheetSource;
-            source.overlap = overlap;
-            emit sheetsChosen(source);
+            emit overlapChosen(overlap);
         }
     });
 }
@@ -443,34 +461,27 @@ SheetSource MapWindow::boxSource(const GroundRect& box) const {
 
 // --- A set of sheets ----------------------------------------------------------------------
 
-void MapWindow::showSheets(const SheetSource* source, const SheetSet* set) {
-    m_sheetSource = source ? std::optional<SheetSource>(*source) : std::nullopt;
+void MapWindow::showSheets(std::shared_ptr<const SheetSource> source, const SheetSet* set) {
+    m_sheetSource = std::move(source);
     m_sheets = set ? std::optional<SheetSet>(*set) : std::nullopt;
-    if (source) {
+    if (m_sheetSource) {
         const QSignalBlocker quiet(seSolape);
-        seSolape->setValue(source->overlap);
+        seSolape->setValue(m_sheetSource->overlap);
     }
-    if (source && source->kind == SheetSource::Kind::Track && source->trackPath != m_trackPath) {
-        // The track of sheets chosen elsewhere (the settings file) is drawn with them.
-        GroundTrack track;
-        track.lines = source->lines;
-        track.points = source->points;
-        bool first = true;
-        const auto grow = [&](const GroundPoint& p) {
-            track.extent = first ? GroundRect{p.easting, p.northing, p.easting, p.northing}
-                                 : GroundRect{std::min(track.extent.west, p.easting),
-                                              std::min(track.extent.south, p.northing),
-                                              std::max(track.extent.east, p.easting),
-                                              std::max(track.extent.north, p.northing)};
-            first = false;
-        };
-        for (const auto& line : track.lines) {
-            std::for_each(line.begin(), line.end(), grow);
-        }
-        std::for_each(track.points.begin(), track.points.end(), grow);
-        if (!track.empty()) {
-            showTrack(source->trackPath, track);
-        }
+    const std::shared_ptr<const SheetSource>& s = m_sheetSource;
+    if (s && s->kind == SheetSource::Kind::Track && s->trackPath != m_trackPath &&
+        !(s->lines.empty() && s->points.empty()) && s != m_sourceLaidOut) {
+        // The track of sheets chosen elsewhere (the settings file) is drawn with them, laid
+        // out on a worker: it may have a million points.
+        m_sourceLaidOut = s;
+        const quint64 number = ++m_sourceTrack;
+        WhenFinished(
+            this, RunTrackWork([s] { return TrackOf(*s); }),
+            [this, number, path = s->trackPath](const std::shared_ptr<const GroundTrack>& track) {
+                if (number == m_sourceTrack && path != m_trackPath) {
+                    showTrack(path, track);
+                }
+            });
     }
     drawSheets();
 }
@@ -558,11 +569,9 @@ void MapWindow::btnHojasRutaClick() {
     SheetSource source;
     source.kind = SheetSource::Kind::Track;
     source.trackPath = m_trackPath;
-    source.lines = m_track->lines;
-    source.points = m_track->points;
     source.margin = seMargen->value();
     source.overlap = seSolape->value();
-    emit sheetsChosen(source);
+    emit trackSheetsChosen(source, m_track);
 }
 
 // --- The server's images ----------------------------------------------------------------
@@ -571,6 +580,7 @@ void MapWindow::refresh() {
     if (!m_hasJob || !isVisible() || m_view->viewport()->size().isEmpty()) {
         return;
     }
+    drawTrack();
     const GroundRect seen = m_view->visibleGround();
     m_level = OverviewLevelFor(m_view->metresPerPixel());
     const std::vector<OverviewSquare> squares = OverviewSquaresFor(seen, m_level, MapReach());
@@ -712,45 +722,63 @@ void MapWindow::btnAbrirRutaClick() {
 
 void MapWindow::openTrack(const QString& path) {
     btnAbrirRuta->setEnabled(false);
-    WhenFinished(this, QtConcurrent::run([path] { return ReadTrackOnGrid(path); }),
-                 [this, path](const GroundTrackRead& read) {
+    // Handed over by pointer: a copy of a million points is felt on this thread.
+    WhenFinished(this, RunTrackWork([path] {
+                     return std::make_shared<const GroundTrackRead>(ReadTrackOnGrid(path));
+                 }),
+                 [this, path](const std::shared_ptr<const GroundTrackRead>& read) {
                      btnAbrirRuta->setEnabled(true);
-                     if (!read.error.isEmpty()) {
-                         m_dialogs.message(TrackErrorMessage(path, read.error));
+                     if (!read->error.isEmpty()) {
+                         m_dialogs.message(TrackErrorMessage(path, read->error));
                          emit trackRead(false);
                          return;
                      }
-                     showTrack(path, read.track);
+                     showTrack(path, std::shared_ptr<const GroundTrack>(read, &read->track));
                      emit trackRead(true);
                  });
 }
 
-void MapWindow::showTrack(const QString& path, const GroundTrack& track) {
-    qDeleteAll(m_trackItems);
-    m_trackItems.clear();
-    for (const std::vector<GroundPoint>& line : track.lines) {
-        QPainterPath path2;
-        path2.moveTo(ScenePoint(line.front()));
-        for (size_t i = 1; i < line.size(); ++i) {
-            path2.lineTo(ScenePoint(line[i]));
-        }
-        // A pale edge keeps the line visible on any map.
-        auto* halo = m_scene->addPath(path2, Cosmetic(kHalo, 6));
-        halo->setZValue(29);
-        auto* item = m_scene->addPath(path2, Cosmetic(kTrackColour, 3));
-        item->setZValue(30);
-        m_trackItems << halo << item;
-    }
-    for (const GroundPoint& p : track.points) {
-        m_trackItems << Dot(m_scene, p, 4, kTrackColour, 31);
-    }
-    m_track = std::make_unique<GroundTrack>(track);
+void MapWindow::showTrack(const QString& path, std::shared_ptr<const GroundTrack> track) {
+    delete m_trackPicture;
+    const GroundRect extent = track->extent;
+    m_track = std::move(track);
+    m_trackPicture = new TrackPicture(extent);
+    m_trackPicture->setZValue(30);
+    m_scene->addItem(m_trackPicture);
     m_trackPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     btnAjustarRuta->setEnabled(true);
     btnHojasRuta->setEnabled(true);
     btnAjustarRuta->setToolTip(QFileInfo(path).fileName());
-    const GroundRect extent = track.extent;
     m_view->showGround(extent.grown(std::max({extent.width(), extent.height(), 2000.0}) / 4));
+    drawTrack();
+}
+
+bool MapWindow::trackDrawnForView() const {
+    return m_trackPicture && m_trackDrawn;
+}
+
+void MapWindow::drawTrack() {
+    if (!m_track || !isVisible() || m_view->viewport()->size().isEmpty()) {
+        return;
+    }
+    // The view and half of it on every side, so that a pan shows the track at once.
+    const GroundRect seen = m_view->visibleGround();
+    const GroundRect ground = seen.grown(std::max(seen.width(), seen.height()) / 2);
+    const double metresPerPixel = m_view->metresPerPixel();
+    const quint64 drawing = ++m_trackDrawing;
+    m_trackDrawn = false;
+    WhenFinished(this, RunTrackWork([track = m_track, ground, metresPerPixel] {
+                     return Guarded([&] { return DrawTrack(*track, ground, metresPerPixel); },
+                                    [](const QString&) { return QImage(); });
+                 }),
+                 [this, drawing, ground](const QImage& picture) {
+                     if (drawing != m_trackDrawing || !m_trackPicture) {
+                         return; // a later view asked for its own
+                     }
+                     m_trackPicture->setPicture(picture, ground);
+                     m_trackDrawn = true;
+                     emit trackDrawn();
+                 });
 }
 
 void MapWindow::btnAjustarRutaClick() {

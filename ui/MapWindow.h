@@ -36,6 +36,7 @@ class QNetworkAccessManager;
 class QPushButton;
 class QSpinBox;
 class ElidedLabel;
+class TrackPicture;
 class TransferGate;
 struct FetchLimits;
 
@@ -50,8 +51,9 @@ public:
     // server of the images, and the grid drawn.
     void showJob(const DownloadJob& job);
     // The set of sheets Descargar fetches instead of the job's grid, with where it came
-    // from; none (null) shows the job's grid again.
-    void showSheets(const SheetSource* source, const SheetSet* set);
+    // from; none (null) shows the job's grid again. A track's source with its points that
+    // is not the track shown (the settings file's) is drawn with them.
+    void showSheets(std::shared_ptr<const SheetSource> source, const SheetSet* set);
     void setEstimate(const QString& text);
     // The whole line of the estimates, which the window's foot may show cut.
     QString estimateText() const;
@@ -62,6 +64,8 @@ public:
     MapView* view() const { return m_view; }
     OverviewLoader* loader() const { return m_loader; }
     const GroundTrack* track() const { return m_track.get(); }
+    // The track's picture for the view as it stands has come (see trackDrawn).
+    bool trackDrawnForView() const;
     // The job's grid as drawn, and the place marked by "Ir a:" (none before).
     GroundRect gridShown() const;
     // The sheets as drawn, numbered as on the map: their outlines and numbers' places.
@@ -84,13 +88,20 @@ signals:
     // The area the user chose on the map: upper-left corner (full metres), tiles across
     // and down; the main window puts it into its fields and recomputes.
     void areaChosen(int32_t easting, int32_t northing, int across, int down);
-    // A set of sheets chosen on the map: a box larger than one run, two corners typed, or
-    // a track's corridor; the main window cuts it for its coverage and name.
+    // A set of sheets chosen on the map: a box larger than one run or two corners typed;
+    // the main window cuts it for its coverage and name.
     void sheetsChosen(const SheetSource& source);
+    // The corridor of the track shown, with the margin and overlap chosen: `source` without
+    // the track's points, which `track` holds.
+    void trackSheetsChosen(const SheetSource& source, std::shared_ptr<const GroundTrack> track);
+    // Another overlap for the set chosen.
+    void overlapChosen(int overlap);
     // A fresh image of the map, for the estimates of the job's kind.
     void overviewMeasured(MapKind kind, int32_t side, qint64 storedBytes, qint64 ms);
     // A track file was read (shown), or refused (with its message shown).
     void trackRead(bool shown);
+    // A picture of the track for the view has come from its worker and shows.
+    void trackDrawn();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,7 +119,9 @@ private:
     // A source of the current overlap: the box, or the track with its margin.
     SheetSource boxSource(const GroundRect& box) const;
     void chooseTrackSheets();
-    void showTrack(const QString& path, const GroundTrack& track);
+    void showTrack(const QString& path, std::shared_ptr<const GroundTrack> track);
+    // A picture of the track for the view as it stands, drawn on a worker.
+    void drawTrack();
     // The map's datum change, made by a worker when the window is, or here if asked for
     // first; null when PROJ cannot give it.
     const DatumChange* datumChange();
@@ -137,10 +150,15 @@ private:
     QGraphicsRectItem* m_area = nullptr;
     QGraphicsItem* m_corner = nullptr;
     QGraphicsItem* m_marker = nullptr;
-    QList<QGraphicsItem*> m_trackItems;
-    std::unique_ptr<GroundTrack> m_track;
+    TrackPicture* m_trackPicture = nullptr;
+    // Shared with the workers that draw it.
+    std::shared_ptr<const GroundTrack> m_track;
+    quint64 m_trackDrawing = 0; // the latest picture asked for
+    bool m_trackDrawn = false;  // and it came
     QString m_trackPath;
-    std::optional<SheetSource> m_sheetSource; // as the main window has it
+    std::shared_ptr<const SheetSource> m_sheetSource; // as the main window has it
+    quint64 m_sourceTrack = 0; // the latest track of a source laid out on a worker
+    std::shared_ptr<const SheetSource> m_sourceLaidOut; // and the source it is of
     std::optional<SheetSet> m_sheets;
     QList<QGraphicsItem*> m_sheetItems;
     std::unique_ptr<DatumChange> m_change;

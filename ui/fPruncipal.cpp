@@ -122,6 +122,8 @@ TfPrincipal::TfPrincipal(Dialogs* dialogs, QWidget* parent)
 }
 
 TfPrincipal::~TfPrincipal() {
+    // A track's cut on a worker ends at once; its result finds nobody.
+    stopCut();
     // A run's fetchers give their transfers back to the server's gate when they go, and the
     // gate goes with this window's members, before its children: the runs go first.
     qDeleteAll(findChildren<DownloadRun*>(Qt::FindDirectChildrenOnly));
@@ -653,7 +655,9 @@ void TfPrincipal::FormCloseQuery() {
     s.overlap = storedSheetKeys_.overlap;
     s.sheetCoverage = storedSheetKeys_.sheetCoverage;
     s.sheetKind = storedSheetKeys_.sheetKind;
-    StoreSheetSettings(s, sheetSource_, QDir::currentPath(), job_.kind, job_.tileSize);
+    StoreSheetSettings(
+        s, sheetSource_ ? std::optional<SheetSource>(sheetSource_->withoutTrack()) : std::nullopt,
+        QDir::currentPath(), job_.kind, job_.tileSize);
     IniFile ini(SettingsPath());
     WriteSettings(ini, s);
     // An unwritable file must not keep the program from ending: the old file stays.

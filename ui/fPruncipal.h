@@ -18,6 +18,8 @@
 #include <QSet>
 
 #include <array>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,6 +30,7 @@ class MapWindow;
 class QNetworkAccessManager;
 class RunAnswers;
 class SheetSetRun;
+struct GroundTrack;
 struct RunOutcome;
 class QAction;
 class QCheckBox;
@@ -111,10 +114,19 @@ public:
     void setAreaFromMap(int32_t easting, int32_t northing, int across, int down);
 
     // A set of sheets instead of the fields' one run: cut for the coverage and the name
-    // (and again whenever they change), named in the line below the fields, drawn on the
-    // map, estimated, and fetched by "Descargar". A box's upper-left corner goes into the
-    // fields too. False, with the message shown, when it cannot be cut.
-    bool setSheets(const SheetSource& source);
+    // (and again whenever the coverage changes), named in the line below the fields, drawn
+    // on the map, estimated, and fetched by "Descargar". A box's upper-left corner goes
+    // into the fields too. A track's corridor is cut on a worker while the window goes on:
+    // the line says so meanwhile and "Descargar" waits for it. A set that cannot be cut is
+    // refused with its message, and the set chosen before stays.
+    void setSheets(const SheetSource& source);
+    // The sheets of a track's corridor: `source` without the track's points, which `track`
+    // holds (shared with the map, never copied on this thread).
+    void setTrackSheets(const SheetSource& source, std::shared_ptr<const GroundTrack> track);
+    // The set chosen, with neighbours sharing another number of tiles.
+    void setSheetOverlap(int overlap);
+    // A track's sheets are being cut.
+    bool cuttingSheets() const { return cutPending_; }
     // Back to the fields' one run ("Una sola descarga").
     void clearSheets();
     // The set "Descargar" fetches, if one is chosen and could be cut.
@@ -203,8 +215,25 @@ private:
     // The area into the fields, as typed, and recomputed. `northing` in full metres.
     void putArea(int32_t easting, int32_t northing, int across, int down);
     void sheetStarted(int number, int count);
-    // The set cut again for the job as it stands, and shown.
+    // The set cut again for the job as it stands, if its coverage changed, and shown; a
+    // new name only renames the sheets.
     void cutSheets();
+    // The whole source of a track's sheets, with the track's points: made on the worker
+    // that cuts them (the track read or copied there), or the reason it cannot be.
+    using SourceMaker = std::function<std::shared_ptr<const SheetSource>(QString* error)>;
+    static SourceMaker WholeSource(std::shared_ptr<const SheetSource> source);
+    // What the worker of a track's cut hands back.
+    struct TrackCut {
+        std::shared_ptr<const SheetSource> source;
+        SheetCut cut;
+        QString error;
+    };
+    // A track's sheets cut on a worker, `shown` in the line meanwhile; `chosen` when it is
+    // the user's new choice, which is given up for the one before if it cannot be had.
+    void startTrackCut(std::shared_ptr<const SheetSource> shown, SourceMaker maker, bool chosen);
+    void trackCutDone(quint64 number, bool chosen, const TrackCut& done);
+    // The cut under way, if any, ends at once and its result is not taken.
+    void stopCut();
     void showSheets();
     // The settings file's set, once the window is made; a track is read on a worker.
     void loadStoredSheets(const StoredSettings& settings);
@@ -249,8 +278,25 @@ private:
     QNetworkAccessManager* network_ = nullptr;
     QPointer<DownloadRun> run_;
     QPointer<SheetSetRun> setRun_;
-    std::optional<SheetSource> sheetSource_;
+    // Shared, never copied on this thread: a track's may have a million points. While a
+    // track's sheets are being cut, without them.
+    std::shared_ptr<const SheetSource> sheetSource_;
     SheetCut sheetCut_;
+    int32_t cutTileSize_ = 0; // the coverage sheetCut_ was made for; 0: none yet
+    // A track's cut on a worker: its flag, its number (a later one or a stop makes it
+    // stale), its maker, and the set it replaces, taken back if the new choice cannot be
+    // had.
+    bool cutPending_ = false;
+    std::shared_ptr<std::atomic<bool>> cutStop_;
+    quint64 cutNumber_ = 0;
+    SourceMaker cutMaker_;
+    struct ChosenSheets {
+        std::shared_ptr<const SheetSource> source;
+        SheetCut cut;
+        int32_t tileSize = 0;
+        SourceMaker maker; // when it was itself being cut
+    };
+    std::optional<ChosenSheets> previousSheets_;
     bool sheetLineShown_ = false; // the window's height holds the line naming the set
     // The keys of a set as the settings file had them, written back under their rule.
     StoredSettings storedSheetKeys_;

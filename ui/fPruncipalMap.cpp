@@ -8,6 +8,7 @@
 #include "download/WhenFinished.h"
 #include "geo/TrackFile.h"
 #include "run/MeasureStore.h"
+#include "job/WorkerGuard.h"
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
 #include "ui/MapWindow.h"
@@ -24,7 +25,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cmath>
@@ -51,6 +51,9 @@ void TfPrincipal::ElegirMapa1Click() {
         mapWindow_->setFetchLimits(fetchLimits_);
         connect(mapWindow_.get(), &MapWindow::areaChosen, this, &TfPrincipal::setAreaFromMap);
         connect(mapWindow_.get(), &MapWindow::sheetsChosen, this, &TfPrincipal::setSheets);
+        connect(mapWindow_.get(), &MapWindow::trackSheetsChosen, this,
+                &TfPrincipal::setTrackSheets);
+        connect(mapWindow_.get(), &MapWindow::overlapChosen, this, &TfPrincipal::setSheetOverlap);
         connect(mapWindow_.get(), &MapWindow::overviewMeasured, this,
                 [this](MapKind kind, int32_t side, qint64 storedBytes, qint64 ms) {
                     RunMeasures image;
@@ -170,33 +173,99 @@ void TfPrincipal::saveMeasures() {
 
 // --- A set of sheets ----------------------------------------------------------------------
 
-bool TfPrincipal::setSheets(const SheetSource& source) {
+void TfPrincipal::setSheets(const SheetSource& source) {
     if (isRunning()) {
         dialogs_->message(kNoChangeWhileRunning);
-        return false;
+        return;
     }
+    if (source.kind == SheetSource::Kind::Track) {
+        auto whole = std::make_shared<const SheetSource>(source);
+        startTrackCut(
+            std::make_shared<const SheetSource>(source.withoutTrack()),
+            [whole](QString*) { return whole; }, true);
+        return;
+    }
+    // A box takes at most a few hundred sheets, counted before they are made: cut at once.
     const SheetCut cut = source.cut(job_.tileSize, job_.bmpName);
     if (!cut.set) {
         dialogs_->message(cut.message);
-        return false;
+        return;
     }
-    sheetSource_ = source;
-    if (source.kind == SheetSource::Kind::Box) {
-        // The fields hold the box's upper-left corner, as the settings file keeps it.
-        const Sheet& first = cut.set->sheets.front();
-        putArea(first.easting, first.northing, first.across, first.down);
-    }
-    cutSheets();
+    stopCut();
+    previousSheets_.reset();
+    sheetSource_ = std::make_shared<const SheetSource>(source);
+    sheetCut_ = cut;
+    cutTileSize_ = job_.tileSize;
+    // The fields hold the box's upper-left corner, as the settings file keeps it.
+    const Sheet& first = cut.set->sheets.front();
+    putArea(first.easting, first.northing, first.across, first.down);
+    showSheets();
     showEstimate();
-    return true;
+}
+
+void TfPrincipal::setTrackSheets(const SheetSource& source,
+                                 std::shared_ptr<const GroundTrack> track) {
+    if (isRunning()) {
+        dialogs_->message(kNoChangeWhileRunning);
+        return;
+    }
+    // The track's points are copied into the source on the worker, not here.
+    startTrackCut(
+        std::make_shared<const SheetSource>(source.withoutTrack()),
+        [light = source.withoutTrack(), track](QString*) {
+            auto whole = std::make_shared<SheetSource>(light);
+            whole->lines = track->lines;
+            whole->points = track->points;
+            return std::shared_ptr<const SheetSource>(std::move(whole));
+        },
+        true);
+}
+
+void TfPrincipal::setSheetOverlap(int overlap) {
+    if (!sheetSource_ || sheetSource_->overlap == overlap) {
+        return;
+    }
+    if (sheetSource_->kind == SheetSource::Kind::Box) {
+        SheetSource box = *sheetSource_;
+        box.overlap = overlap;
+        setSheets(box);
+        return;
+    }
+    if (isRunning()) {
+        dialogs_->message(kNoChangeWhileRunning);
+        return;
+    }
+    SheetSource light = sheetSource_->withoutTrack();
+    light.overlap = overlap;
+    // The track's points as the set has them, or as the cut under way will.
+    const SourceMaker points = cutPending_ ? cutMaker_ : WholeSource(sheetSource_);
+    startTrackCut(
+        std::make_shared<const SheetSource>(light),
+        [points, overlap](QString* error) -> std::shared_ptr<const SheetSource> {
+            const std::shared_ptr<const SheetSource> before = points(error);
+            if (!before) {
+                return nullptr;
+            }
+            auto changed = std::make_shared<SheetSource>(*before);
+            changed->overlap = overlap;
+            return changed;
+        },
+        true);
+}
+
+TfPrincipal::SourceMaker TfPrincipal::WholeSource(std::shared_ptr<const SheetSource> source) {
+    return [source = std::move(source)](QString*) { return source; };
 }
 
 void TfPrincipal::clearSheets() {
     if (!sheetSource_ || isRunning()) {
         return;
     }
+    stopCut();
+    previousSheets_.reset();
     sheetSource_.reset();
     sheetCut_ = SheetCut{};
+    cutTileSize_ = 0;
     showSheets();
     showEstimate();
 }
@@ -206,33 +275,149 @@ void TfPrincipal::btnUnaDescargaClick() {
 }
 
 const SheetSet* TfPrincipal::sheets() const {
-    return sheetSource_ && sheetCut_.set ? &*sheetCut_.set : nullptr;
+    return sheetSource_ && sheetCut_.set && !cutPending_ ? &*sheetCut_.set : nullptr;
 }
 
 void TfPrincipal::cutSheets() {
     if (!sheetSource_) {
         return;
     }
+    if (cutPending_ || cutTileSize_ == job_.tileSize) {
+        // The same sheets (or those on their way): only their names follow the name.
+        if (sheetCut_.set && sheetCut_.set->name != job_.bmpName) {
+            RenameSheets(&*sheetCut_.set, job_.bmpName);
+            showSheets();
+        }
+        if (!cutPending_ || cutTileSize_ == job_.tileSize) {
+            return;
+        }
+    }
+    if (sheetSource_->kind == SheetSource::Kind::Track) {
+        // A choice still on its way stays one: refused, the set before it comes back.
+        startTrackCut(sheetSource_, cutPending_ ? cutMaker_ : WholeSource(sheetSource_),
+                      previousSheets_.has_value());
+        return;
+    }
     sheetCut_ = sheetSource_->cut(job_.tileSize, job_.bmpName);
+    cutTileSize_ = job_.tileSize;
     showSheets();
 }
 
+void TfPrincipal::stopCut() {
+    if (cutStop_) {
+        cutStop_->store(true);
+        cutStop_.reset();
+    }
+    ++cutNumber_;
+    cutPending_ = false;
+    cutMaker_ = nullptr;
+}
+
+void TfPrincipal::startTrackCut(std::shared_ptr<const SheetSource> shown, SourceMaker maker,
+                                bool chosen) {
+    if (chosen && !previousSheets_) {
+        // What to go back to: the set as it is, or the one whose cut this replaces, to be
+        // cut again.
+        previousSheets_ = cutPending_ ? ChosenSheets{sheetSource_, SheetCut{}, 0, cutMaker_}
+                                      : ChosenSheets{sheetSource_, sheetCut_, cutTileSize_, {}};
+    }
+    stopCut();
+    sheetSource_ = std::move(shown);
+    sheetCut_ = SheetCut{};
+    sheetCut_.message = QStringLiteral("Las hojas de la ruta aún se están calculando.");
+    cutPending_ = true;
+    cutTileSize_ = job_.tileSize;
+    cutMaker_ = maker;
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    cutStop_ = stop;
+    const quint64 number = cutNumber_;
+    const int32_t tileSize = job_.tileSize;
+    const QString name = job_.bmpName;
+    WhenFinished(
+        this, RunTrackWork([maker = std::move(maker), tileSize, name, stop] {
+            return Guarded(
+                [&] {
+                    TrackCut out;
+                    out.source = maker(&out.error);
+                    if (out.source) {
+                        out.cut = out.source->cut(tileSize, name, stop.get());
+                    }
+                    return out;
+                },
+                [](const QString& reason) {
+                    TrackCut failed;
+                    failed.error = QStringLiteral("No se pueden calcular las hojas de la "
+                                                  "ruta: %1.")
+                                       .arg(reason);
+                    return failed;
+                });
+        }),
+        [this, number, chosen](const TrackCut& done) { trackCutDone(number, chosen, done); });
+    showSheets();
+    showEstimate();
+}
+
+void TfPrincipal::trackCutDone(quint64 number, bool chosen, const TrackCut& done) {
+    if (number != cutNumber_ || done.cut.stopped) {
+        return; // a later cut or a stop took over
+    }
+    cutPending_ = false;
+    cutStop_.reset();
+    cutMaker_ = nullptr;
+    const QString problem = !done.error.isEmpty() ? done.error
+                            : !done.cut.set       ? done.cut.message
+                                                  : QString();
+    if (!problem.isEmpty() && chosen && previousSheets_) {
+        // The new choice cannot be had: the set chosen before stays.
+        const ChosenSheets before = *previousSheets_;
+        previousSheets_.reset();
+        sheetSource_ = before.source;
+        sheetCut_ = before.cut;
+        cutTileSize_ = before.tileSize;
+        showSheets();
+        showEstimate();
+        dialogs_->message(problem);
+        if (before.source && before.maker) {
+            // It was being cut itself: again, for the coverage as it is.
+            startTrackCut(before.source, before.maker, false);
+        } else {
+            cutSheets(); // the coverage may have changed meanwhile
+        }
+        return;
+    }
+    previousSheets_.reset();
+    if (done.source) {
+        sheetSource_ = done.source; // with the track's points
+    }
+    sheetCut_ = done.cut;
+    if (!done.error.isEmpty()) {
+        sheetCut_.message = done.error;
+    }
+    // Made for the coverage and the name of when it began; the name may have changed since.
+    cutSheets();
+    showSheets();
+    showEstimate();
+}
+
 void TfPrincipal::showSheets() {
-    pnHojas->setVisible(sheetSource_.has_value());
+    pnHojas->setVisible(sheetSource_ != nullptr);
     if (sheetSource_) {
         // Whether "Descargar" fetches sheets, and which, or why it cannot.
-        const bool cut = sheetCut_.set.has_value();
-        stHojas->setText(cut ? SheetSetLine(*sheetCut_.set) + QStringLiteral(" · ") +
-                                   SheetSourceText(*sheetSource_)
-                             : QStringLiteral("Hojas: ") + sheetCut_.message);
+        const bool cut = sheetCut_.set.has_value() && !cutPending_;
+        stHojas->setText(cutPending_ ? QStringLiteral("Hojas: calculando… · ") +
+                                           SheetSourceText(*sheetSource_)
+                         : cut ? SheetSetLine(*sheetCut_.set) + QStringLiteral(" · ") +
+                                     SheetSourceText(*sheetSource_)
+                               : QStringLiteral("Hojas: ") + sheetCut_.message);
         stHojas->setToolTip(stHojas->text());
         QPalette palette = stHojas->palette();
-        palette.setColor(QPalette::WindowText, cut ? QColor(0, 70, 180) : QColor(190, 0, 0));
+        palette.setColor(QPalette::WindowText,
+                         cut || cutPending_ ? QColor(0, 70, 180) : QColor(190, 0, 0));
         stHojas->setPalette(palette);
     }
     // While a set is chosen, the line rules: the fields show its whole extent, from its
     // upper-left corner, and take nothing typed.
-    const bool set = sheetSource_.has_value();
+    const bool set = sheetSource_ != nullptr;
     // The groups show the set once it could be cut; until then the line says why not.
     const bool whole = sheets() != nullptr;
     findChild<QGroupBox*>(QStringLiteral("GroupBox1"))
@@ -259,13 +444,13 @@ void TfPrincipal::showSheets() {
     }
     showArea();
     // The window grows by the line while it is there.
-    if (sheetLineShown_ != sheetSource_.has_value()) {
-        sheetLineShown_ = sheetSource_.has_value();
+    if (sheetLineShown_ != (sheetSource_ != nullptr)) {
+        sheetLineShown_ = sheetSource_ != nullptr;
         const int line = pnHojas->height() + 2;
         resize(width(), height() + (sheetLineShown_ ? line : -line));
     }
     if (mapWindow_) {
-        mapWindow_->showSheets(sheetSource_ ? &*sheetSource_ : nullptr, sheets());
+        mapWindow_->showSheets(sheetSource_, sheets());
     }
 }
 
@@ -283,18 +468,22 @@ void TfPrincipal::loadStoredSheets(const StoredSettings& settings) {
         setSheets(stored.source);
         return;
     }
-    const QString path = stored.source.trackPath;
-    WhenFinished(this, QtConcurrent::run([path] { return ReadTrackOnGrid(path); }),
-                 [this, source = stored.source](const GroundTrackRead& read) {
-                     if (!read.error.isEmpty()) {
-                         dialogs_->message(TrackErrorMessage(source.trackPath, read.error));
-                         return;
-                     }
-                     SheetSource withTrack = source;
-                     withTrack.lines = read.track.lines;
-                     withTrack.points = read.track.points;
-                     setSheets(withTrack);
-                 });
+    // The track is read on the worker that cuts it.
+    const SheetSource light = stored.source.withoutTrack();
+    startTrackCut(
+        std::make_shared<const SheetSource>(light),
+        [light](QString* error) -> std::shared_ptr<const SheetSource> {
+            GroundTrackRead read = ReadTrackOnGrid(light.trackPath);
+            if (!read.error.isEmpty()) {
+                *error = TrackErrorMessage(light.trackPath, read.error);
+                return nullptr;
+            }
+            auto whole = std::make_shared<SheetSource>(light);
+            whole->lines = std::move(read.track.lines);
+            whole->points = std::move(read.track.points);
+            return whole;
+        },
+        true);
 }
 
 void TfPrincipal::showEstimate() {

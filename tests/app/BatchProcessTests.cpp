@@ -373,7 +373,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   kBatch,
                                   "El nombre del fichero BMP es demasiado largo para la carpeta "
                                   "destino: con los ficheros que se van a grabar, admite hasta "
-                                  "236 caracteres"},
+                                  "234 caracteres"},
                       RefusedCase{"MissingFolder",
                                   true,
                                   {"Aplicacion", "Carpeta", "%1/no/existe"},

@@ -12,6 +12,8 @@
 #include "ui/IniFile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -22,10 +24,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <set>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -98,8 +103,12 @@ protected:
     QString mapas() const { return work.filePath(QStringLiteral("mapas")); }
     QString inMapas(const QString& name) const { return QDir(mapas()).filePath(name); }
 
-    std::unique_ptr<QProcess> Start() {
+    // `inChild` runs in the child before the program starts (to set its limits).
+    std::unique_ptr<QProcess> Start(const std::function<void()>& inChild = {}) {
         auto process = std::make_unique<QProcess>();
+        if (inChild) {
+            process->setChildProcessModifier(inChild);
+        }
         process->setProgram(QStringLiteral(MORVEL_EXECUTABLE));
         process->setArguments({QStringLiteral("--batch")});
         process->setWorkingDirectory(work.path());
@@ -198,13 +207,16 @@ TEST_F(SheetBatch, ATracksSheetsRunToZeroAndASecondRunFetchesNothing) {
     EXPECT_EQ(Asked(), every);
     EXPECT_EQ(server.requests().size(), tiles);
 
-    // The estimates before the first request; the summary naming the sheets.
+    // The track's sheets being cut, the estimates before the first request; the summary
+    // naming the sheets.
     const QString last = QStringLiteral("Ruta_%1").arg(count, 2, 10, QChar(u'0'));
-    EXPECT_TRUE(r.out.front().startsWith(
+    EXPECT_EQ(r.out.value(0),
+              QStringLiteral("Calculando las hojas de la ruta «recta.gpx» (7 puntos)…"));
+    EXPECT_TRUE(r.out.value(1).startsWith(
         QStringLiteral("Estimación: %1 hojas, %2 mosaicos, ").arg(count).arg(tiles)))
-        << r.out.front().toStdString();
+        << r.out.value(1).toStdString();
     EXPECT_EQ(
-        r.out.value(1),
+        r.out.value(2),
         QStringLiteral(". Comienzo de la descarga de %1 hojas: Ruta_01 … %2").arg(count).arg(last));
     EXPECT_EQ(r.out.back(), QStringLiteral("Resumen: Hojas: %1 (Ruta_01 … %2), %1 de %1 hojas "
                                            "terminadas; %3 de %3 mosaicos descargados, 0 con "
@@ -398,8 +410,8 @@ TEST_F(SheetBatch, ASheetFolderNotTheSetsStopsItSayingWhyAndWhatIsThere) {
                                                  "curso en la carpeta de la hoja Ruta_02 (%1)")
                                       .arg(QDir::toNativeSeparators(inMapas("Ruta_02")))))
         << held.out.join('\n').toStdString();
-    EXPECT_TRUE(held.out.back().endsWith("1 de 3 hojas terminadas; 20 de 42 mosaicos descargados, "
-                                         "0 con fallo, 22 sin descargar. Sin terminar: Ruta_02, "
+    EXPECT_TRUE(held.out.back().endsWith("1 de 3 hojas terminadas; 14 de 42 mosaicos descargados, "
+                                         "0 con fallo, 28 sin descargar. Sin terminar: Ruta_02, "
                                          "Ruta_03. Índice de las hojas grabado. Vista general "
                                          "grabada."))
         << held.out.back().toStdString();
@@ -438,8 +450,99 @@ TEST_F(SheetBatch, ASetRunsAtItsOwnCoverageAndARecordOfOtherSheetsIsNotGoneOn) {
         "5.000 m de ortofoto): no se continúa, y las hojas de ahora (3 hojas de mosaicos de "
         "1.000 m de ortofoto) se descargan desde el principio"));
     EXPECT_EQ(server.requests().size(), 5 + 42);
-    EXPECT_EQ(QImage(QDir(inMapas("Ruta_01")).filePath("Ruta_01.bmp")).size(), QSize(4000, 800));
+    EXPECT_EQ(QImage(QDir(inMapas("Ruta_01")).filePath("Ruta_01.bmp")).size(), QSize(2800, 800));
     EXPECT_EQ(LoadSheetSetRecord(inMapas("Ruta.morvel"))->finishedCount(), 3);
+}
+
+// A track that runs north and south over 20 km, `points` times, while it moves 15 km east:
+// some 350 sheets of a kilometre, each segment crossing twenty rows of them. Written in
+// segments of a hundred points, as GPS devices log.
+void WriteNorthAndSouth(const QString& path, int points) {
+    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"t\" "
+               "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk>\n",
+               f);
+    for (int i = 0; i < points; ++i) {
+        if (i % 100 == 0) {
+            std::fputs("<trkseg>\n", f);
+        }
+        std::fprintf(f, "<trkpt lat=\"%.6f\" lon=\"%.7f\"/>\n", i % 2 == 0 ? 42.60 : 42.78,
+                     -1.90 + 0.18 * i / points);
+        if (i % 100 == 99 || i == points - 1) {
+            std::fputs("</trkseg>\n", f);
+        }
+    }
+    std::fputs("</trk></gpx>\n", f);
+    std::fclose(f);
+}
+
+// SIGTERM while a long track's sheets are cut (a zig-zag's cut once held it off for 82 s
+// and ended with status 2): the program stops the cut and says so within a second, ends
+// with 143, and has asked for nothing.
+TEST_F(SheetBatch, SigtermWhileATrackIsCutEndsItWithinASecond) {
+    WriteNorthAndSouth(work.filePath(QStringLiteral("rutas/idas.gpx")), 300'000);
+    WriteSettings({{"Cobertura", QStringLiteral("4")},
+                   {"Ruta", QStringLiteral("rutas/idas.gpx")},
+                   {"Margen", QStringLiteral("500")}});
+    const std::unique_ptr<QProcess> process = Start();
+    QByteArray out;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            out += process->readAllStandardOutput();
+            return out.contains("Calculando las hojas de la ruta") ||
+                   process->state() == QProcess::NotRunning;
+        },
+        kTimeoutMs));
+    ASSERT_TRUE(out.contains("Calculando las hojas de la ruta «idas.gpx» (300.000 puntos)…"))
+        << out.toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(::kill(static_cast<pid_t>(process->processId()), SIGTERM), 0);
+    const QByteArray said = "Resumen: hojas de la ruta sin calcular, detenido por la señal "
+                            "SIGTERM; ningún mosaico pedido.";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            out += process->readAllStandardOutput();
+            return out.contains(said) || process->state() == QProcess::NotRunning;
+        },
+        kTimeoutMs));
+    const qint64 stoppedMs = clock.elapsed();
+    const Exit r = Finish(*process);
+    EXPECT_LE(stoppedMs, 1000);
+    EXPECT_EQ(r.code, 143) << r.err.toStdString();
+    EXPECT_TRUE(out.endsWith(said + '\n')) << out.toStdString();
+    EXPECT_FALSE(out.contains("Estimación"));
+    EXPECT_TRUE(server.requests().isEmpty());
+    EXPECT_TRUE(QDir(mapas()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+// A KMZ of 1.5 MB that unpacks to 1.5 GB as the track: refused from its directory with
+// status 2 and the reason, without unpacking. It once took 3.1 GB and, with 1 to 2.5 GB of
+// address space, ended in std::bad_alloc (134). The program runs here with 1 GB; a
+// sanitized build cannot (its shadow memory alone is far larger), so there the most memory
+// it held is checked instead.
+TEST_F(SheetBatch, AZipBombTrackIsRefusedWithinAGigabyte) {
+    WriteAll(work.filePath(QStringLiteral("rutas/bomba.kmz")), BlankZip("doc.kml", 1'500'000'000));
+    WriteSettings({{"Ruta", QStringLiteral("rutas/bomba.kmz")}});
+    constexpr rlim_t kGigabyte = 1024ULL * 1024 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+    const std::unique_ptr<QProcess> process = Start();
+#else
+    const std::unique_ptr<QProcess> process = Start([] {
+        const rlimit limit{kGigabyte, kGigabyte};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+#endif
+    const Exit r = Finish(*process);
+    EXPECT_EQ(r.status, QProcess::NormalExit);
+    EXPECT_EQ(r.code, 2) << r.err.toStdString();
+    EXPECT_EQ(r.err, QStringLiteral("No se puede usar la ruta «bomba.kmz»: «doc.kml» ocupa más de "
+                                    "32 MB descomprimido.\n"));
+    rusage children{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
+    EXPECT_LT(rlim_t(children.ru_maxrss) * 1024, kGigabyte);
+    EXPECT_TRUE(server.requests().isEmpty());
 }
 
 } // namespace

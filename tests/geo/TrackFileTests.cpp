@@ -184,6 +184,99 @@ TEST_P(UnusableTrack, IsRefusedWithTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(Files, UnusableTrack, ::testing::ValuesIn(kUnusable));
 
+// A file larger on disk than `bytes`, its first bytes `head` and the rest a hole.
+void WriteSparse(const QString& path, const QByteArray& head, qint64 bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(head);
+    ASSERT_TRUE(file.resize(bytes));
+}
+
+// The zip's directory pointing past the file's end.
+QByteArray DirectoryPastTheEnd() {
+    QByteArray zip = BlankZip("doc.kml", 1000);
+    zip[zip.size() - 4] = '\x7f';
+    return zip;
+}
+
+struct Limited {
+    const char* what;
+    QByteArray content; // null: the fixture loop.gpx
+    qint64 sparseBytes; // the file made this large with a hole after the content
+    TrackLimits limits;
+    const char* reason; // null: read
+};
+
+void PrintTo(const Limited& c, std::ostream* os) {
+    *os << c.what;
+}
+
+TrackLimits Points(int64_t points) {
+    TrackLimits limits;
+    limits.points = points;
+    return limits;
+}
+
+TrackLimits Unpacked(qint64 member, qint64 all, int members = 1000) {
+    TrackLimits limits;
+    limits.kmlBytes = member;
+    limits.unpackedBytes = all;
+    limits.members = members;
+    return limits;
+}
+
+const QByteArray kGpxHead = "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"t\">";
+const QByteArray kKmlHead = "<?xml version=\"1.0\"?>\n<kml><Document>";
+
+// The 1.5 MB that unpack to 1.5 GB took 3.1 GB and 20 s before: now nothing is unpacked.
+const Limited kLimited[] = {
+    {"a zip bomb",
+     BlankZip("doc.kml", 1'500'000'000),
+     0,
+     {},
+     "«doc.kml» ocupa más de 32 MB descomprimido"},
+    {"a zip bomb in ZIP64 fields",
+     BlankZip("doc.kml", 1'500'000'000, true),
+     0,
+     {},
+     "«doc.kml» ocupa más de 32 MB descomprimido"},
+    {"a KMZ whose members unpack past the limit of all", BlankZip("doc.kml", 2'000'000), 0,
+     Unpacked(3'000'000, 1'000'000), "el KMZ ocupa más de 1 MB descomprimido"},
+    {"a KMZ of more files than the limit", BlankZip("doc.kml", 1000), 0, Unpacked(1000, 1000, 0),
+     "el KMZ tiene más de 0 ficheros"},
+    {"a zip whose directory lies past its end", DirectoryPastTheEnd(), 0, {}, "el KMZ está dañado"},
+    {"a GPX past 128 MB", kGpxHead, 128'000'001, {}, "el fichero ocupa más de 128 MB"},
+    {"a KML past 32 MB", kKmlHead, 32'000'001, {}, "el fichero ocupa más de 32 MB"},
+    {"a KMZ past 32 MB", "PK\x03\x04", 32'000'001, {}, "el fichero ocupa más de 32 MB"},
+    {"a track of more points than the limit", {}, 0, Points(49), "la ruta tiene más de 49 puntos"},
+    {"a track of as many points as the limit", {}, 0, Points(50), nullptr},
+};
+
+class LimitedTrack : public ::testing::TestWithParam<Limited> {};
+
+TEST_P(LimitedTrack, IsRefusedBeforeItsReadersTakeIt) {
+    const Limited& c = GetParam();
+    QTemporaryDir dir;
+    QString path = Fixture("loop.gpx");
+    if (!c.content.isNull()) {
+        path = dir.filePath(QStringLiteral("ruta.kmz"));
+        if (c.sparseBytes > 0) {
+            WriteSparse(path, c.content, c.sparseBytes);
+        } else {
+            WriteAll(path, c.content);
+        }
+    }
+    const TrackRead read = ReadTrackFile(path, c.limits);
+    if (c.reason == nullptr) {
+        EXPECT_TRUE(read.track) << read.error.toStdString();
+        return;
+    }
+    EXPECT_FALSE(read.track);
+    EXPECT_EQ(read.error.toStdString(), c.reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LimitedTrack, ::testing::ValuesIn(kLimited));
+
 TEST(DatumChange, FromGeographicIsPlainProjsInverseAndUndoesToGeographic) {
     const auto change = MapChange();
     ASSERT_TRUE(change);

@@ -12,7 +12,8 @@ using TrackLines = std::vector<std::vector<GroundPoint>>;
 // Sheets numbered 1..n in reading order and named "<base>_NN" (three digits past 99); each
 // an ordinary grid (1 to 10 tiles a side, corner on multiples of the coverage) at its place
 // in the lattice anchored at the set's area, (10 - overlap) tiles from its neighbours, and
-// as wide as the lattice allows without passing the area's edge.
+// as wide as the lattice allows without passing the area's edge: a corridor's sheets, and a
+// box's when its tiles divide into sheets of ten.
 void ExpectLatticeSheets(const SheetSet& set, const QString& base);
 
 // Every tile of the set's area lies in some sheet.

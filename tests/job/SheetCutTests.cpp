@@ -9,10 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <random>
 #include <set>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -28,10 +31,10 @@ struct BoxCase {
     GroundRect box;
     int32_t tileSize;
     int overlap;
-    // Worked by hand: the area snapped outwards, the lattice, and the last sheets' tiles.
+    // Worked by hand: the area snapped outwards, and the tiles of the sheets of each
+    // column and each row (as few sheets as hold it, as equal as the tiles allow).
     GroundRect area;
-    int columns, rows;
-    int lastAcross, lastDown;
+    std::vector<int> across, down;
 };
 
 void PrintTo(const BoxCase& c, std::ostream* os) {
@@ -39,39 +42,100 @@ void PrintTo(const BoxCase& c, std::ostream* os) {
 }
 
 const BoxCase kBoxes[] = {
-    {"one run is one sheet", GroundRect{604100, 4738900, 607300, 4741200}, 1000, 0,
-     GroundRect{604000, 4738000, 608000, 4742000}, 1, 1, 4, 4},
-    {"exactly 20 x 20 tiles", GroundRect{600000, 4720000, 620000, 4740000}, 1000, 0,
-     GroundRect{600000, 4720000, 620000, 4740000}, 2, 2, 10, 10},
-    {"23 x 7: the last column three tiles wide", GroundRect{600000, 4733000, 623000, 4740000}, 1000,
-     0, GroundRect{600000, 4733000, 623000, 4740000}, 3, 1, 3, 7},
-    {"corners off the lines go outwards", GroundRect{600400.5, 4733900, 622100, 4739999.9}, 1000, 0,
-     GroundRect{600000, 4733000, 623000, 4740000}, 3, 1, 3, 7},
-    {"drawn from the lower-right corner", GroundRect{623000, 4740000, 600000, 4733000}, 1000, 0,
-     GroundRect{600000, 4733000, 623000, 4740000}, 3, 1, 3, 7},
-    // Corners 9 tiles apart: 0, 9, 18; the last holds 25 - 18.
-    {"overlap 1 over 25 tiles", GroundRect{600000, 4730000, 625000, 4740000}, 1000, 1,
-     GroundRect{600000, 4730000, 625000, 4740000}, 3, 1, 7, 10},
-    // Corners 8 apart: the second sheet holds tiles 9 to 11.
-    {"overlap 2 over 11 tiles", GroundRect{600000, 4730000, 611000, 4740000}, 1000, 2,
-     GroundRect{600000, 4730000, 611000, 4740000}, 2, 1, 3, 10},
-    {"overlap 2 over 10 tiles is one sheet", GroundRect{600000, 4730000, 610000, 4740000}, 1000, 2,
-     GroundRect{600000, 4730000, 610000, 4740000}, 1, 1, 10, 10},
-    // 600000..702000 and 4638000..4740000: 17 tiles each way, corners 60 km apart.
-    {"6000 m tiles on multiples in full metres", GroundRect{601000, 4641000, 700000, 4739000}, 6000,
-     0, GroundRect{600000, 4638000, 702000, 4740000}, 2, 2, 7, 7},
+    {"one run is one sheet",
+     GroundRect{604100, 4738900, 607300, 4741200},
+     1000,
+     0,
+     GroundRect{604000, 4738000, 608000, 4742000},
+     {4},
+     {4}},
+    {"exactly 20 x 20 tiles",
+     GroundRect{600000, 4720000, 620000, 4740000},
+     1000,
+     0,
+     GroundRect{600000, 4720000, 620000, 4740000},
+     {10, 10},
+     {10, 10}},
+    {"12 tiles are two sheets of six",
+     GroundRect{600000, 4739000, 612000, 4740000},
+     1000,
+     0,
+     GroundRect{600000, 4739000, 612000, 4740000},
+     {6, 6},
+     {1}},
+    {"23 x 7: three sheets, one a tile narrower",
+     GroundRect{600000, 4733000, 623000, 4740000},
+     1000,
+     0,
+     GroundRect{600000, 4733000, 623000, 4740000},
+     {8, 8, 7},
+     {7}},
+    {"corners off the lines go outwards",
+     GroundRect{600400.5, 4733900, 622100, 4739999.9},
+     1000,
+     0,
+     GroundRect{600000, 4733000, 623000, 4740000},
+     {8, 8, 7},
+     {7}},
+    {"drawn from the lower-right corner",
+     GroundRect{623000, 4740000, 600000, 4733000},
+     1000,
+     0,
+     GroundRect{600000, 4733000, 623000, 4740000},
+     {8, 8, 7},
+     {7}},
+    // 25 tiles and two shared: 27 in three sheets, at 0, 8 and 16.
+    {"overlap 1 over 25 tiles",
+     GroundRect{600000, 4730000, 625000, 4740000},
+     1000,
+     1,
+     GroundRect{600000, 4730000, 625000, 4740000},
+     {9, 9, 9},
+     {10}},
+    // 11 tiles and two shared: 7 from 0 and 6 from 5.
+    {"overlap 2 over 11 tiles",
+     GroundRect{600000, 4730000, 611000, 4740000},
+     1000,
+     2,
+     GroundRect{600000, 4730000, 611000, 4740000},
+     {7, 6},
+     {10}},
+    {"overlap 2 over 10 tiles is one sheet",
+     GroundRect{600000, 4730000, 610000, 4740000},
+     1000,
+     2,
+     GroundRect{600000, 4730000, 610000, 4740000},
+     {10},
+     {10}},
+    // 600000..702000 and 4638000..4740000: 17 tiles each way.
+    {"6000 m tiles on multiples in full metres",
+     GroundRect{601000, 4641000, 700000, 4739000},
+     6000,
+     0,
+     GroundRect{600000, 4638000, 702000, 4740000},
+     {9, 8},
+     {9, 8}},
     {"a line without height keeps one tile south of it",
-     GroundRect{600000, 4740000, 615000, 4740000}, 1000, 0,
-     GroundRect{600000, 4739000, 615000, 4740000}, 2, 1, 5, 1},
-    // 26 x 43 tiles of 250 m, corners 8 apart: 0, 8, 16 (ending on the edge) across and
-    // 0 .. 40 down, the last row holding 3.
-    {"250 m tiles, overlap 2", GroundRect{604130, 4731620, 610380, 4742240}, 250, 2,
-     GroundRect{604000, 4731500, 610500, 4742250}, 3, 6, 10, 3},
+     GroundRect{600000, 4740000, 615000, 4740000},
+     1000,
+     0,
+     GroundRect{600000, 4739000, 615000, 4740000},
+     {8, 7},
+     {1}},
+    // 26 x 43 tiles of 250 m: across 26 + 2 × 2 = 30 in three sheets, at 0, 8, 16; down
+    // 43 + 5 × 2 = 53 in six, at 0, 7, 14, 21, 28 and 35.
+    {"250 m tiles, overlap 2",
+     GroundRect{604130, 4731620, 610380, 4742240},
+     250,
+     2,
+     GroundRect{604000, 4731500, 610500, 4742250},
+     {10, 10, 10},
+     {9, 9, 9, 9, 9, 8}},
 };
 
 class BoxCut : public ::testing::TestWithParam<BoxCase> {};
 
-TEST_P(BoxCut, CoversTheSnappedBoxWithALatticeEndingOnItsEdge) {
+TEST_P(BoxCut, CoversTheSnappedBoxWithSheetsOfEqualSizeEndingOnItsEdge) {
     const BoxCase& c = GetParam();
     const SheetCut cut = CutBox(c.box, Options(c.tileSize, c.overlap));
     ASSERT_TRUE(cut.set) << cut.message.toStdString();
@@ -80,36 +144,76 @@ TEST_P(BoxCut, CoversTheSnappedBoxWithALatticeEndingOnItsEdge) {
     EXPECT_EQ(set.area.south, c.area.south);
     EXPECT_EQ(set.area.east, c.area.east);
     EXPECT_EQ(set.area.north, c.area.north);
-    EXPECT_EQ(set.latticeColumns, c.columns);
-    EXPECT_EQ(set.latticeRows, c.rows);
-    ASSERT_EQ(set.sheets.size(), size_t(c.columns * c.rows));
-    EXPECT_EQ(cut.sheetCount, c.columns * c.rows);
-    EXPECT_EQ(set.sheets.back().across, c.lastAcross);
-    EXPECT_EQ(set.sheets.back().down, c.lastDown);
-    ExpectLatticeSheets(set, kName);
+    const auto columns = int(c.across.size());
+    const auto rows = int(c.down.size());
+    EXPECT_EQ(set.latticeColumns, columns);
+    EXPECT_EQ(set.latticeRows, rows);
+    ASSERT_EQ(set.sheets.size(), size_t(columns * rows));
+    EXPECT_EQ(cut.sheetCount, columns * rows);
+    // In reading order, each sheet's corner where the sheets before it in its row and
+    // column end, less the tiles they share.
+    const double s = c.tileSize;
+    double north = c.area.north;
+    for (int row = 0; row < rows; ++row) {
+        double west = c.area.west;
+        for (int column = 0; column < columns; ++column) {
+            const Sheet& sheet = set.sheets[size_t(row * columns + column)];
+            SCOPED_TRACE(sheet.name.toStdString());
+            EXPECT_EQ(sheet.number, row * columns + column + 1);
+            EXPECT_EQ(sheet.name, SheetName(kName, sheet.number, columns * rows));
+            EXPECT_EQ(std::make_tuple(sheet.row, sheet.column), std::make_tuple(row, column));
+            EXPECT_EQ(std::make_tuple(double(sheet.easting), double(sheet.northing)),
+                      std::make_tuple(west, north));
+            EXPECT_EQ(std::make_tuple(sheet.across, sheet.down),
+                      std::make_tuple(c.across[size_t(column)], c.down[size_t(row)]));
+            EXPECT_EQ(sheet.tileSize, c.tileSize);
+            west += (c.across[size_t(column)] - c.overlap) * s;
+        }
+        north -= (c.down[size_t(row)] - c.overlap) * s;
+    }
     ExpectAreaCovered(set);
     const GroundRect extent = set.extent();
     EXPECT_EQ(extent.west, c.area.west);
     EXPECT_EQ(extent.east, c.area.east);
     EXPECT_EQ(extent.south, c.area.south);
     EXPECT_EQ(extent.north, c.area.north);
-
-    // Neighbours share exactly `overlap` tiles, and no sheet is inside another.
-    for (const Sheet& a : set.sheets) {
-        for (const Sheet& b : set.sheets) {
-            if (b.row == a.row && b.column == a.column + 1) {
-                EXPECT_EQ(a.rect().east - b.rect().west, double(c.overlap) * c.tileSize);
-            }
-            if (b.column == a.column && b.row == a.row + 1) {
-                EXPECT_EQ(b.rect().north - a.rect().south, double(c.overlap) * c.tileSize);
-            }
-        }
-    }
     int tiles = 0;
-    for (const Sheet& s : set.sheets) {
-        tiles += s.across * s.down;
+    for (const Sheet& sheet : set.sheets) {
+        tiles += sheet.across * sheet.down;
     }
     EXPECT_EQ(set.tiles(), tiles);
+}
+
+// Every side of 1 to 60 tiles, for every overlap: as few sheets as ten-tile ones would
+// take, none over ten tiles, one tile apart at most, the larger first, ending on the edge.
+TEST(BoxCut, SidesOfAnyLengthGiveTheFewestSheetsOfEqualSize) {
+    for (int overlap = 0; overlap <= kMaxSheetOverlap; ++overlap) {
+        for (int tiles = 1; tiles <= 60; ++tiles) {
+            SCOPED_TRACE(testing::Message() << tiles << " tiles, overlap " << overlap);
+            const SheetCut cut =
+                CutBox({600000, 4739000, 600000 + 100.0 * tiles, 4740000}, Options(100, overlap));
+            ASSERT_TRUE(cut.set) << cut.message.toStdString();
+            const std::vector<Sheet>& sheets = cut.set->sheets;
+            // k ten-tile sheets hold 10 + (k - 1) × (10 - overlap) tiles.
+            int fewest = 1;
+            while (10 + (fewest - 1) * (10 - overlap) < tiles) {
+                ++fewest;
+            }
+            ASSERT_EQ(int(sheets.size()), fewest);
+            int end = 0;
+            for (size_t i = 0; i < sheets.size(); ++i) {
+                EXPECT_LE(sheets[i].across, 10);
+                EXPECT_LE(sheets[0].across - sheets[i].across, 1);
+                EXPECT_GE(sheets[0].across - sheets[i].across, 0);
+                if (i > 0) {
+                    EXPECT_LE(sheets[i].across, sheets[i - 1].across);
+                    EXPECT_EQ(end - (sheets[i].easting - 600000) / 100, overlap);
+                }
+                end = (sheets[i].easting - 600000) / 100 + sheets[i].across;
+            }
+            EXPECT_EQ(end, tiles);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Boxes, BoxCut, ::testing::ValuesIn(kBoxes));
@@ -220,6 +324,48 @@ TEST(CorridorCut, CoversTheCorridorAndNothingOutsideItForEveryOverlapAndMargin) 
     }
 }
 
+// Tracks that wander at random over sheet edges and corners, with points on the edges and
+// corners themselves: the sheets taken in one go along a segment and those tested one by
+// one at its ends are the same that the corridor reaches into.
+TEST(CorridorCut, WanderingTracksOverEdgesAndCornersTakeExactlyTheSheetsReached) {
+    std::mt19937 random(20240611);
+    std::uniform_int_distribution<int> step(-8, 8);
+    for (int track = 0; track < 4; ++track) {
+        // Every point on a multiple of 500 m, on the edges and corners of sheets of 5 km.
+        std::vector<GroundPoint> line{{610000, 4730000}};
+        for (int i = 0; i < 16; ++i) {
+            const GroundPoint& last = line.back();
+            line.push_back({last.easting + 500.0 * step(random),
+                            last.northing + 500.0 * (track % 2 == 0 ? step(random) : 0)});
+        }
+        const TrackLines lines{line};
+        for (int overlap = 0; overlap <= kMaxSheetOverlap; ++overlap) {
+            for (const double margin : {0.0, 500.0, 5500.0}) {
+                SCOPED_TRACE(testing::Message() << "track " << track << ", overlap " << overlap
+                                                << ", margin " << margin);
+                const SheetCut cut = CutCorridor(lines, {}, margin, Options(500, overlap));
+                ASSERT_TRUE(cut.set) << cut.message.toStdString();
+                ExpectLatticeSheets(*cut.set, kName);
+                ExpectCorridorCovered(*cut.set, lines, {}, margin);
+                ExpectOnlySheetsTheCorridorReaches(*cut.set, lines, {}, margin);
+            }
+        }
+    }
+}
+
+// The flag ends the cut before it looks at a segment, and it says nothing.
+TEST(CorridorCut, StopsAtOnceWhenItsFlagIsSet) {
+    const TrackLines lines{Circle(615000, 4720000, 12000, 144)};
+    const std::atomic<bool> stop{true};
+    const SheetCut cut = CutCorridor(lines, {}, 500, Options(1000), &stop);
+    EXPECT_TRUE(cut.stopped);
+    EXPECT_FALSE(cut.set);
+    const std::atomic<bool> go{false};
+    const SheetCut whole = CutCorridor(lines, {}, 500, Options(1000), &go);
+    EXPECT_FALSE(whole.stopped);
+    EXPECT_TRUE(whole.set);
+}
+
 // A corridor that fits one run is the one grid that holds the track and its margin, as
 // "Ajustar a la ruta" fits the area today.
 TEST(CorridorCut, ThatFitsOneRunIsTheGridHoldingTheTrack) {
@@ -318,8 +464,9 @@ const LimitCase kLimits[] = {
      SheetMiddles(21, 20),
      500,
      0,
-     420,
-     "La ruta, con 2.500 m de margen, necesita 420 hojas de hasta 10 × 10 mosaicos de 500 m"},
+     kMaxSheets + 1,
+     "La ruta, con 2.500 m de margen, necesita más de 400 hojas de hasta 10 × 10 mosaicos de "
+     "500 m"},
     {"a second column east of 690 km",
      false,
      GroundRect{685000, 4700000, 705000, 4705000},
@@ -398,15 +545,22 @@ TEST(SheetLimits, OptionsAndCoordinatesThatMakeNoSheetAreRefused) {
     }
 }
 
-// A corridor over far more sheets than anyone could fetch is counted only so far.
-TEST(SheetLimits, AHugeCorridorIsCountedUpToTheLimit) {
-    const SheetCut cut =
+// A corridor over more sheets than one job may hold is counted only until it passes them,
+// and a box far too large only so far.
+TEST(SheetLimits, AHugeAreaIsCountedUpToTheLimit) {
+    const SheetCut corridor =
         CutCorridor({{{540000, 4650000}, {5540000, 4660000}}}, {}, 20000, Options(100));
-    EXPECT_FALSE(cut.set);
-    EXPECT_EQ(cut.sheetCount, kSheetCountLimit + 1);
-    EXPECT_TRUE(cut.message.contains(
+    EXPECT_FALSE(corridor.set);
+    EXPECT_EQ(corridor.sheetCount, kMaxSheets + 1);
+    EXPECT_TRUE(corridor.message.contains(
+        QStringLiteral("necesita más de %1 hojas").arg(GroupedNumber(kMaxSheets))))
+        << corridor.message.toStdString();
+    const SheetCut box = CutBox({540000, 4650000, 5540000, 5650000}, Options(100));
+    EXPECT_FALSE(box.set);
+    EXPECT_EQ(box.sheetCount, kSheetCountLimit + 1);
+    EXPECT_TRUE(box.message.contains(
         QStringLiteral("necesita más de %1 hojas").arg(GroupedNumber(kSheetCountLimit))))
-        << cut.message.toStdString();
+        << box.message.toStdString();
 }
 
 // --- Names and the job of a sheet -----------------------------------------------------

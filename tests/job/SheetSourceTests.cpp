@@ -71,18 +71,18 @@ TEST(SheetEstimate, EverySheetIsARunOfItsOwn) {
     EXPECT_EQ(e.tileFiles.bytes, 92 * 30000);
     EXPECT_FALSE(e.tileFiles.approximate);
     ASSERT_EQ(e.outputs.size(), 1u);
-    // Two BMPs of 4000 x 1600 px and one of 1200 x 1600.
-    EXPECT_EQ(e.outputs[0].bytes, 2 * BmpFileBytes(4000, 1600) + BmpFileBytes(1200, 1600));
-    // 20 turns of two transfers for each large sheet, 6 for the last: 46 of 0.3 s; each
-    // sheet's BMP at the nominal 0.02 s a megapixel, which is not measured yet.
+    // Two BMPs of 3200 x 1600 px and one of 2800 x 1600: 23 columns in sheets of 8, 8 and 7.
+    EXPECT_EQ(e.outputs[0].bytes, 2 * BmpFileBytes(3200, 1600) + BmpFileBytes(2800, 1600));
+    // 16 turns of two transfers for each of the first two sheets, 14 for the last: 46 of
+    // 0.3 s; each sheet's BMP at the nominal 0.02 s a megapixel, which is not measured yet.
     ASSERT_TRUE(e.seconds);
     EXPECT_EQ(*e.seconds, 14);
     EXPECT_TRUE(e.secondsApproximate);
     ASSERT_EQ(e.plan.size(), 3u);
-    EXPECT_EQ(e.plan[2].tiles, 12);
-    EXPECT_NEAR(e.plan[2].tileSeconds, 1.8, 1e-9);
+    EXPECT_EQ(e.plan[2].tiles, 28);
+    EXPECT_NEAR(e.plan[2].tileSeconds, 14 * 0.3, 1e-9);
     ASSERT_EQ(e.plan[2].outputs.size(), 1u);
-    EXPECT_NEAR(e.plan[2].outputs[0].seconds, 0.02 * 1.92, 1e-9);
+    EXPECT_NEAR(e.plan[2].outputs[0].seconds, 0.02 * 4.48, 1e-9);
     EXPECT_EQ(EstimateText(e), QStringLiteral("3 hojas, 92 mosaicos, 2,8 MB; tiempo 14 s aprox. "
                                               "con 2 conexiones; BMP 44,2 MB"));
     EXPECT_FALSE(EstimateSheets(job, *cut.set, {}, 2).seconds);

@@ -18,7 +18,11 @@ TEST_F(EstimatedRun, TheSecondOfTwoIdenticalRunsTakesAboutItsEstimate) {
     DownloadJob job = Job(10, 10);
     job.saveOzi = true;
     job.saveCompe = true;
-    job.exports.fill(true);
+    // The four exports GIS programs, phones and Garmin devices read.
+    for (const ExportFormat format : {ExportFormat::GeoTiff, ExportFormat::GeoPackage,
+                                      ExportFormat::MbTiles, ExportFormat::GarminKmz}) {
+        job.setExport(format, true);
+    }
     RunMeasures measures;
     double estimated = 0;
     double took = 0;

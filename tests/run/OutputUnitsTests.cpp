@@ -293,7 +293,8 @@ TEST_F(OutputTest, AnExportIsWrittenWhileTheStatusBarNamesIt) {
 // them all, with the cause as the log gives it for each; a file failing for a cause of its
 // own keeps its own box. A full or read-only disk made five boxes in a row before.
 TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
-    const QString all = "Prueba.bmp, Prueba.tif, Prueba.gpkg, Prueba.mbtiles y Prueba.kmz";
+    const QString all =
+        "Prueba.bmp, Prueba.tif, Prueba.gpkg, Prueba.mbtiles, Prueba.kmz y Prueba.pdf";
     std::unique_ptr<ScratchDisk> disk;
     const auto onDisk = [&](qint64 bytes, const std::function<bool()>& then) {
         return [&, bytes, then](DownloadJob& j) {
@@ -318,7 +319,7 @@ TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
         {"a disk full after the BMP",
          onDisk(4 << 20, [] { return true; }),
          {"No se han podido grabar Prueba.tif, Prueba.gpkg, Prueba.mbtiles, Prueba.kmz, "
-          "Prueba.map, Prueba.imp y Prueba.bpw en la carpeta %1: disco lleno"},
+          "Prueba.pdf, Prueba.map, Prueba.imp y Prueba.bpw en la carpeta %1: disco lleno"},
          [&](BmpCommitStep step) {
              if (step == BmpCommitStep::Renaming) {
                  disk->fill(0);
@@ -332,8 +333,8 @@ TEST_F(OutputTest, FilesThatFailForOneCauseAreToldInOneBox) {
              return QDir(dir.path()).mkdir("Prueba.gpkg");
          },
          {"No se ha podido exportar %1/Prueba.gpkg: ya existe una carpeta con ese nombre",
-          "No se han podido grabar Prueba.mbtiles y Prueba.kmz en la carpeta %1: ninguna "
-          "transformación de ED50 a ETRS89 cubre la zona"}},
+          "No se han podido grabar Prueba.mbtiles, Prueba.kmz y Prueba.pdf en la carpeta %1: "
+          "ninguna transformación de ED50 a ETRS89 cubre la zona"}},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.what);
@@ -443,7 +444,7 @@ TEST_F(OutputTest, TheLongestNameTheCheckAdmitsIsWrittenByEveryOutput) {
     EXPECT_EQ(questions.errors + questions.messages, QStringList());
     EXPECT_FALSE(outcome.writeFailed);
     EXPECT_TRUE(outcome.bmpSaved);
-    EXPECT_EQ(outcome.exportsWritten.size(), 4);
+    EXPECT_EQ(outcome.exportsWritten.size(), kExportFormats.size());
     EXPECT_EQ(outcome.calibrationsWritten.size(), 3);
 }
 

@@ -25,7 +25,8 @@ DownloadJob OrtoJob() {
 
 SheetSource Box() {
     SheetSource source;
-    source.box = {585000, 4700000, 690000, 4730000}; // 21 x 6 tiles of 5 km
+    // 21 x 6 tiles of 5 km: with one shared, sheets of 8, 8 and 7 tiles across.
+    source.box = {585000, 4700000, 690000, 4730000};
     source.overlap = 1;
     return source;
 }
@@ -39,7 +40,7 @@ SheetSetRecord ThreeSheets() {
     r.sheets[0].finished = true;
     r.sheets[0].bmp = TileStamp::Of("the sheet's BMP");
     for (int row = 1; row <= 6; ++row) {
-        for (int column = 1; column <= 10; ++column) {
+        for (int column = 1; column <= 8; ++column) {
             r.sheets[0].record.setFetched(column, row, TileStamp::Of(QByteArray(row, 'x')));
         }
     }
@@ -55,7 +56,7 @@ TEST(SheetSetRecord, ReadsBackEverySheetAndTile) {
                               "Recuadro=585000,4730000,690000,4700000\r\nHojas=3\r\n"));
     EXPECT_TRUE(text.contains("[Hoja 2]\r\nNombre=Sierra_02\r\nFila=0\r\nColumna=1\r\n"
                               "Estado=sin terminar\r\n[Descarga]\r\nServidor=http://mapas"));
-    EXPECT_TRUE(text.contains("UTMSupIzqX=630000\r\nUTMSupIzqY=730000\r\nMosaicosAncho=10"));
+    EXPECT_TRUE(text.contains("UTMSupIzqX=620000\r\nUTMSupIzqY=730000\r\nMosaicosAncho=8"));
     EXPECT_TRUE(text.contains("C03=fallido: HTTP 500 fin\r\n"));
     EXPECT_TRUE(text.contains("Estado=terminada\r\nBMP=15 " + r.sheets[0].bmp.sha256.toHex() +
                               "\r\n[Descarga]"));
@@ -75,7 +76,7 @@ TEST(SheetSetRecord, ReadsBackEverySheetAndTile) {
     EXPECT_EQ(back->sheets[0].bmp, r.sheets[0].bmp);
     EXPECT_FALSE(back->sheets[1].bmp.isValid());
     EXPECT_EQ(back->sheets[1].record.state(3, 3), TileState::Failed);
-    EXPECT_EQ(back->sheets[2].record.count(TileState::Pending), 18);
+    EXPECT_EQ(back->sheets[2].record.count(TileState::Pending), 42);
 
     // A track as the source.
     SheetSetRecord track = r;

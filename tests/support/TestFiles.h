@@ -80,3 +80,10 @@ void WriteAll(const QString& path, const QByteArray& bytes);
 // Every entry of `folder` with its bytes (a link as what it names), to tell that nothing in
 // it changed.
 std::map<QString, QByteArray> FolderSnapshot(const QString& folder);
+// A zip of one member, `name`, that unpacks to blanks, at least `unpackedBytes` of them
+// (a few more, to a whole number of the deflate's longest copies): about a thousandth of
+// that on disk, which makes a zip bomb of a large size. Its sizes and CRC are true; with
+// `zip64` they are given in the ZIP64 fields, and so is the directory.
+QByteArray BlankZip(const QByteArray& name, qint64 unpackedBytes, bool zip64 = false);
+// The size of that member unpacked.
+qint64 BlankZipUnpackedBytes(qint64 unpackedBytes);

@@ -5,6 +5,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -315,6 +316,12 @@ void TestMapServer::answer(HttpConnection& connection, const HttpRequest& reques
     case Fault::Oversized:
         connection.respondUnsized(200, jpegType, QByteArray(m_oversizedBytes, '\x55'));
         return;
+    case Fault::PaddedJpeg: {
+        QByteArray padded = tileJpeg(q.xminKey, q.yminKey, w, h);
+        padded.resize(std::max(padded.size(), m_oversizedBytes), '\0');
+        connection.respond(200, jpegType, padded);
+        return;
+    }
     case Fault::Busy429:
     case Fault::Busy503: {
         HttpConnection::Headers headers;

@@ -46,6 +46,8 @@ public:
         LargeJpeg,      // 200 with a valid 4000 x 4000 JPEG of the tile's colour
         ManyScans,      // 200 with a valid progressive tile of kManyScans scans
         Held,           // reads the request and answers it, as without fault, at releaseHeld()
+        PaddedJpeg,     // 200 with the tile's JPEG and zeros after it, to setOversizedBytes()
+                        // in all, with its Content-Length
     };
     static constexpr int kManyScans = 190;
 
@@ -70,7 +72,7 @@ public:
     void setSlowPace(int pieces, int delayMs);
     // Where Fault::Redirect points: this server's own base unless set.
     void setRedirectBase(const QString& base);
-    // Size of the body Fault::Oversized sends.
+    // Size of the body Fault::Oversized and Fault::PaddedJpeg send.
     void setOversizedBytes(qsizetype bytes);
     // The Retry-After header of Fault::Busy429 and Busy503 (none when empty).
     void setRetryAfter(const QByteArray& value) { m_retryAfter = value; }

@@ -6,8 +6,8 @@
 // Its place beside the main window on real screens: MapWindowOnScreenTests.cpp.
 #include "download/OverviewLoader.h"
 #include "job/AreaRecalc.h"
-#include "job/NumberFormat.h"
 #include "job/MapKinds.h"
+#include "job/NumberFormat.h"
 #include "run/DownloadRun.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/QuickFetchLimits.h"
@@ -25,10 +25,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
-#include <QDir>
-#include <QFileInfo>
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,11 +41,14 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -87,15 +92,18 @@ protected:
         other.reset();
     }
 
-    // Cartography, 1000 m tiles, 4 x 3 from 604000 / 4742000; `place` is the map window's
-    // remembered place, if any.
-    void open(int connections = 2, const QString& place = {}) {
+    // Cartography, 1000 m tiles (or those of `coverage`), 4 x 3 from 604000 / 4742000, any
+    // keys of [Mosaicos] given, and `place`, the map window's remembered place, if any.
+    void open(int connections = 2, int coverage = 1, const QString& keys = {},
+              const QString& place = {}) {
         WriteAll(cwd.file("Morvel.ini"),
-                 QStringLiteral("[Mosaicos]\r\nTipoMosaico=0\r\nCobertura=1\r\nMosaicosAncho=3\r\n"
-                                "MosaicosAlto=2\r\nUTMSupIzqX=604000\r\nUTMSupIzqY=742000\r\n"
-                                "[Aplicacion]\r\nServidor=%1\r\nConexiones=%2\r\n%3")
+                 QStringLiteral("[Mosaicos]\r\nTipoMosaico=0\r\nCobertura=%3\r\nMosaicosAncho=3\r\n"
+                                "MosaicosAlto=2\r\nUTMSupIzqX=604000\r\nUTMSupIzqY=742000\r\n%4"
+                                "[Aplicacion]\r\nServidor=%1\r\nConexiones=%2\r\n%5")
                      .arg(server.baseUrl())
                      .arg(connections)
+                     .arg(coverage)
+                     .arg(keys)
                      .arg(place.isEmpty() ? QString() : "VentanaMapa=" + place + "\r\n")
                      .toUtf8());
         window = std::make_unique<TfPrincipal>(&dialogs);
@@ -663,7 +671,7 @@ TEST_F(MapWindowTest, TheEstimateIsCutToTheWindowNeverWideningIt) {
 // nothing usable is kept as it was while the window is not opened.
 TEST_F(MapWindowTest, ItsPlaceIsRememberedAndComesBackWithinTheScreen) {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    open(2, WindowPlaceText(screen.topLeft() + QPoint(30, 20), {640, 480}));
+    open(2, 1, {}, WindowPlaceText(screen.topLeft() + QPoint(30, 20), {640, 480}));
     EXPECT_EQ(map->pos(), screen.topLeft() + QPoint(30, 20));
     EXPECT_EQ(map->size(), QSize(640, 480));
     map->move(screen.topLeft() + QPoint(50, 40));
@@ -673,7 +681,7 @@ TEST_F(MapWindowTest, ItsPlaceIsRememberedAndComesBackWithinTheScreen) {
               WindowPlaceText(screen.topLeft() + QPoint(50, 40), QSize(700, 500)));
 
     window.reset();
-    open(2,
+    open(2, 1, {},
          WindowPlaceText({screen.right() - 100, screen.bottom() + 300}, {screen.width() * 2, 480}));
     const QRect frame = map->frameGeometry();
     EXPECT_TRUE(screen.contains(frame))
@@ -787,6 +795,201 @@ TEST_F(MapWindowTest, AnImageOfATilesGroundWeighsWhatItsTileFileWeighs) {
     ASSERT_TRUE(done.count() == 1 || done.wait(60000));
     EXPECT_EQ(QFileInfo(QDir(window->job().folder).filePath("A01.jpg")).size(),
               measured.value(a01));
+}
+
+// --- Tracks that once froze or ended the program -----------------------------------------
+
+// Tracks of many points are written as GPS devices log them, in segments of a hundred
+// points: GDAL grows a line a point at a time, which a sanitized build's realloc makes
+// slow past some tens of thousands.
+constexpr int kSegmentPoints = 100;
+
+void WriteGpx(const QString& path, int points, const std::function<GeoPoint(int)>& at) {
+    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"t\" "
+               "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk>\n",
+               f);
+    for (int i = 0; i < points; ++i) {
+        if (i % kSegmentPoints == 0) {
+            std::fputs("<trkseg>\n", f);
+        }
+        const GeoPoint p = at(i);
+        std::fprintf(f, "<trkpt lat=\"%.7f\" lon=\"%.7f\"/>\n", p.latitude, p.longitude);
+        if (i % kSegmentPoints == kSegmentPoints - 1 || i == points - 1) {
+            std::fputs("</trkseg>\n", f);
+        }
+    }
+    std::fputs("</trk></gpx>\n", f);
+    std::fclose(f);
+}
+
+// A track of `points` points that zig-zags between 1.90° W and 1.42° W (some 40 km) while
+// it climbs 40 km north: with 100 m tiles some 1,700 sheets of a kilometre along its
+// corridor. A hundred thousand make the 4.3 MB that took 87 s to refuse.
+void WriteZigZag(const QString& path, int points) {
+    WriteGpx(path, points, [points](int i) {
+        return GeoPoint{42.60 + 0.36 * i / points, i % 2 == 0 ? -1.90 : -1.42};
+    });
+}
+
+// A track of `points` points a few centimetres apart, some 30 km east along 42.75° N with
+// gentle bends: the density of a GPS log kept for days.
+void WriteDense(const QString& path, int points) {
+    WriteGpx(path, points, [points](int i) {
+        return GeoPoint{42.75 + 0.002 * std::sin(i / 20000.0), -1.80 + 0.36 * i / points};
+    });
+}
+
+// The window's thread never worked longer than `ms` without a turn of its event loop, nor
+// went a second without one: what the test measures is the program, not how busy the
+// machine running it is (a gap also holds the wait for a processor; see StallProbe).
+void ExpectLive(const StallProbe& probe, double ms) {
+    EXPECT_LE(probe.busiestMs(), ms);
+    EXPECT_LE(probe.longestMs(), 1000.0);
+}
+
+bool NearTrackColour(const QColor& c) {
+    return std::abs(c.red() - 210) <= 40 && c.green() <= 60 && std::abs(c.blue() - 150) <= 40;
+}
+
+// A million points: read, drawn, zoomed and panned without the event loop held more than
+// 100 ms (it was 10.7 s to show, then 4.4 to 5.0 s a repaint), and drawn where they lie.
+TEST_F(MapWindowTest, AMillionPointTrackIsShownWithoutHoldingTheWindow) {
+    open();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("denso.gpx"));
+    WriteDense(path, 1'000'000);
+    StallProbe probe;
+    probe.start();
+    QSignalSpy read(map, &MapWindow::trackRead);
+    QSignalSpy drawn(map, &MapWindow::trackDrawn);
+    map->openTrack(path);
+    ASSERT_TRUE(read.wait(180000));
+    ASSERT_TRUE(read.front().front().toBool()) << dialogs.texts("message").join(' ').toStdString();
+    size_t points = 0;
+    for (const auto& line : map->track()->lines) {
+        points += line.size();
+    }
+    EXPECT_EQ(points, 1'000'000u);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return map->trackDrawnForView(); }, 60000));
+    for (int i = 0; i < 3; ++i) {
+        view->viewport()->repaint();
+    }
+    // Closer in, then moved: a new picture each time the view rests.
+    for (const auto& move : std::vector<std::function<void()>>{
+             [this] { view->zoomBy(8.0); },
+             [this] { view->centreOn(map->track()->lines[6000][0]); },
+             [this] { view->zoomBy(1.0 / 16); }}) {
+        drawn.clear();
+        move();
+        view->viewport()->repaint();
+        ASSERT_TRUE(drawn.wait(60000));
+        view->viewport()->repaint();
+    }
+    ExpectLive(probe, 100.0);
+
+    // The line is where its points are, and not away from them.
+    const GroundPoint middle = map->track()->lines[5000][0];
+    view->centreOn(middle);
+    drawn.clear();
+    ASSERT_TRUE(drawn.wait(60000));
+    const QImage shot = view->viewport()->grab().toImage();
+    const QPoint at = view->mapFromScene(ScenePoint(middle));
+    bool onLine = false;
+    for (int dx = -1; dx <= 1; ++dx) {
+        for (int dy = -1; dy <= 1; ++dy) {
+            onLine = onLine || NearTrackColour(shot.pixelColor(at + QPoint(dx, dy)));
+        }
+    }
+    EXPECT_TRUE(onLine) << shot.pixelColor(at).name().toStdString();
+    EXPECT_FALSE(NearTrackColour(shot.pixelColor(at + QPoint(0, -60))));
+}
+
+// The zig-zag whose cut took 87 s of the window's thread: "Hojas por la ruta" leaves the
+// window live (no stall over 50 ms) and refuses it with the count passed.
+TEST_F(MapWindowTest, HojasPorLaRutaOfAZigZagLeavesTheWindowLive) {
+    open(2, 4); // 100 m tiles
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("zigzag.gpx"));
+    WriteZigZag(path, 100'000);
+    QSignalSpy read(map, &MapWindow::trackRead);
+    map->openTrack(path);
+    ASSERT_TRUE(read.wait(60000));
+    ASSERT_TRUE(read.front().front().toBool());
+    StallProbe probe;
+    probe.start();
+    click(map, "btnHojasRuta");
+    EXPECT_TRUE(window->cuttingSheets());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !dialogs.texts("message").isEmpty(); }, 60000));
+    ExpectLive(probe, 50.0);
+    EXPECT_EQ(dialogs.texts("message"),
+              QStringList{"La ruta, con 500 m de margen, necesita más de 400 hojas de hasta 10 × "
+                          "10 mosaicos de 100 m; el máximo es 400 hojas por descarga."});
+    // Refused, it leaves the one run as it was.
+    EXPECT_FALSE(window->cuttingSheets());
+    EXPECT_EQ(window->sheets(), nullptr);
+    EXPECT_TRUE(in<QFrame>(window.get(), "pnHojas")->isHidden());
+}
+
+// The same track kept in the settings file: the window opens and stays live while it is
+// read and cut, and then says why there are no sheets.
+TEST_F(MapWindowTest, AZigZagKeptInTheSettingsDoesNotHoldTheWindowAtStart) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("zigzag.gpx"));
+    WriteZigZag(path, 100'000);
+    StallProbe probe;
+    open(2, 4, QStringLiteral("Ruta=%1\r\nMargen=500\r\n").arg(path));
+    probe.start();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !dialogs.texts("message").isEmpty(); }, 60000));
+    ExpectLive(probe, 50.0);
+    EXPECT_TRUE(dialogs.texts("message").front().contains("necesita más de 400 hojas"))
+        << dialogs.texts("message").front().toStdString();
+}
+
+// The 1.5 MB that unpack to 1.5 GB are refused from the zip's directory, and the window
+// goes on: the next track is read as ever.
+TEST_F(MapWindowTest, AZipBombIsRefusedAndTheWindowGoesOn) {
+    open();
+    QTemporaryDir dir;
+    const QString bomb = dir.filePath(QStringLiteral("bomba.kmz"));
+    WriteAll(bomb, BlankZip("doc.kml", 1'500'000'000));
+    QSignalSpy read(map, &MapWindow::trackRead);
+    map->openTrack(bomb);
+    ASSERT_TRUE(read.wait(60000));
+    EXPECT_FALSE(read.takeFirst().front().toBool());
+    EXPECT_EQ(dialogs.texts("message"),
+              QStringList{"No se puede usar la ruta «bomba.kmz»: «doc.kml» ocupa más de 32 MB "
+                          "descomprimido."});
+    map->openTrack(Fixture("loop.gpx"));
+    ASSERT_TRUE(read.wait(60000));
+    EXPECT_TRUE(read.takeFirst().front().toBool());
+    EXPECT_TRUE(in<QPushButton>(map, "btnHojasRuta")->isEnabled());
+}
+
+// Answers of 7.6 MB for the map's images, once read whole on the window's thread (88 to
+// 96 ms of it each): refused by the size they declare or, without one, as they pass the
+// limit while they come, and the window's thread never works long meanwhile.
+TEST_F(MapWindowTest, OversizedImagesAreRefusedWithoutHoldingTheWindow) {
+    open();
+    server.setOversizedBytes(7'600'000);
+    QSignalSpy failed(map->loader(), &OverviewLoader::imageFailed);
+    using Fault = TestMapServer::Fault;
+    const std::pair<Fault, GroundPoint> cases[] = {{Fault::PaddedJpeg, {606000, 4740000}},
+                                                   {Fault::Oversized, {626000, 4720000}}};
+    for (const auto& [fault, place] : cases) {
+        SCOPED_TRACE(int(fault));
+        server.setFaultForAll(fault);
+        failed.clear();
+        StallProbe probe;
+        probe.start();
+        placeView(4.0, place);
+        ASSERT_FALSE(failed.isEmpty());
+        for (const QList<QVariant>& f : failed) {
+            EXPECT_EQ(f.at(1).toString(), "respuesta de más de 2 MiB");
+        }
+        ExpectLive(probe, 50.0);
+    }
 }
 
 } // namespace

@@ -103,7 +103,8 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     EXPECT_EQ(line(), "Hojas: 2 (Prueba_01 … Prueba_02) · recuadro de X 585.000, Y 4.730.000 a "
                       "X 645.000, Y 4.725.000");
     EXPECT_EQ(window->height(), height + find<QFrame>("pnHojas")->height() + 2);
-    EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 635000}, {635000, 645000})));
+    // Two sheets of six tiles, not ten and two.
+    EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 615000}, {615000, 645000})));
     EXPECT_TRUE(window->estimateText().startsWith("2 hojas, 12 mosaicos, "))
         << window->estimateText().toStdString();
     EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("2 hojas, 12 mosaicos, "));
@@ -111,9 +112,9 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     EXPECT_EQ(find<CornerEdit>("meUTMx")->value(), "585000");
     EXPECT_EQ(find<CornerEdit>("meUTMy")->value(), "730000");
 
-    // Neighbours sharing a tile: the second sheet begins a tile earlier.
+    // Neighbours sharing a tile: thirteen tiles between them, seven and six.
     map->findChild<QSpinBox*>("seSolape")->setValue(1);
-    EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 630000}, {635000, 645000})));
+    EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 615000}, {620000, 645000})));
     EXPECT_TRUE(line().endsWith(", solape de 1 mosaico")) << line().toStdString();
     // Another coverage cuts the same box again: 25 tiles of 1000 m... across 60 km.
     find<QComboBox>("cbCobertura")->setCurrentIndex(1);
@@ -135,7 +136,9 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     press("btnUnaDescarga");
     EXPECT_EQ(window->sheets(), nullptr);
     EXPECT_FALSE(lineShown());
-    EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("10 mosaicos"));
+    // The fields hold the first sheet: seven tiles, with the overlap of one still chosen.
+    EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("7 mosaicos"))
+        << find<QLabel>("stEstimacion")->text().toStdString();
 }
 
 // While a set is chosen the main window's fields show what "Descargar" fetches: the whole
@@ -167,8 +170,9 @@ TEST_F(SheetWindowTest, TheFieldsShowTheWholeSetWhileOneIsChosen) {
     map->openTrack(Fixture("loop.gpx"));
     ASSERT_TRUE(read.wait(10000));
     QTest::mouseClick(map->findChild<QPushButton*>("btnHojasRuta"), Qt::LeftButton);
+    // Cut on a worker: the set comes once it is done.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->sheets() != nullptr; }, 10000));
     const SheetSet* set = window->sheets();
-    ASSERT_NE(set, nullptr);
     const GroundRect e = set->extent();
     EXPECT_EQ(find<CornerEdit>("meUTMx")->value().toInt(), std::lround(e.west));
     EXPECT_EQ(find<CornerEdit>("meUTMy")->value().toInt(), std::lround(e.north) - kNorthingOffset);
@@ -211,7 +215,13 @@ TEST_F(SheetWindowTest, TwoCornersTypedOrATracksCorridorGiveSheets) {
     ASSERT_TRUE(read.wait(10000));
     map->findChild<QSpinBox*>("seMargen")->setValue(3000);
     QTest::mouseClick(map->findChild<QPushButton*>("btnHojasRuta"), Qt::LeftButton);
-    ASSERT_NE(window->sheets(), nullptr);
+    // Cut on a worker: the line says so meanwhile, and "Descargar" waits for it.
+    EXPECT_TRUE(window->cuttingSheets());
+    EXPECT_TRUE(line().startsWith("Hojas: calculando… · ruta «loop.gpx»")) << line().toStdString();
+    press("btnDescargar");
+    EXPECT_EQ(dialogs.texts("message").back(), "Las hojas de la ruta aún se están calculando.");
+    EXPECT_EQ(window->setRun(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->sheets() != nullptr; }, 10000));
     EXPECT_TRUE(line().endsWith("ruta «loop.gpx» con 3.000 m de margen")) << line().toStdString();
     EXPECT_EQ(map->sheetsShown().size(), static_cast<int>(window->sheets()->sheets.size()));
 }
@@ -244,10 +254,10 @@ TEST_F(SheetWindowTest, DescargarFetchesTheSheetsSayingWhichAndRetriesTheFailedO
     // The tiles of both sheets, and the files written after each.
     EXPECT_GT(progress()->maximum(), 12);
     EXPECT_EQ(progress()->value(), progress()->maximum());
-    // The viewer holds the second sheet's two tiles.
+    // The viewer holds the second sheet's six tiles.
     EXPECT_TRUE(thumbnailShown(1, 1));
-    EXPECT_TRUE(thumbnailShown(2, 1));
-    EXPECT_FALSE(thumbnailShown(3, 1));
+    EXPECT_TRUE(thumbnailShown(6, 1));
+    EXPECT_FALSE(thumbnailShown(7, 1));
     EXPECT_TRUE(messages().contains(". Hoja 2 de 2: Prueba_02"));
     EXPECT_TRUE(QFileInfo::exists(path("Prueba_02/Prueba_02.bmp")));
     EXPECT_TRUE(QFileInfo::exists(path("Prueba_02/Prueba_02.map")));

@@ -4,9 +4,14 @@
 #include "ui/Dialogs.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <algorithm>
+#include <ctime>
 #include <optional>
 #include <vector>
 
@@ -60,4 +65,45 @@ public:
     QStringList choiceButtons; // of the latest choice
     std::optional<QString> folderAnswer;
     std::optional<QString> fileAnswer;
+};
+
+// How long the event loop went without a turn while it ran, from the gaps between the
+// ticks of a 1 ms timer: the longest gap, and the most the thread worked within one gap
+// (its own processor time). On a busy machine a gap also holds the time the thread waited
+// for a processor, which says nothing of the program; the work within it does.
+class StallProbe : public QObject {
+public:
+    StallProbe() {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 worked = ThreadNs();
+            m_longestNs = std::max(m_longestNs, m_clock.nsecsElapsed());
+            m_busiestNs = std::max(m_busiestNs, worked - m_workedNs);
+            m_workedNs = worked;
+            m_clock.restart();
+        });
+    }
+    void start() {
+        m_longestNs = 0;
+        m_busiestNs = 0;
+        m_workedNs = ThreadNs();
+        m_clock.start();
+        m_timer.start();
+    }
+    double longestMs() const { return static_cast<double>(m_longestNs) / 1e6; }
+    double busiestMs() const { return static_cast<double>(m_busiestNs) / 1e6; }
+
+private:
+    static qint64 ThreadNs() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return qint64{t.tv_sec} * 1000000000 + t.tv_nsec;
+    }
+
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longestNs = 0;
+    qint64 m_busiestNs = 0;
+    qint64 m_workedNs = 0;
 };
