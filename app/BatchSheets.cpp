@@ -59,6 +59,7 @@ std::optional<int> BatchRun::startSheets(const BatchJob& batch, const SheetSetti
     RunQuestions& questions = *this;
     m_setRun = std::make_unique<SheetSetRun>(job, *cut.set, source, &m_network, questions);
     m_setRun->setConnections(batch.connections);
+    m_setRun->setFetchLimits(m_limits);
     m_setRun->setResumePolicy(ResumePolicy::Always);
     bindRun(m_setRun.get());
     if (m_setRun->start() != SheetSetRun::StartResult::Started) {
