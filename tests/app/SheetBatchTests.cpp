@@ -122,7 +122,9 @@ protected:
         Exit e;
         e.code = process.exitCode();
         e.status = process.exitStatus();
-        static const QRegularExpression stamp(QStringLiteral("^\\d\\d/\\d\\d/\\d{4} [0-9:]{8}"));
+        // At midnight sharp a line's stamp is the date alone.
+        static const QRegularExpression stamp(
+            QStringLiteral("^\\d\\d/\\d\\d/\\d{4}( \\d\\d:\\d\\d:\\d\\d)?(?=\\. )"));
         for (QString line : QString::fromUtf8(process.readAllStandardOutput()).split(u'\n')) {
             if (!line.isEmpty()) {
                 e.out << line.remove(stamp);
