@@ -1,8 +1,5 @@
 morvel_add_test(CommandLineTests LIBS morvel_app SOURCES app/CommandLineTests.cpp)
 morvel_add_test(BatchJobTests LIBS morvel_app SOURCES app/BatchJobTests.cpp)
-# The program's window-less entry with the tests' quick fetch limits.
-add_executable(morvel_quick_batch support/QuickBatchMain.cpp)
-target_link_libraries(morvel_quick_batch PRIVATE morvel_app)
 # The program itself, started as a user or cron would start it.
 morvel_add_test(BatchProcessTests LIBS morvel_app morvel_test_server Qt6::Test
     SOURCES app/BatchProcessTests.cpp)
