@@ -142,6 +142,7 @@ std::optional<int> BatchRun::start(const QString& settingsPath) {
     RunQuestions& questions = *this;
     m_run = std::make_unique<DownloadRun>(batch.job, &m_network, questions);
     m_run->setConnections(batch.connections);
+    m_run->setFetchLimits(m_limits);
     m_run->setResumePolicy(ResumePolicy::Always);
     bindRun(m_run.get());
     if (m_run->start() != DownloadRun::StartResult::Started) {
@@ -279,11 +280,12 @@ bool BatchRun::confirmResume(const QString&, const QString&) {
     return true;
 }
 
-int RunBatch(const QString& settingsPath) {
+int RunBatch(const QString& settingsPath, const FetchLimits& limits) {
     // A reader that goes away (a closed pipe) must not end the run halfway.
     std::signal(SIGPIPE, SIG_IGN);
     BatchConsole console(stdout, stderr, BatchConsole::IsTerminal(stdout));
     BatchRun batch(console);
+    batch.setFetchLimits(limits);
     StopSignals stops;
     QObject::connect(&stops, &StopSignals::received, &batch, &BatchRun::interrupt);
     QObject::connect(&batch, &BatchRun::finished, QCoreApplication::instance(),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/UGatorade.h"
 #include "job/DownloadJob.h"
 #include "job/RunMeasures.h"
 #include "run/RunQuestions.h"
@@ -56,6 +57,8 @@ public:
     explicit BatchRun(BatchConsole& console, QObject* parent = nullptr);
     ~BatchRun() override;
 
+    // Before start(): the time limits and waits of the run's fetches; tests shorten them.
+    void setFetchLimits(const FetchLimits& limits) { m_limits = limits; }
     // Reads the settings file and starts the run. Returns the exit status when it ends
     // before the first tile (refused settings, a missing folder); otherwise the run goes
     // on in the event loop and `finished` follows.
@@ -97,6 +100,7 @@ private:
 
     BatchConsole& m_console;
     QNetworkAccessManager m_network;
+    FetchLimits m_limits;
     std::unique_ptr<DownloadRun> m_run;
     std::unique_ptr<SheetSetRun> m_setRun; // instead, for a set of sheets
     // While a track is read and cut on a worker: its stop.
@@ -110,5 +114,5 @@ private:
 };
 
 // Runs `Morvel --batch` on the settings file in the running core application and returns
-// its exit status.
-int RunBatch(const QString& settingsPath);
+// its exit status. The program's fetches keep their own limits; tests pass shorter ones.
+int RunBatch(const QString& settingsPath, const FetchLimits& limits = {});

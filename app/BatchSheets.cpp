@@ -138,6 +138,7 @@ std::optional<int> BatchRun::runSheets(const BatchJob& batch, const SheetSource&
     RunQuestions& questions = *this;
     m_setRun = std::make_unique<SheetSetRun>(batch.job, *cut.set, source, &m_network, questions);
     m_setRun->setConnections(batch.connections);
+    m_setRun->setFetchLimits(m_limits);
     m_setRun->setResumePolicy(ResumePolicy::Always);
     bindRun(m_setRun.get());
     if (m_setRun->start() != SheetSetRun::StartResult::Started) {

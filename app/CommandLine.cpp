@@ -174,6 +174,10 @@ bool NeedsNoWindow(int argc, const char* const* argv) {
 }
 
 int RunWithoutWindow(int argc, char** argv) {
+    return RunWithoutWindow(argc, argv, FetchLimits());
+}
+
+int RunWithoutWindow(int argc, char** argv, const FetchLimits& limits) {
     // The overview of a set of sheets is painted with the toolkit's fonts, which a run
     // without windows has on the platform that needs no display.
     std::unique_ptr<QCoreApplication> gui;
@@ -201,5 +205,5 @@ int RunWithoutWindow(int argc, char** argv) {
     }
     // Tiles go through the proxy the system names, if any, as in the window.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
-    return RunBatch(line.settingsPath());
+    return RunBatch(line.settingsPath(), limits);
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+struct FetchLimits;
+
 // The program's options: help, version, --batch and --settings FILE.
 class CommandLine {
 public:
@@ -51,3 +53,5 @@ bool NeedsNoWindow(int argc, const char* const* argv);
 // the answer to arguments that are wrong, or that ask for the windows, when there is no
 // display. Returns the exit status.
 int RunWithoutWindow(int argc, char** argv);
+// The same with other time limits for --batch's fetches, as tests shorten them.
+int RunWithoutWindow(int argc, char** argv, const FetchLimits& limits);

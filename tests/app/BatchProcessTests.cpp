@@ -1,6 +1,7 @@
 // `Morvel --batch` as a user or cron starts it: the program built in this tree, without a
 // display, against a map server on 127.0.0.1 that the test runs meanwhile. Each exit
 // status is reached for real, and what the run leaves in its folder is looked at.
+#include "download/UGatorade.h"
 #include "job/AreaRecalc.h"
 #include "job/MapKinds.h"
 #include "run/JobRecord.h"
@@ -185,7 +186,7 @@ protected:
 
     std::unique_ptr<QProcess> Start(const QStringList& args) {
         auto process = std::make_unique<QProcess>();
-        process->setProgram(QStringLiteral(MORVEL_EXECUTABLE));
+        process->setProgram(program);
         process->setArguments(args);
         process->setWorkingDirectory(work.path());
         process->setProcessEnvironment(ChildEnvironment());
@@ -221,6 +222,9 @@ protected:
 
     TestMapServer server;
     QTemporaryDir work; // the child's current directory
+    // Morvel itself; or its window-less entry with the tests' quick fetch limits, where the
+    // tiles wait out every retry or a stall.
+    QString program = QStringLiteral(MORVEL_EXECUTABLE);
 };
 
 TEST_F(BatchProcess, EveryTileAndFileGivesZeroAndTheSettingsStayAsTheyWere) {
@@ -274,6 +278,7 @@ TEST_F(BatchProcess, EveryTileAndFileGivesZeroAndTheSettingsStayAsTheyWere) {
 
 // The record stays, and the next run asks only for the tile that failed.
 TEST_F(BatchProcess, AFailedTileGivesOneAndTheNextRunGoesOnFromTheRecord) {
+    program = QStringLiteral(MORVEL_QUICK_BATCH); // ten attempts in milliseconds, not 26 s
     QTemporaryDir elsewhere;
     const QString ini = QDir(elsewhere.path()).filePath(QStringLiteral("mes.ini"));
     WriteAll(ini, Settings(3, 1));
@@ -290,6 +295,7 @@ TEST_F(BatchProcess, AFailedTileGivesOneAndTheNextRunGoesOnFromTheRecord) {
     EXPECT_EQ(lines.value(lines.size() - 1),
               "Resumen: 2 de 3 mosaicos descargados, 1 con fallo." + kNoneWritten);
     EXPECT_EQ(folderFiles(), (QStringList{"A01.jpg", "A03.jpg", "Prueba.morvel"}));
+    EXPECT_EQ(RequestsByTile().value(TileKey(job, 2, 1)), FetchLimits::kAttempts);
 
     server.clearFaults();
     const qsizetype before = server.requests().size();
@@ -688,9 +694,10 @@ TEST_F(BatchProcess, AKilledRunIsResumedToTheSameBmp) {
 
 // Every way the test server can misbehave, in one 3 x 3 run with three transfers at once:
 // every tile comes after its failing answers, those that are no tile (an error page, a
-// picture cut short, an empty answer) included. The stalled answer costs the fetcher's 30 s
-// without progress.
+// picture cut short, an empty answer) included. The stalled answer costs the quick limits'
+// 5 s without progress (the program's own are 30 s).
 TEST_F(BatchProcess, EveryServerFaultInOneRunIsAskedAgainUntilTheTileComes) {
+    program = QStringLiteral(MORVEL_QUICK_BATCH);
     WriteSettings(Settings(3, 3, {{"Aplicacion", "Conexiones", "3"}}));
     const DownloadJob job = Job(3, 3);
     // The answers each tile gets, one request after the other; then its tile.
