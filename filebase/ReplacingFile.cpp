@@ -83,7 +83,10 @@ bool ReplacingFile::open(QString* error) {
             return fail(error, LocalWriteErrorFor(EISDIR).reason);
         }
         if (S_ISREG(there.st_mode)) {
-            if (::access(path.constData(), W_OK) != 0 && errno == EACCES) {
+            // Made read-only by its owner: kept, also from a user (root) whom the system would
+            // let write it.
+            const bool noWriteBit = (there.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+            if (noWriteBit || (::access(path.constData(), W_OK) != 0 && errno == EACCES)) {
                 return fail(error, QStringLiteral("el fichero que hay es de solo lectura"));
             }
             keepMode = true;

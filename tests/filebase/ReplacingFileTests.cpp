@@ -16,7 +16,6 @@
 #include <functional>
 #include <iterator>
 
-#include <unistd.h>
 
 namespace {
 
@@ -116,10 +115,8 @@ TEST(ReplacingFileTest, AReadOnlyFileIsKept) {
     QTemporaryDir dir;
     const QString path = dir.filePath("Prueba.map");
     WriteAll(path, "old");
+    // Whoever runs the program, root too, whom the system would let write it.
     ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadUser));
-    if (::access(QFile::encodeName(path).constData(), W_OK) == 0) {
-        GTEST_SKIP() << "this user may write into a read-only file";
-    }
     ReplacingFile file(path);
     QString error;
     EXPECT_FALSE(SaveNew(file, &error));
