@@ -1,5 +1,7 @@
 #include "exports/ExportGeometry.h"
 
+#include "exports/GdalSupport.h"
+
 #include <ogr_srs_api.h>
 
 #include <algorithm>
@@ -15,33 +17,6 @@ constexpr int kEd50Utm30 = 23030;
 constexpr int kEdgePoints = 21;
 // Web Mercator's zoom levels stop here in every reader.
 constexpr int kLastZoom = 24;
-
-struct SrsDeleter {
-    void operator()(OGRSpatialReferenceH srs) const { OSRDestroySpatialReference(srs); }
-};
-using Srs = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsDeleter>;
-struct TransformDeleter {
-    void operator()(OGRCoordinateTransformationH t) const { OCTDestroyCoordinateTransformation(t); }
-};
-using Transform =
-    std::unique_ptr<std::remove_pointer_t<OGRCoordinateTransformationH>, TransformDeleter>;
-struct OptionsDeleter {
-    void operator()(OGRCoordinateTransformationOptionsH o) const {
-        OCTDestroyCoordinateTransformationOptions(o);
-    }
-};
-using TransformOptions =
-    std::unique_ptr<std::remove_pointer_t<OGRCoordinateTransformationOptionsH>, OptionsDeleter>;
-
-// x before y whatever the order of the CRS's own axes, as GDAL's rasters have them.
-Srs EpsgSrs(int code) {
-    Srs srs(OSRNewSpatialReference(nullptr));
-    if (!srs || OSRImportFromEPSG(srs.get(), code) != OGRERR_NONE) {
-        return nullptr;
-    }
-    OSRSetAxisMappingStrategy(srs.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    return srs;
-}
 
 bool Fail(QString* error, const QString& reason) {
     if (error != nullptr) {
@@ -101,15 +76,8 @@ namespace {
 
 // The change from the image's grid to the CRS through the pipeline; null when it cannot be
 // made.
-Transform TransformTo(MovedCrs crs, const std::string& pipeline) {
-    const Srs source = EpsgSrs(kEd50Utm30);
-    const Srs target = EpsgSrs(MovedCrsEpsg(crs));
-    const TransformOptions options(OCTNewCoordinateTransformationOptions());
-    if (!source || !target || !options || pipeline.empty() ||
-        !OCTCoordinateTransformationOptionsSetOperation(options.get(), pipeline.c_str(), FALSE)) {
-        return nullptr;
-    }
-    return Transform(OCTNewCoordinateTransformationEx(source.get(), target.get(), options.get()));
+OgrTransform TransformTo(MovedCrs crs, const std::string& pipeline) {
+    return PipelineTransform(kEd50Utm30, MovedCrsEpsg(crs), pipeline);
 }
 
 QString NoOperation() {
@@ -120,7 +88,7 @@ QString NoOperation() {
 
 bool MoveArea(const GridArea& area, MovedCrs crs, const std::string& pipeline, MovedArea* moved,
               QString* error) {
-    const Transform transform = TransformTo(crs, pipeline);
+    const OgrTransform transform = TransformTo(crs, pipeline);
     if (!transform) {
         return Fail(error, NoOperation());
     }
@@ -149,7 +117,7 @@ bool MoveArea(const GridArea& area, MovedCrs crs, const std::string& pipeline, M
 
 bool MoveOutline(const GridArea& area, MovedCrs crs, const std::string& pipeline, int perEdge,
                  std::vector<GridPoint>* outline, QString* error) {
-    const Transform transform = TransformTo(crs, pipeline);
+    const OgrTransform transform = TransformTo(crs, pipeline);
     if (!transform || perEdge < 1) {
         return Fail(error, NoOperation());
     }

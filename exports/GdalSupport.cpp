@@ -151,3 +151,43 @@ int DatasetEpsg(GDALDatasetH dataset) {
     }
     return std::atoi(code);
 }
+
+namespace {
+
+struct SrsDeleter {
+    void operator()(OGRSpatialReferenceH srs) const { OSRDestroySpatialReference(srs); }
+};
+using Srs = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsDeleter>;
+struct OptionsDeleter {
+    void operator()(OGRCoordinateTransformationOptionsH o) const {
+        OCTDestroyCoordinateTransformationOptions(o);
+    }
+};
+using TransformOptions =
+    std::unique_ptr<std::remove_pointer_t<OGRCoordinateTransformationOptionsH>, OptionsDeleter>;
+
+// x before y whatever the order of the CRS's own axes, as GDAL's rasters have them.
+Srs EpsgSrs(int code) {
+    Srs srs(OSRNewSpatialReference(nullptr));
+    if (!srs || OSRImportFromEPSG(srs.get(), code) != OGRERR_NONE) {
+        return nullptr;
+    }
+    OSRSetAxisMappingStrategy(srs.get(), OAMS_TRADITIONAL_GIS_ORDER);
+    return srs;
+}
+
+} // namespace
+
+OgrTransform PipelineTransform(int fromEpsg, int toEpsg, const std::string& pipeline,
+                               bool reverse) {
+    const Srs source = EpsgSrs(fromEpsg);
+    const Srs target = EpsgSrs(toEpsg);
+    const TransformOptions options(OCTNewCoordinateTransformationOptions());
+    if (!source || !target || !options || pipeline.empty() ||
+        !OCTCoordinateTransformationOptionsSetOperation(options.get(), pipeline.c_str(),
+                                                        reverse ? TRUE : FALSE)) {
+        return nullptr;
+    }
+    return OgrTransform(
+        OCTNewCoordinateTransformationEx(source.get(), target.get(), options.get()));
+}

@@ -9,11 +9,14 @@
 #include <QString>
 
 #include <gdal.h>
+#include <ogr_srs_api.h>
 
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // Arguments of one of GDAL's utilities as its command line spells them.
@@ -101,3 +104,15 @@ std::string EpsgWkt(int code);
 
 // The EPSG code a dataset's CRS is known by, 0 when it has none.
 int DatasetEpsg(GDALDatasetH dataset);
+
+struct OgrTransformDeleter {
+    void operator()(OGRCoordinateTransformationH t) const { OCTDestroyCoordinateTransformation(t); }
+};
+using OgrTransform =
+    std::unique_ptr<std::remove_pointer_t<OGRCoordinateTransformationH>, OgrTransformDeleter>;
+
+// The change from one EPSG CRS to another through exactly the PROJ pipeline given (run
+// backwards when `reverse`), x before y whatever the order of the CRSs' own axes; null when
+// it cannot be made.
+OgrTransform PipelineTransform(int fromEpsg, int toEpsg, const std::string& pipeline,
+                               bool reverse = false);

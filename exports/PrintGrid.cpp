@@ -1,10 +1,11 @@
 #include "exports/PrintGrid.h"
 
+#include "exports/GdalSupport.h"
+
 #include <ogr_srs_api.h>
 
 #include <algorithm>
 #include <cmath>
-#include <type_traits>
 
 namespace {
 
@@ -15,45 +16,6 @@ constexpr int kEtrs89Utm30 = 25830;
 constexpr int kLinePoints = 9;
 // ED50 ticks closer than this to a corner would lie on the frame's other edge.
 constexpr double kCornerMm = 0.5;
-
-struct SrsDeleter {
-    void operator()(OGRSpatialReferenceH srs) const { OSRDestroySpatialReference(srs); }
-};
-using Srs = std::unique_ptr<std::remove_pointer_t<OGRSpatialReferenceH>, SrsDeleter>;
-struct TransformDeleter {
-    void operator()(OGRCoordinateTransformationH t) const { OCTDestroyCoordinateTransformation(t); }
-};
-using Transform =
-    std::unique_ptr<std::remove_pointer_t<OGRCoordinateTransformationH>, TransformDeleter>;
-struct OptionsDeleter {
-    void operator()(OGRCoordinateTransformationOptionsH o) const {
-        OCTDestroyCoordinateTransformationOptions(o);
-    }
-};
-using TransformOptions =
-    std::unique_ptr<std::remove_pointer_t<OGRCoordinateTransformationOptionsH>, OptionsDeleter>;
-
-Srs EpsgSrs(int code) {
-    Srs srs(OSRNewSpatialReference(nullptr));
-    if (!srs || OSRImportFromEPSG(srs.get(), code) != OGRERR_NONE) {
-        return nullptr;
-    }
-    OSRSetAxisMappingStrategy(srs.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    return srs;
-}
-
-// The operation run from `from` to `to`, backwards when `reverse`.
-Transform PipelineTransform(int from, int to, const std::string& pipeline, bool reverse) {
-    const Srs source = EpsgSrs(from);
-    const Srs target = EpsgSrs(to);
-    const TransformOptions options(OCTNewCoordinateTransformationOptions());
-    if (!source || !target || !options ||
-        !OCTCoordinateTransformationOptionsSetOperation(options.get(), pipeline.c_str(),
-                                                        reverse ? TRUE : FALSE)) {
-        return nullptr;
-    }
-    return Transform(OCTNewCoordinateTransformationEx(source.get(), target.get(), options.get()));
-}
 
 bool Move(OGRCoordinateTransformationH transform, const QPointF& in, QPointF* out) {
     double x = in.x();
@@ -94,8 +56,8 @@ bool Fail(QString* error, const QString& reason) {
 } // namespace
 
 struct Etrs89Grid::Transforms {
-    Transform forward;
-    Transform backward;
+    OgrTransform forward;
+    OgrTransform backward;
 };
 
 Etrs89Grid::Etrs89Grid(std::unique_ptr<Transforms> transforms)
