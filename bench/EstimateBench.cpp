@@ -6,6 +6,7 @@
 // with the BMP and both calibration files. Every run starts from what the runs before it
 // measured, kept in a cache folder of the bench's own (the user's is never touched). The
 // files go to a folder under the current directory, on the ordinary disk.
+#include "bench/PrintedDialogs.h"
 #include "job/RunEstimate.h"
 #include "job/SheetSource.h"
 #include "run/DownloadRun.h"
@@ -13,7 +14,6 @@
 #include "run/SheetSetRun.h"
 #include "tests/support/TestMapServer.h"
 #include "ui/AcercaDe.h"
-#include "ui/Dialogs.h"
 #include "ui/fPruncipal.h"
 #include "ui/ufElegirCarpeta.h"
 #include "ui/ufMosaico.h"
@@ -36,20 +36,6 @@ constexpr int kConnections = 2;
 // What the target asks of the second run of a job.
 constexpr double kLowest = 0.67;
 constexpr double kHighest = 1.5;
-
-// No box may stop the bench: anything shown is printed, and questions are answered OK.
-class PrintedDialogs : public Dialogs {
-public:
-    void message(const QString& text) override { print("message", text); }
-    void error(const QString& text) override { print("error", text); }
-    void notice(const QString& caption, const QString& text) override { print(caption, text); }
-    bool okCancel(const QString&, const QString&) override { return true; }
-
-private:
-    static void print(const QString& kind, const QString& text) {
-        std::fprintf(stderr, "  [%s] %s\n", qPrintable(kind), qPrintable(text));
-    }
-};
 
 struct Job {
     const char* name;

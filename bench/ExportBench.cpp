@@ -11,6 +11,7 @@
 // (gdal-bin) for comparison, and how close the warp is to gdalwarp's on the same grid and
 // PROJ pipeline. `ExportBench PDF` (or any format's name) writes that one alone, so that the
 // peak memory is its own.
+#include "bench/BenchFigures.h"
 #include "exports/ExportGeometry.h"
 #include "exports/GdalSupport.h"
 #include "exports/ImageWarp.h"
@@ -49,21 +50,6 @@ constexpr double kTargetAllSeconds = 3.0;
 constexpr double kTargetPdfSeconds = 1.5;
 constexpr double kTargetPeakMb = 300.0;
 constexpr double kTargetStallMs = 50.0;
-
-double PeakMegabytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-}
-
-// Processor time of the whole process, every thread: what the exports cost whatever else runs
-// on the machine.
-double ProcessorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 uint32_t Hash(uint32_t x, uint32_t y, uint32_t seed) {
     uint32_t h = x * 374761393u + y * 668265263u + seed * 2246822519u;

@@ -7,10 +7,11 @@
 // exports on, with the time of each after the BMP and the peak memory with them. The files go to a
 // folder under the current directory, on the ordinary disk (a tmpfs would hide the cost of syncing
 // the BMP).
+#include "bench/BenchFigures.h"
+#include "bench/PrintedDialogs.h"
 #include "run/DownloadRun.h"
 #include "tests/support/TestMapServer.h"
 #include "ui/AcercaDe.h"
-#include "ui/Dialogs.h"
 #include "ui/fPruncipal.h"
 #include "ui/ufElegirCarpeta.h"
 #include "ui/ufMosaico.h"
@@ -48,23 +49,6 @@ constexpr double kTargetPeakMb = 200.0;
 constexpr double kTargetExportsSeconds = 3.0;
 constexpr double kTargetExportsPeakMb = 350.0;
 
-// No box may stop the bench: anything shown is printed, and questions are answered OK.
-class PrintedDialogs : public Dialogs {
-public:
-    void message(const QString& text) override { print("message", text); }
-    void error(const QString& text) override { print("error", text); }
-    void notice(const QString& caption, const QString& text) override { print(caption, text); }
-    bool okCancel(const QString& caption, const QString& text) override {
-        print(caption, text);
-        return true;
-    }
-
-private:
-    static void print(const QString& kind, const QString& text) {
-        std::fprintf(stderr, "  [%s] %s\n", qPrintable(kind), qPrintable(text));
-    }
-};
-
 // Notes the longest gap between the ticks of a 1 ms timer.
 class StallProbe : public QObject {
 public:
@@ -90,12 +74,6 @@ private:
     qint64 m_longestNs = 0;
 };
 
-double PeakMegabytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-}
-
 void WriteSettings(const QString& path, const QString& server, const QString& folder,
                    int connections, int across, bool exports) {
     QFile ini(path);
@@ -113,7 +91,7 @@ void WriteSettings(const QString& path, const QString& server, const QString& fo
                            : ""));
 }
 
-struct Measure {
+struct RunFigures {
     double seconds = 0;
     // With the exports on: when the BMP was saved, and each export's status texts with the
     // time they were shown, all from the click.
@@ -125,7 +103,7 @@ struct Measure {
 
 // One run of `across` x `across` tiles in a fresh set of windows, as the program makes
 // them; the viewer is shown so that its cells are painted as the tiles arrive.
-Measure RunOnce(const QString& server, const QString& folder, PrintedDialogs& dialogs,
+RunFigures RunOnce(const QString& server, const QString& folder, PrintedDialogs& dialogs,
                 StallProbe& probe, int connections, int across, bool exports = false) {
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
@@ -142,7 +120,7 @@ Measure RunOnce(const QString& server, const QString& folder, PrintedDialogs& di
     QTimer::singleShot(300, &settle, &QEventLoop::quit);
     settle.exec();
 
-    Measure m;
+    RunFigures m;
     QEventLoop loop;
     QElapsedTimer clock;
     probe.start();
@@ -209,12 +187,12 @@ int main(int argc, char** argv) {
     // The worst of kRuns runs of 10 x 10 tiles; `before` sets the server up for each.
     const auto worstOf = [&](const char* latency, const QString& label, int connections,
                              const std::function<void()>& before) {
-        Measure worst;
+        RunFigures worst;
         for (int pass = 0; pass < kRuns; ++pass) {
             if (before) {
                 before();
             }
-            const Measure m = RunOnce(server.baseUrl(), folder, dialogs, probe, connections, 10);
+            const RunFigures m = RunOnce(server.baseUrl(), folder, dialogs, probe, connections, 10);
             met = met && m.filesWritten;
             worst.seconds = std::max(worst.seconds, m.seconds);
             worst.stallMs = std::max(worst.stallMs, m.stallMs);
@@ -262,14 +240,14 @@ int main(int argc, char** argv) {
     server.setFault(585000, 725000, TestMapServer::Fault::LargeJpeg, 1);
     // The server shares the bench's event loop: its answer is made before the clock runs.
     server.tileJpeg(585000, 725000, 4000, 4000);
-    const Measure large = RunOnce(server.baseUrl(), folder, dialogs, probe, 2, 2);
+    const RunFigures large = RunOnce(server.baseUrl(), folder, dialogs, probe, 2, 2);
     std::printf("a 4000 x 4000 answer refused: longest stall %.1f ms\n", large.stallMs);
     worstStall = std::max(worstStall, large.stallMs);
     std::printf("peak memory %.1f MB (target <= %.0f MB)\n", PeakMegabytes(), kTargetPeakMb);
     met = met && worstStall <= kTargetStallMs && PeakMegabytes() <= kTargetPeakMb;
 
     // All four exports on: each one's time from its first status text to the next one's.
-    const Measure exported = RunOnce(server.baseUrl(), folder, dialogs, probe, 2, 10, true);
+    const RunFigures exported = RunOnce(server.baseUrl(), folder, dialogs, probe, 2, 10, true);
     QDir::setCurrent(previous);
     std::printf("10 x 10 with GeoTIFF, GeoPackage, MBTiles and KMZ: BMP saved at %.2f s\n",
                 exported.bmpSavedAt);

@@ -4,6 +4,7 @@
 // cuts the corridor of the 4.3 MB zig-zag that took 87 s to refuse and of a track that runs
 // north and south over twenty rows of sheets 300,000 times. Prints the time of each (wall
 // and processor, the machine being shared) and the peak memory after each.
+#include "bench/BenchFigures.h"
 #include "geo/TrackFile.h"
 #include "job/SheetCut.h"
 #include "ui/TrackPicture.h"
@@ -21,19 +22,6 @@
 #include <functional>
 
 namespace {
-
-double PeakMegabytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-}
-
-double ProcessorSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 template <typename Work> auto Timed(const char* what, Work work) {
     QElapsedTimer clock;
