@@ -1,3 +1,4 @@
+#include "ui/ElidedLabel.h"
 #include "ui/fPruncipal.h"
 
 #include "download/TransferGate.h"

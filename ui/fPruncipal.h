@@ -26,6 +26,7 @@
 class CornerEdit;
 class Dialogs;
 class DownloadRun;
+class ElidedLabel;
 class MapWindow;
 class QNetworkAccessManager;
 class RunAnswers;
@@ -343,7 +344,7 @@ private:
     QPushButton* btnNueva;
     QPushButton* btnSalir;
     QLabel* statusLabel_;
-    QLabel* stEstimacion;
+    ElidedLabel* stEstimacion;
     QLabel* stQuedan; // the time left of a run, in its place during one
     QFrame* pnHojas;
     QLabel* stHojas;

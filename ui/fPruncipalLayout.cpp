@@ -3,6 +3,7 @@
 
 #include "job/MapKinds.h"
 #include "ui/CornerEdit.h"
+#include "ui/ElidedLabel.h"
 #include "ui/WindowFont.h"
 
 #include <QAction>
@@ -241,8 +242,9 @@ void TfPrincipal::buildControls() {
     // A label rather than showMessage(): hovering the menu would wipe a message.
     statusLabel_ = Make<QLabel>(bar, "sbEstadoText");
     bar->addWidget(statusLabel_, 1);
-    // What a run of the area would take, beside the latest message.
-    stEstimacion = Make<QLabel>(bar, "stEstimacion");
+    // What a run of the area would take, beside the latest message: cut with "…" where the
+    // window is narrower than the line, whole in its tooltip.
+    stEstimacion = Make<ElidedLabel>(bar, "stEstimacion");
     bar->addPermanentWidget(stEstimacion);
 
     const std::pair<QWidget*, const char*> tips[] = {

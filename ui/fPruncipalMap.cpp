@@ -2,6 +2,7 @@
 // an area chosen on the map goes through the fields, and what was measured of this machine
 // and the server (in this session, and in earlier ones through the cache folder) turns into
 // the estimates of a run.
+#include "ui/ElidedLabel.h"
 #include "ui/fPruncipal.h"
 
 #include "download/TransferGate.h"
@@ -488,9 +489,8 @@ void TfPrincipal::loadStoredSheets(const StoredSettings& settings) {
 
 void TfPrincipal::showEstimate() {
     const QString text = estimateText();
-    stEstimacion->setText(text);
     // The window is narrow for a set with exports: the whole line on hovering it.
-    stEstimacion->setToolTip(text);
+    stEstimacion->setFullText(text);
     if (mapWindow_) {
         mapWindow_->setEstimate(text);
     }

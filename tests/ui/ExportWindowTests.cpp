@@ -2,7 +2,10 @@
 // them while the status bar names each, and a stop or a close while one is written.
 #include "tests/ui/RunWindowFixture.h"
 
+#include "job/RunMeasures.h"
 #include "run/ExportOutput.h"
+#include "run/MeasureStore.h"
+#include "ui/ElidedLabel.h"
 #include "ui/PrintSettingsDialog.h"
 
 #include <QComboBox>
@@ -50,13 +53,31 @@ TEST_F(RunWindowTest, TheExportMenuFollowsTheSettingsAndIsRemembered) {
     auto* name = find<QLineEdit>("eNombreFichero");
     EXPECT_TRUE(name->isEnabled());
     EXPECT_TRUE(window->job().exportWanted(ExportFormat::GarminKmz));
-    EXPECT_TRUE(find<QLabel>("stEstimacion")->text().contains("; KMZ de Garmin "))
-        << find<QLabel>("stEstimacion")->text().toStdString();
+    auto* estimate = find<ElidedLabel>("stEstimacion");
+    EXPECT_TRUE(estimate->fullText().contains("; KMZ de Garmin "))
+        << estimate->fullText().toStdString();
+    // Longer than the window with every export ticked: cut, whole in its tooltip, and the
+    // window as wide as ever.
+    const int width = window->width();
+    for (const char* e : {"GeoTIFF1", "GeoPackage1", "MBTiles1", "PDF1"}) {
+        if (!entry(e)->isChecked()) {
+            entry(e)->trigger();
+        }
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(window->width(), width);
+    EXPECT_TRUE(estimate->text().endsWith(QStringLiteral("…"))) << estimate->text().toStdString();
+    EXPECT_TRUE(estimate->fullText().endsWith(" aprox.")) << estimate->fullText().toStdString();
+    EXPECT_EQ(estimate->toolTip(), estimate->fullText());
+    EXPECT_LE(estimate->geometry().right(), window->width());
+    for (const char* e : {"GeoTIFF1", "GeoPackage1", "MBTiles1", "PDF1"}) {
+        entry(e)->trigger();
+    }
 
     entry("KMZ1")->trigger();
     EXPECT_FALSE(window->job().exportWanted(ExportFormat::GarminKmz));
     EXPECT_FALSE(name->isEnabled());
-    EXPECT_FALSE(find<QLabel>("stEstimacion")->text().contains("KMZ"));
+    EXPECT_FALSE(find<ElidedLabel>("stEstimacion")->fullText().contains("KMZ"));
     entry("GeoTIFF1")->trigger();
     EXPECT_TRUE(window->job().exportWanted(ExportFormat::GeoTiff));
     EXPECT_TRUE(name->isEnabled());
@@ -186,6 +207,11 @@ TEST_F(RunWindowTest, TheBarAndTheTimeLeftMoveWhileTheFilesAreWritten) {
                    {"Mosaicos", "MosaicosAncho", "4"},
                    {"Mosaicos", "MosaicosAlto", "4"}});
     server.setLatency(100);
+    // This build writes an MBTiles several times slower than the figures of a release build:
+    // measured so by an earlier run, it is worth some steps of the bar.
+    RunMeasures slow;
+    slow.addOutput({QStringLiteral("MBTiles"), 2.56, 2.56 * kNominalTileBytes, 1.0, 1e6});
+    ASSERT_TRUE(MeasureStore::Add(slow, MeasureStore::Path()));
     open();
     auto* left = find<QLabel>("stQuedan");
     EXPECT_FALSE(left->isVisible());

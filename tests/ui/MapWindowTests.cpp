@@ -16,6 +16,7 @@
 #include "ui/CornerEdit.h"
 #include "ui/IniFile.h"
 #include "ui/MapView.h"
+#include "ui/ElidedLabel.h"
 #include "ui/MapWindow.h"
 #include "ui/WindowPlace.h"
 #include "ui/fPruncipal.h"
@@ -520,24 +521,24 @@ TEST_F(MapWindowTest, ARunAndTheMapShareConexiones) {
 
 TEST_F(MapWindowTest, EstimatesFollowTheAreaAndTheMeasuredServer) {
     open();
-    QLabel* status = in<QLabel>(window.get(), "stEstimacion");
-    EXPECT_TRUE(status->text().startsWith("12 mosaicos, ")) << status->text().toStdString();
-    EXPECT_TRUE(status->text().contains("aprox."));
-    EXPECT_TRUE(status->text().contains("tiempo sin medir"));
+    auto* status = in<ElidedLabel>(window.get(), "stEstimacion");
+    EXPECT_TRUE(status->fullText().startsWith("12 mosaicos, ")) << status->fullText().toStdString();
+    EXPECT_TRUE(status->fullText().contains("aprox."));
+    EXPECT_TRUE(status->fullText().contains("tiempo sin medir"));
     // Images of a tile's size (1000 m at 2.5 m a pixel) measure the tiles and the server.
     placeView(2.5, {606000, 4740000});
     EXPECT_TRUE(window->measures().tileBytes(MapKind::Carto, 1000));
     EXPECT_TRUE(window->measures().answerMs(window->serverBase()));
-    EXPECT_FALSE(status->text().section("; ", 0, 0).contains("aprox."))
-        << status->text().toStdString();
+    EXPECT_FALSE(status->fullText().section("; ", 0, 0).contains("aprox."))
+        << status->fullText().toStdString();
     // The files' speeds are not measured until a run writes them.
-    EXPECT_TRUE(status->text().section("; ", 1, 1).contains(" aprox. con 2 conexiones"))
-        << status->text().toStdString();
-    EXPECT_EQ(map->estimateText(), "Estimación: " + status->text());
+    EXPECT_TRUE(status->fullText().section("; ", 1, 1).contains(" aprox. con 2 conexiones"))
+        << status->fullText().toStdString();
+    EXPECT_EQ(map->estimateText(), "Estimación: " + status->fullText());
     typeInto(*window, "604000", "742000", "10", "10");
-    EXPECT_TRUE(status->text().startsWith("100 mosaicos, ")) << status->text().toStdString();
-    EXPECT_TRUE(status->text().contains("BMP 48,0 MB")) << status->text().toStdString();
-    EXPECT_EQ(map->estimateText(), "Estimación: " + status->text());
+    EXPECT_TRUE(status->fullText().startsWith("100 mosaicos, ")) << status->fullText().toStdString();
+    EXPECT_TRUE(status->fullText().contains("BMP 48,0 MB")) << status->fullText().toStdString();
+    EXPECT_EQ(map->estimateText(), "Estimación: " + status->fullText());
 }
 
 // Another kind in the main window: the map asks for its images at once, without the view

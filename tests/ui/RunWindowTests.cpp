@@ -3,6 +3,7 @@
 #include "tests/ui/RunWindowFixture.h"
 
 #include "run/MeasureStore.h"
+#include "ui/ElidedLabel.h"
 
 #include <QFileInfo>
 
@@ -436,7 +437,7 @@ TEST_F(RunWindowTest, TheNextSessionEstimatesFromWhatThisOneMeasured) {
     const QString after = window->estimateText();
     EXPECT_FALSE(after.contains("aprox.")) << after.toStdString();
     EXPECT_TRUE(after.contains("; tiempo ")) << after.toStdString();
-    EXPECT_EQ(find<QLabel>("stEstimacion")->text(), after);
+    EXPECT_EQ(find<ElidedLabel>("stEstimacion")->fullText(), after);
     window->close();
     window.reset();
     MeasureStore::WaitForWrites();

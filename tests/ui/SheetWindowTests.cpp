@@ -6,6 +6,7 @@
 #include "download/OverviewLoader.h"
 #include "job/NumberFormat.h"
 #include "run/SheetSetRun.h"
+#include "ui/ElidedLabel.h"
 #include "ui/CornerEdit.h"
 #include "ui/MapView.h"
 #include "ui/MapWindow.h"
@@ -107,7 +108,7 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     EXPECT_EQ(Keys(map->sheetsShown()), Keys(Rects({585000, 615000}, {615000, 645000})));
     EXPECT_TRUE(window->estimateText().startsWith("2 hojas, 12 mosaicos, "))
         << window->estimateText().toStdString();
-    EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("2 hojas, 12 mosaicos, "));
+    EXPECT_TRUE(find<ElidedLabel>("stEstimacion")->fullText().startsWith("2 hojas, 12 mosaicos, "));
     // The fields hold the box's upper-left corner, as the settings file will.
     EXPECT_EQ(find<CornerEdit>("meUTMx")->value(), "585000");
     EXPECT_EQ(find<CornerEdit>("meUTMy")->value(), "730000");
@@ -137,8 +138,8 @@ TEST_F(SheetWindowTest, ABoxLargerThanOneRunBecomesNumberedSheetsUntilOneRunIsCh
     EXPECT_EQ(window->sheets(), nullptr);
     EXPECT_FALSE(lineShown());
     // The fields hold the first sheet: seven tiles, with the overlap of one still chosen.
-    EXPECT_TRUE(find<QLabel>("stEstimacion")->text().startsWith("7 mosaicos"))
-        << find<QLabel>("stEstimacion")->text().toStdString();
+    EXPECT_TRUE(find<ElidedLabel>("stEstimacion")->fullText().startsWith("7 mosaicos"))
+        << find<ElidedLabel>("stEstimacion")->fullText().toStdString();
 }
 
 // While a set is chosen the main window's fields show what "Descargar" fetches: the whole
