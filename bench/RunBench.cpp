@@ -104,7 +104,7 @@ struct RunFigures {
 // One run of `across` x `across` tiles in a fresh set of windows, as the program makes
 // them; the viewer is shown so that its cells are painted as the tiles arrive.
 RunFigures RunOnce(const QString& server, const QString& folder, PrintedDialogs& dialogs,
-                StallProbe& probe, int connections, int across, bool exports = false) {
+                   StallProbe& probe, int connections, int across, bool exports = false) {
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
     WriteSettings(QStringLiteral("Morvel.ini"), server, folder, connections, across, exports);

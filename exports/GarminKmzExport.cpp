@@ -4,8 +4,8 @@
 #include "job/NumberFormat.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QDateTime>
+#include <QFile>
 
 #include <cpl_conv.h>
 #include <cpl_minixml.h>

@@ -1,7 +1,7 @@
 #include "run/CalibrationOutput.h"
 
-#include "job/WriteError.h"
 #include "job/RunMeasures.h"
+#include "job/WriteError.h"
 #include "run/DownloadRun.h"
 #include "run/RunQuestions.h"
 

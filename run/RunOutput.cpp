@@ -11,8 +11,8 @@ OutputContext::OutputContext(const DownloadJob& job, QImage image, RunOutcome& o
                              RunQuestions& questions)
     : m_job(job), m_image(std::move(image)), m_outcome(outcome), m_asked(&questions) {}
 
-RunQuestions::MissingFolder
-OutputContext::CountedQuestions::missingFolder(const QString& folder, const QString& current) {
+RunQuestions::MissingFolder OutputContext::CountedQuestions::missingFolder(const QString& folder,
+                                                                           const QString& current) {
     ++count;
     return answerer->missingFolder(folder, current);
 }

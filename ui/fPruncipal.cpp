@@ -1,4 +1,3 @@
-#include "ui/ElidedLabel.h"
 #include "ui/fPruncipal.h"
 
 #include "download/TransferGate.h"
@@ -11,6 +10,7 @@
 #include "ui/AcercaDe.h"
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
+#include "ui/ElidedLabel.h"
 #include "ui/IniFile.h"
 #include "ui/MapWindow.h"
 #include "ui/PrintSettingsDialog.h"

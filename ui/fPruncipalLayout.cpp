@@ -276,7 +276,7 @@ void TfPrincipal::buildControls() {
         {cbOzi, "Grabar la calibración del BMP para OziExplorer (.map)"},
         {cbCompe, "Grabar la calibración del BMP para CompeGPS (.imp)"},
         {pbMosaico, "Lo hecho de la descarga en curso: los mosaicos y después los ficheros "
-                   "que se graban"},
+                    "que se graban"},
         {btnDescargar, "Descargar los mosaicos del área, o de las hojas elegidas, en la carpeta "
                        "destino"},
         {btnMosaico, "Ver los mosaicos descargados"},

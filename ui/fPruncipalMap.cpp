@@ -2,16 +2,16 @@
 // an area chosen on the map goes through the fields, and what was measured of this machine
 // and the server (in this session, and in earlier ones through the cache folder) turns into
 // the estimates of a run.
-#include "ui/ElidedLabel.h"
 #include "ui/fPruncipal.h"
 
 #include "download/TransferGate.h"
 #include "download/WhenFinished.h"
 #include "geo/TrackFile.h"
-#include "run/MeasureStore.h"
 #include "job/WorkerGuard.h"
+#include "run/MeasureStore.h"
 #include "ui/CornerEdit.h"
 #include "ui/Dialogs.h"
+#include "ui/ElidedLabel.h"
 #include "ui/MapWindow.h"
 #include "ui/SheetSettings.h"
 #include "ui/WindowPlace.h"

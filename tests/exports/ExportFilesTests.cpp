@@ -1,7 +1,7 @@
 // What every export does with the folder: the file under its name and a line for the log,
 // or a reason and nothing left behind; a stop leaves nothing either.
-#include "job/WriteError.h"
 #include "exports/OutputFile.h"
+#include "job/WriteError.h"
 #include "tests/exports/ExportTestSupport.h"
 #include "tests/geo/GeoTestTools.h"
 #include "tests/support/TestFiles.h"

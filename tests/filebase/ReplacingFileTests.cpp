@@ -16,7 +16,6 @@
 #include <functional>
 #include <iterator>
 
-
 namespace {
 
 // Saves "new" at `path`; the reason when it cannot.

@@ -14,9 +14,9 @@
 #include "tests/support/TestMapServer.h"
 #include "tools/MapHttpServer.h"
 #include "ui/CornerEdit.h"
+#include "ui/ElidedLabel.h"
 #include "ui/IniFile.h"
 #include "ui/MapView.h"
-#include "ui/ElidedLabel.h"
 #include "ui/MapWindow.h"
 #include "ui/WindowPlace.h"
 #include "ui/fPruncipal.h"
@@ -536,7 +536,8 @@ TEST_F(MapWindowTest, EstimatesFollowTheAreaAndTheMeasuredServer) {
         << status->fullText().toStdString();
     EXPECT_EQ(map->estimateText(), "Estimación: " + status->fullText());
     typeInto(*window, "604000", "742000", "10", "10");
-    EXPECT_TRUE(status->fullText().startsWith("100 mosaicos, ")) << status->fullText().toStdString();
+    EXPECT_TRUE(status->fullText().startsWith("100 mosaicos, "))
+        << status->fullText().toStdString();
     EXPECT_TRUE(status->fullText().contains("BMP 48,0 MB")) << status->fullText().toStdString();
     EXPECT_EQ(map->estimateText(), "Estimación: " + status->fullText());
 }

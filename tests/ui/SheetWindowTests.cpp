@@ -6,8 +6,8 @@
 #include "download/OverviewLoader.h"
 #include "job/NumberFormat.h"
 #include "run/SheetSetRun.h"
-#include "ui/ElidedLabel.h"
 #include "ui/CornerEdit.h"
+#include "ui/ElidedLabel.h"
 #include "ui/MapView.h"
 #include "ui/MapWindow.h"
 
