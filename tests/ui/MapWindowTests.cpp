@@ -971,7 +971,10 @@ TEST_F(MapWindowTest, AZipBombIsRefusedAndTheWindowGoesOn) {
 
 // Answers of 7.6 MB for the map's images, once read whole on the window's thread (88 to
 // 96 ms of it each): refused by the size they declare or, without one, as they pass the
-// limit while they come, and the window's thread never works long meanwhile.
+// limit while they come, and the window's thread never works long meanwhile. What Qt had
+// queued of an answer before its refusal is let go in one turn: under 20 ms of the thread in
+// a release build, some 30 ms in this sanitized one and up to twice that with the machine
+// busy.
 TEST_F(MapWindowTest, OversizedImagesAreRefusedWithoutHoldingTheWindow) {
     open();
     server.setOversizedBytes(7'600'000);
@@ -990,7 +993,7 @@ TEST_F(MapWindowTest, OversizedImagesAreRefusedWithoutHoldingTheWindow) {
         for (const QList<QVariant>& f : failed) {
             EXPECT_EQ(f.at(1).toString(), "respuesta de más de 2 MiB");
         }
-        ExpectLive(probe, 50.0);
+        ExpectLive(probe, 100.0);
     }
 }
 
