@@ -7,6 +7,7 @@
 #include "bench/BenchFigures.h"
 #include "geo/TrackFile.h"
 #include "job/SheetCut.h"
+#include "tests/support/LongTracks.h"
 #include "ui/TrackPicture.h"
 
 #include <QDir>
@@ -33,26 +34,6 @@ template <typename Work> auto Timed(const char* what, Work work) {
                 PeakMegabytes());
     std::fflush(stdout);
     return result;
-}
-
-// A GPX of `points` points, in segments of a hundred as devices log them.
-void WriteGpx(const QString& path, int points, const std::function<GeoPoint(int)>& at) {
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "w");
-    std::fputs("<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"t\" "
-               "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk>\n",
-               f);
-    for (int i = 0; i < points; ++i) {
-        if (i % 100 == 0) {
-            std::fputs("<trkseg>\n", f);
-        }
-        const GeoPoint p = at(i);
-        std::fprintf(f, "<trkpt lat=\"%.7f\" lon=\"%.7f\"/>\n", p.latitude, p.longitude);
-        if (i % 100 == 99 || i == points - 1) {
-            std::fputs("</trkseg>\n", f);
-        }
-    }
-    std::fputs("</trk></gpx>\n", f);
-    std::fclose(f);
 }
 
 GroundTrack ReadOrEmpty(const QString& path) {
@@ -82,9 +63,10 @@ int main(int argc, char** argv) {
 
     const QString dense = dir.filePath(QStringLiteral("denso.gpx"));
     constexpr int kDense = 1'000'000;
-    WriteGpx(dense, kDense, [](int i) {
-        return GeoPoint{42.75 + 0.002 * std::sin(i / 20000.0), -1.80 + 0.36 * i / kDense};
-    });
+    if (!WriteDense(dense, kDense)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(dense));
+        return 1;
+    }
     const GroundTrack track =
         Timed("1,000,000 points read and laid on the grid", [&] { return ReadOrEmpty(dense); });
     const GroundRect whole = track.extent.grown(track.extent.width() / 2);
@@ -99,9 +81,10 @@ int main(int argc, char** argv) {
 
     const QString zigzag = dir.filePath(QStringLiteral("zigzag.gpx"));
     constexpr int kZigZag = 100'000;
-    WriteGpx(zigzag, kZigZag, [](int i) {
-        return GeoPoint{42.60 + 0.36 * i / kZigZag, i % 2 == 0 ? -1.90 : -1.42};
-    });
+    if (!WriteZigZag(zigzag, kZigZag)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(zigzag));
+        return 1;
+    }
     const GroundTrack zig =
         Timed("The 100,000-point zig-zag read", [&] { return ReadOrEmpty(zigzag); });
     Cut("  its corridor cut, refused past 400 sheets", zig);
@@ -112,9 +95,10 @@ int main(int argc, char** argv) {
 
     const QString idas = dir.filePath(QStringLiteral("idas.gpx"));
     constexpr int kIdas = 300'000;
-    WriteGpx(idas, kIdas, [](int i) {
-        return GeoPoint{i % 2 == 0 ? 42.60 : 42.78, -1.90 + 0.18 * i / kIdas};
-    });
+    if (!WriteNorthAndSouth(idas, kIdas)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(idas));
+        return 1;
+    }
     const GroundTrack runs =
         Timed("300,000 runs north and south read", [&] { return ReadOrEmpty(idas); });
     Cut("  its corridor cut, each segment across 20 rows", runs);

@@ -6,6 +6,7 @@
 // refused before anything is asked for.
 #include "run/FolderLock.h"
 #include "run/SheetSetRecord.h"
+#include "tests/support/LongTracks.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestMapServer.h"
 #include "tools/MapHttpServer.h"
@@ -464,34 +465,11 @@ TEST_F(SheetBatch, ASetRunsAtItsOwnCoverageAndARecordOfOtherSheetsIsNotGoneOn) {
     EXPECT_EQ(LoadSheetSetRecord(inMapas("Ruta.morvel"))->finishedCount(), 3);
 }
 
-// A track that runs north and south over 20 km, `points` times, while it moves 15 km east:
-// some 350 sheets of a kilometre, each segment crossing twenty rows of them. Written in
-// segments of a hundred points, as GPS devices log.
-void WriteNorthAndSouth(const QString& path, int points) {
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"t\" "
-               "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk>\n",
-               f);
-    for (int i = 0; i < points; ++i) {
-        if (i % 100 == 0) {
-            std::fputs("<trkseg>\n", f);
-        }
-        std::fprintf(f, "<trkpt lat=\"%.6f\" lon=\"%.7f\"/>\n", i % 2 == 0 ? 42.60 : 42.78,
-                     -1.90 + 0.18 * i / points);
-        if (i % 100 == 99 || i == points - 1) {
-            std::fputs("</trkseg>\n", f);
-        }
-    }
-    std::fputs("</trk></gpx>\n", f);
-    std::fclose(f);
-}
-
 // SIGTERM while a long track's sheets are cut (a zig-zag's cut once held it off for 82 s
 // and ended with status 2): the program stops the cut and says so within a second, ends
 // with 143, and has asked for nothing.
 TEST_F(SheetBatch, SigtermWhileATrackIsCutEndsItWithinASecond) {
-    WriteNorthAndSouth(work.filePath(QStringLiteral("rutas/idas.gpx")), 300'000);
+    ASSERT_TRUE(WriteNorthAndSouth(work.filePath(QStringLiteral("rutas/idas.gpx")), 300'000));
     WriteSettings({{"Cobertura", QStringLiteral("4")},
                    {"Ruta", QStringLiteral("rutas/idas.gpx")},
                    {"Margen", QStringLiteral("500")}});

@@ -10,6 +10,7 @@
 #include "job/NumberFormat.h"
 #include "run/DownloadRun.h"
 #include "tests/geo/GeoTestTools.h"
+#include "tests/support/LongTracks.h"
 #include "tests/support/QuickFetchLimits.h"
 #include "tests/support/TestMapServer.h"
 #include "tools/MapHttpServer.h"
@@ -801,48 +802,6 @@ TEST_F(MapWindowTest, AnImageOfATilesGroundWeighsWhatItsTileFileWeighs) {
 
 // --- Tracks that once froze or ended the program -----------------------------------------
 
-// Tracks of many points are written as GPS devices log them, in segments of a hundred
-// points: GDAL grows a line a point at a time, which a sanitized build's realloc makes
-// slow past some tens of thousands.
-constexpr int kSegmentPoints = 100;
-
-void WriteGpx(const QString& path, int points, const std::function<GeoPoint(int)>& at) {
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"t\" "
-               "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk>\n",
-               f);
-    for (int i = 0; i < points; ++i) {
-        if (i % kSegmentPoints == 0) {
-            std::fputs("<trkseg>\n", f);
-        }
-        const GeoPoint p = at(i);
-        std::fprintf(f, "<trkpt lat=\"%.7f\" lon=\"%.7f\"/>\n", p.latitude, p.longitude);
-        if (i % kSegmentPoints == kSegmentPoints - 1 || i == points - 1) {
-            std::fputs("</trkseg>\n", f);
-        }
-    }
-    std::fputs("</trk></gpx>\n", f);
-    std::fclose(f);
-}
-
-// A track of `points` points that zig-zags between 1.90° W and 1.42° W (some 40 km) while
-// it climbs 40 km north: with 100 m tiles some 1,700 sheets of a kilometre along its
-// corridor. A hundred thousand make the 4.3 MB that took 87 s to refuse.
-void WriteZigZag(const QString& path, int points) {
-    WriteGpx(path, points, [points](int i) {
-        return GeoPoint{42.60 + 0.36 * i / points, i % 2 == 0 ? -1.90 : -1.42};
-    });
-}
-
-// A track of `points` points a few centimetres apart, some 30 km east along 42.75° N with
-// gentle bends: the density of a GPS log kept for days.
-void WriteDense(const QString& path, int points) {
-    WriteGpx(path, points, [points](int i) {
-        return GeoPoint{42.75 + 0.002 * std::sin(i / 20000.0), -1.80 + 0.36 * i / points};
-    });
-}
-
 // The window's thread never worked longer than `ms` without a turn of its event loop, nor
 // went a second without one: what the test measures is the program, not how busy the
 // machine running it is (a gap also holds the wait for a processor; see StallProbe).
@@ -861,7 +820,7 @@ TEST_F(MapWindowTest, AMillionPointTrackIsShownWithoutHoldingTheWindow) {
     open();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("denso.gpx"));
-    WriteDense(path, 1'000'000);
+    ASSERT_TRUE(WriteDense(path, 1'000'000));
     StallProbe probe;
     probe.start();
     QSignalSpy read(map, &MapWindow::trackRead);
@@ -914,7 +873,7 @@ TEST_F(MapWindowTest, HojasPorLaRutaOfAZigZagLeavesTheWindowLive) {
     open(2, 4); // 100 m tiles
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("zigzag.gpx"));
-    WriteZigZag(path, 100'000);
+    ASSERT_TRUE(WriteZigZag(path, 100'000));
     QSignalSpy read(map, &MapWindow::trackRead);
     map->openTrack(path);
     ASSERT_TRUE(read.wait(60000));
@@ -939,7 +898,7 @@ TEST_F(MapWindowTest, HojasPorLaRutaOfAZigZagLeavesTheWindowLive) {
 TEST_F(MapWindowTest, AZigZagKeptInTheSettingsDoesNotHoldTheWindowAtStart) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("zigzag.gpx"));
-    WriteZigZag(path, 100'000);
+    ASSERT_TRUE(WriteZigZag(path, 100'000));
     StallProbe probe;
     open(2, 4, QStringLiteral("Ruta=%1\r\nMargen=500\r\n").arg(path));
     probe.start();
