@@ -28,17 +28,6 @@ QString MissingFolderText(const QString& folder) {
     return QStringLiteral("La carpeta destino no existe: %1").arg(QDir::toNativeSeparators(folder));
 }
 
-QString SignalName(int signal) {
-    switch (signal) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    default:
-        return QString::number(signal);
-    }
-}
-
 // The sentence of one file beside the BMP in the summary.
 QString CalibrationSentence(CalibrationFormat format, bool written) {
     switch (format) {
@@ -56,6 +45,17 @@ QString CalibrationSentence(CalibrationFormat format, bool written) {
 }
 
 } // namespace
+
+QString SignalName(int signal) {
+    switch (signal) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    default:
+        return QString::number(signal);
+    }
+}
 
 BatchJob BatchJobFromSettings(const StoredSettings& s) {
     BatchJob out;

@@ -51,6 +51,9 @@ BatchJob BatchJobFromSettings(const StoredSettings& settings);
 // One run without windows: the job of a settings file, with fixed answers to the run's
 // questions (an existing BMP or calibration file is replaced, a record of the same job is
 // gone on with) and everything it tells on the console.
+// "SIGTERM", "SIGINT" or the signal's number, as the summary names what stopped a run.
+QString SignalName(int signal);
+
 class BatchRun : public QObject, private RunQuestions {
     Q_OBJECT
 public:

@@ -29,12 +29,6 @@ struct TrackSheets {
     QString error;
 };
 
-QString SignalText(int signal) {
-    return signal == SIGINT    ? QStringLiteral("SIGINT")
-           : signal == SIGTERM ? QStringLiteral("SIGTERM")
-                               : QString::number(signal);
-}
-
 } // namespace
 
 std::optional<int> BatchRun::startSheets(const BatchJob& given, const SheetSettings& sheets) {
@@ -108,7 +102,7 @@ void BatchRun::trackCut(const BatchJob& batch, const SheetSource& source, const 
     if (m_signal) {
         m_console.line(QStringLiteral("Resumen: hojas de la ruta sin calcular, detenido por la "
                                       "señal %1; ningún mosaico pedido.")
-                           .arg(SignalText(m_signal)));
+                           .arg(SignalName(m_signal)));
         end(InterruptedStatus(m_signal));
         return;
     }

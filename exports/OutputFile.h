@@ -19,7 +19,6 @@ public:
     // Where to write, as GDAL takes paths.
     const std::string& temporaryPath() const { return m_temporaryGdal; }
     // The folder written into.
-    const QString& folder() const { return m_folder; }
 
     // The temporary name of a file, hidden: ".<base>-<tag>.<extension>", where the tag is
     // eight letters or digits.

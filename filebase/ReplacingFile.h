@@ -31,7 +31,6 @@ public:
 
     // Makes the temporary file; false with the reason.
     bool open(QString* error);
-    bool isOpen() const { return m_file.isOpen(); }
     // Where the content goes once open.
     QIODevice& device() { return m_file; }
 

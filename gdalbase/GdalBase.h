@@ -58,8 +58,3 @@ private:
 // half-written file is removed, which a full disk may need to show.
 std::optional<LocalWriteError> GdalWriteCause(const GdalErrorCapture& errors,
                                               const QString& folder);
-
-// Path text as GDAL takes it: UTF-8 on every platform.
-inline std::string GdalPath(const QString& path) {
-    return path.toUtf8().toStdString();
-}

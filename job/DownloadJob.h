@@ -21,6 +21,12 @@ constexpr std::array<ExportFormat, 5> kExportFormats{
 // The format as the user knows it: "GeoTIFF", "GeoPackage", "MBTiles", "KMZ de Garmin",
 // "PDF para imprimir".
 QString ExportFormatName(ExportFormat format);
+// The formats moved to WGS 84, and the PDF whose grid is drawn on ETRS89: they need the
+// datum change the WGS 84 calibration uses.
+constexpr bool ExportNeedsDatumChange(ExportFormat format) {
+    return format == ExportFormat::MbTiles || format == ExportFormat::GarminKmz ||
+           format == ExportFormat::PrintPdf;
+}
 
 // The sheets of paper the PDF to print is laid on.
 enum class PrintPaper { A4, A3 };

@@ -20,7 +20,6 @@ public:
     std::optional<double> estimate() const;
     // The weight behind the estimate: at most the memory.
     double weight() const { return m_weight; }
-    double memory() const { return m_memory; }
 
     // As kept between sessions: the estimate and its weight, checked as a sample is.
     static Measure Restored(double memory, double value, double weight);

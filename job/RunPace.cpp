@@ -69,8 +69,7 @@ void RunPace::beginStep(qint64 nowMs) {
     m_stepTiles = m_tiles;
 }
 
-void RunPace::tilesReported(int count, qint64 nowMs) {
-    Q_UNUSED(nowMs);
+void RunPace::tilesReported(int count) {
     m_tiles = std::max(0, count);
 }
 

@@ -20,7 +20,7 @@ public:
     int value() const;
 
     // Tiles reported so far in the whole run or set, as its progress counts them.
-    void tilesReported(int count, qint64 nowMs);
+    void tilesReported(int count);
     // The sheet at `index` of the plan begins: those before it are done.
     void sheetStarted(int index, qint64 nowMs);
     // An output of the sheet under way: `part` of it done, 0 when it begins, 1 when it ends.

@@ -548,24 +548,25 @@ SheetCut CutCorridor(const std::vector<std::vector<GroundPoint>>& lines,
     const Lattice l = MakeLattice(extent->grown(margin), options.tileSize, options.overlap, false);
     CorridorSheets corridor(l, margin);
     const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+    const auto halted = [] {
+        SheetCut cut = Refused(QStringLiteral("Corte en hojas detenido."));
+        cut.stopped = true;
+        return cut;
+    };
     // Each segment of each line, and a single point as a segment from itself to itself.
     bool more = true;
     for (size_t i = 0; more && i < lines.size(); ++i) {
         const auto& line = lines[i];
         for (size_t k = line.size() == 1 ? 0 : 1; more && k < line.size(); ++k) {
             if (stopped()) {
-                SheetCut cut = Refused(QStringLiteral("Corte en hojas detenido."));
-                cut.stopped = true;
-                return cut;
+                return halted();
             }
             more = corridor.add(line[k == 0 ? 0 : k - 1], line[k]);
         }
     }
     for (size_t i = 0; more && i < points.size(); ++i) {
         if (stopped()) {
-            SheetCut cut = Refused(QStringLiteral("Corte en hojas detenido."));
-            cut.stopped = true;
-            return cut;
+            return halted();
         }
         more = corridor.add(points[i], points[i]);
     }

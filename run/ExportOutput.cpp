@@ -37,12 +37,6 @@ void ExportPool::EndThreads() {
     }
 }
 
-// The formats moved to WGS 84, and the PDF whose grid is drawn on ETRS89.
-bool NeedsDatumChange(ExportFormat format) {
-    return format == ExportFormat::MbTiles || format == ExportFormat::GarminKmz ||
-           format == ExportFormat::PrintPdf;
-}
-
 } // namespace
 
 QThreadPool* ExportWorkPool() {
@@ -71,7 +65,7 @@ void ExportOutput::write(OutputContext& context, Done done) {
     const quint64 generation = ++m_generation;
     const QString name = ExportFileName(m_format, context.job().bmpName);
     ExportInput input;
-    if (NeedsDatumChange(m_format)) {
+    if (ExportNeedsDatumChange(m_format)) {
         const DatumChoice& choice = context.datumChoice();
         if (generation != m_generation || !context.alive()) {
             return;

@@ -1,6 +1,7 @@
 #include "run/OutputNames.h"
 
 #include "exports/MapExport.h"
+#include "filebase/ReplacingFile.h"
 #include "geo/SheetIndex.h"
 #include "job/FileNames.h"
 #include "job/SheetCut.h"
@@ -15,13 +16,10 @@
 
 namespace {
 
-// The files saved whole (the BMP, the calibration files, the index, the overview) take the
-// name "<name>." and eight letters or digits just before their rename, as the records do.
-QString SavedThroughTemporary(const QString& name) {
-    return name + QStringLiteral(".xxxxxxxx");
-}
-QString RecordTemporary(const QString& name) {
-    return name + QStringLiteral(".xxxxxxxx");
+// The files saved whole (the BMP, the calibration files, the index, the overview) and the
+// records take the name "<name>." and a fresh suffix just before their rename.
+QString TemporaryName(const QString& name) {
+    return name + u'.' + QString(kFreshSuffixLength, u'x');
 }
 
 // Paths under the destination folder, '/' between a sheet's folder and its files.
@@ -72,16 +70,16 @@ QStringList RunFileNames(const DownloadJob& job, bool ownRecord) {
     const QString& name = job.bmpName;
     QStringList names;
     if (ownRecord) {
-        names << RecordTemporary(name + QStringLiteral(".morvel"));
+        names << TemporaryName(name + QStringLiteral(".morvel"));
     }
     if (job.saveBmp) {
-        names << SavedThroughTemporary(name + QStringLiteral(".bmp"));
+        names << TemporaryName(name + QStringLiteral(".bmp"));
         for (const CalibrationFormat format :
              {CalibrationFormat::OziExplorer, CalibrationFormat::CompeGps,
               CalibrationFormat::WorldFile}) {
             if (CalibrationWanted(format, job)) {
                 for (const QString& file : CalibrationOutput::FileNames(format, name)) {
-                    names << SavedThroughTemporary(file);
+                    names << TemporaryName(file);
                 }
             }
         }
@@ -110,10 +108,10 @@ std::optional<QString> SheetNamesProblem(const DownloadJob& job, const SheetSet&
     return NamesProblem(
         job.folder, set.name,
         [&job, count](const QString& base) {
-            QStringList paths{RecordTemporary(base + QStringLiteral(".morvel")),
-                              SavedThroughTemporary(SheetIndexKmlName(base)),
-                              SavedThroughTemporary(SheetIndexGeoJsonName(base)),
-                              SavedThroughTemporary(SheetOverviewName(base))};
+            QStringList paths{TemporaryName(base + QStringLiteral(".morvel")),
+                              TemporaryName(SheetIndexKmlName(base)),
+                              TemporaryName(SheetIndexGeoJsonName(base)),
+                              TemporaryName(SheetOverviewName(base))};
             // Every sheet's name has as many digits as the last one's.
             DownloadJob sheet = job;
             sheet.bmpName = SheetName(base, count, count);

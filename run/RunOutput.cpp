@@ -5,6 +5,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <utility>
 
 OutputContext::OutputContext(const DownloadJob& job, QImage image, RunOutcome& outcome,
@@ -59,9 +60,9 @@ bool OutputContext::calibrationOnWgs84() const {
 
 bool OutputContext::exportOnWgs84() const {
     return !m_image.isNull() && !stopping &&
-           (m_job.exportWanted(ExportFormat::MbTiles) ||
-            m_job.exportWanted(ExportFormat::GarminKmz) ||
-            m_job.exportWanted(ExportFormat::PrintPdf));
+           std::any_of(kExportFormats.begin(), kExportFormats.end(), [this](ExportFormat f) {
+               return ExportNeedsDatumChange(f) && m_job.exportWanted(f);
+           });
 }
 
 const DatumChoice& OutputContext::datumChoice() {

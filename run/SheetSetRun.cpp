@@ -107,12 +107,16 @@ struct OverviewOutput {
     std::vector<std::pair<int, QImage>> read;
 };
 
+// A BMP of `size` pixels is a few kilobytes more than its rows at most.
+qint64 BmpBound(const QSize& size) {
+    constexpr qint64 kHeaderSlack = 4096;
+    return BmpFileBytes(size.width(), size.height()) + kHeaderSlack;
+}
+
 // A BMP of the set's own, read as any file of the folder is: never through a link, and
 // only when it is a plain file of the size its grid makes.
 QImage ReadSheetBmp(const OverviewInput::ReadBack& r) {
-    constexpr qint64 kHeaderSlack = 4096;
-    const BoundedRead read =
-        ReadBoundedFile(r.bmp, BmpFileBytes(r.size.width(), r.size.height()) + kHeaderSlack);
+    const BoundedRead read = ReadBoundedFile(r.bmp, BmpBound(r.size));
     if (!read.ok()) {
         return {};
     }
@@ -152,11 +156,8 @@ QString SheetBmpOf(const QString& folder, const Sheet& sheet) {
     return PathPrefix(SheetFolderOf(folder, sheet)) + sheet.name + QStringLiteral(".bmp");
 }
 
-// A BMP of a sheet is a few kilobytes more than its rows at most.
 qint64 SheetBmpBound(const Sheet& sheet) {
-    constexpr qint64 kHeaderSlack = 4096;
-    return BmpFileBytes(int64_t{sheet.across} * kTilePixels, int64_t{sheet.down} * kTilePixels) +
-           kHeaderSlack;
+    return BmpBound({sheet.across * kTilePixels, sheet.down * kTilePixels});
 }
 
 // Why a sheet's folder is not one the set may write into, looked at without following a
@@ -976,12 +977,11 @@ void SheetSetRun::writeOverview() {
         } else if (m_job.saveBmp && !m_tally[i].ran && !m_readBack[i]) {
             m_readBack[i] = true; // once: a BMP that cannot be read leaves its sheet white
             const int p = piecePixels(sheet);
-            in.readBack.push_back(
-                {int(i),
-                 PathPrefix(sheetFolder(sheet)) + sheet.name + QStringLiteral(".bmp"),
-                 sheet.rect(),
-                 {sheet.across * kTilePixels, sheet.down * kTilePixels},
-                 {sheet.across * p, sheet.down * p}});
+            in.readBack.push_back({int(i),
+                                   SheetBmpOf(m_job.folder, sheet),
+                                   sheet.rect(),
+                                   {sheet.across * kTilePixels, sheet.down * kTilePixels},
+                                   {sheet.across * p, sheet.down * p}});
         }
     }
     const quint64 generation = m_generation;

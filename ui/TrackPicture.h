@@ -23,7 +23,6 @@ public:
     explicit TrackPicture(const GroundRect& extent);
 
     void setPicture(const QImage& picture, const GroundRect& ground);
-    bool hasPicture() const { return !m_picture.isNull(); }
 
     QRectF boundingRect() const override { return m_bounds; }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;

@@ -203,7 +203,7 @@ template <typename Run> void TfPrincipal::connectRun(Run* run) {
         showPace();
     });
     connect(run, &Run::progress, this, [this](int tiles) {
-        pace_.tilesReported(tiles, runClock_.elapsed());
+        pace_.tilesReported(tiles);
         showPace();
     });
     connect(run, &Run::outputStep, this, [this](const QString& key, double part) {

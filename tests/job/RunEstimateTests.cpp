@@ -375,7 +375,7 @@ struct PaceStep {
 void Walk(RunPace& pace, const std::vector<PaceStep>& steps) {
     for (const PaceStep& s : steps) {
         if (s.tiles >= 0) {
-            pace.tilesReported(s.tiles, s.atMs);
+            pace.tilesReported(s.tiles);
         } else if (s.sheet >= 0) {
             pace.sheetStarted(s.sheet, s.atMs);
         } else {
