@@ -59,17 +59,23 @@ int MovedCrsEpsg(MovedCrs crs) {
     return crs == MovedCrs::WebMercator ? 3857 : 4326;
 }
 
-std::string PipelineTo(MovedCrs crs, const QString& etrs89Pipeline) {
+std::string PipelineThen(const QString& etrs89Pipeline, const std::string& steps) {
     const std::string base = etrs89Pipeline.trimmed().toStdString();
-    if (base.rfind("+proj=pipeline ", 0) != 0) {
-        return {};
-    }
+    return base.rfind("+proj=pipeline ", 0) == 0 ? base + steps : std::string();
+}
+
+QString NoDatumChangeText() {
+    return QStringLiteral("no hay transformación de ED50 a ETRS89 para la zona");
+}
+
+std::string PipelineTo(MovedCrs crs, const QString& etrs89Pipeline) {
     // ETRS89 longitude and latitude in degrees are taken as WGS 84's.
     if (crs == MovedCrs::WebMercator) {
-        return base + " +step +proj=unitconvert +xy_in=deg +xy_out=rad"
-                      " +step +proj=webmerc +lat_0=0 +lon_0=0 +x_0=0 +y_0=0 +ellps=WGS84";
+        return PipelineThen(etrs89Pipeline,
+                            " +step +proj=unitconvert +xy_in=deg +xy_out=rad"
+                            " +step +proj=webmerc +lat_0=0 +lon_0=0 +x_0=0 +y_0=0 +ellps=WGS84");
     }
-    return base + " +step +proj=axisswap +order=2,1";
+    return PipelineThen(etrs89Pipeline, " +step +proj=axisswap +order=2,1");
 }
 
 namespace {
@@ -80,17 +86,13 @@ OgrTransform TransformTo(MovedCrs crs, const std::string& pipeline) {
     return PipelineTransform(kEd50Utm30, MovedCrsEpsg(crs), pipeline);
 }
 
-QString NoOperation() {
-    return QStringLiteral("no hay transformación de ED50 a ETRS89 para la zona");
-}
-
 } // namespace
 
 bool MoveArea(const GridArea& area, MovedCrs crs, const std::string& pipeline, MovedArea* moved,
               QString* error) {
     const OgrTransform transform = TransformTo(crs, pipeline);
     if (!transform) {
-        return Fail(error, NoOperation());
+        return Fail(error, NoDatumChangeText());
     }
     MovedArea m;
     if (!OCTTransformBounds(transform.get(), area.west, area.south, area.east, area.north, &m.minX,
@@ -119,7 +121,7 @@ bool MoveOutline(const GridArea& area, MovedCrs crs, const std::string& pipeline
                  std::vector<GridPoint>* outline, QString* error) {
     const OgrTransform transform = TransformTo(crs, pipeline);
     if (!transform || perEdge < 1) {
-        return Fail(error, NoOperation());
+        return Fail(error, NoDatumChangeText());
     }
     // Clockwise from the upper-left corner, each edge without its last point.
     const double corners[][2] = {{area.west, area.north},

@@ -42,6 +42,11 @@ int MovedCrsEpsg(MovedCrs crs);
 // (latitude first for EPSG:4326), as GDAL's warp takes it: the ETRS89 pipeline followed by
 // the steps to the CRS. Empty when `etrs89Pipeline` is no PROJ pipeline.
 std::string PipelineTo(MovedCrs crs, const QString& etrs89Pipeline);
+// The PROJ pipeline from the image's grid to ETRS89 degrees (as the WGS 84 calibration
+// uses), followed by `steps`; empty when the text is not a pipeline.
+std::string PipelineThen(const QString& etrs89Pipeline, const std::string& steps);
+// The reason given when there is no such pipeline for the area.
+QString NoDatumChangeText();
 
 // The image moved to the CRS: the smallest rectangle holding its whole outline, and how far
 // one of its pixels reaches there across and down, so that the moved image keeps its detail.

@@ -100,25 +100,38 @@ GdalDataset RgbDataset(const uchar* pixels, int width, int height, int pixelByte
     return dataset;
 }
 
-GdalDataset ImageDataset(const QImage& image, const std::array<double, 6>& geoTransform,
-                         const std::string& wkt) {
-    GdalDataset dataset;
+SourcePixels SourcePixels::Of(const QImage& image) {
+    SourcePixels s;
     switch (image.format()) {
     case QImage::Format_RGB888:
-        dataset = RgbDataset(image.constBits(), image.width(), image.height(), 3,
-                             image.bytesPerLine(), {0, 1, 2});
+        s.pixelBytes = 3;
+        s.offsets = {0, 1, 2};
         break;
     case QImage::Format_RGB32:
     case QImage::Format_ARGB32:
         // A native 0xAARRGGBB word: blue comes first in memory on a little-endian machine.
-        dataset =
-            RgbDataset(image.constBits(), image.width(), image.height(), 4, image.bytesPerLine(),
-                       Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? std::array<int, 3>{2, 1, 0}
-                                                       : std::array<int, 3>{1, 2, 3});
+        s.pixelBytes = 4;
+        s.offsets = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? std::array<int, 3>{2, 1, 0}
+                                                    : std::array<int, 3>{1, 2, 3};
         break;
     default:
+        return s;
+    }
+    s.bits = image.constBits();
+    s.width = image.width();
+    s.height = image.height();
+    s.lineBytes = image.bytesPerLine();
+    return s;
+}
+
+GdalDataset ImageDataset(const QImage& image, const std::array<double, 6>& geoTransform,
+                         const std::string& wkt) {
+    const SourcePixels s = SourcePixels::Of(image);
+    if (!s.bits) {
         return nullptr;
     }
+    GdalDataset dataset =
+        RgbDataset(s.bits, s.width, s.height, s.pixelBytes, s.lineBytes, s.offsets);
     std::array<double, 6> transform = geoTransform;
     if (!dataset || GDALSetGeoTransform(dataset.get(), transform.data()) != CE_None ||
         GDALSetProjection(dataset.get(), wkt.c_str()) != CE_None) {

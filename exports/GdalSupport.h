@@ -88,6 +88,20 @@ private:
     bool m_hadPrevious = false;
 };
 
+// The pixels of a 24-bit (RGB888) or 32-bit (RGB32, ARGB32) image, read in place.
+struct SourcePixels {
+    const uchar* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    int pixelBytes = 0;
+    qsizetype lineBytes = 0;
+    // Where red, green and blue lie in a pixel.
+    std::array<int, 3> offsets{};
+
+    // Empty (null bits) for another format.
+    static SourcePixels Of(const QImage& image);
+};
+
 // A dataset in memory over pixels someone else owns, without a copy: red, green and blue
 // bands, each byte `offsets` into a pixel of `pixelBytes`. GDAL only reads them. Null when
 // GDAL fails; the pixels must outlive the dataset.

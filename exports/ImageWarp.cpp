@@ -79,30 +79,6 @@ void Resample(const SourcePixels& s, const double* xs, const double* ys, const i
 
 } // namespace
 
-SourcePixels SourcePixels::Of(const QImage& image) {
-    SourcePixels s;
-    switch (image.format()) {
-    case QImage::Format_RGB888:
-        s.pixelBytes = 3;
-        s.offsets = {0, 1, 2};
-        break;
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-        // A native 0xAARRGGBB word: blue comes first in memory on a little-endian machine.
-        s.pixelBytes = 4;
-        s.offsets = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? std::array<int, 3>{2, 1, 0}
-                                                    : std::array<int, 3>{1, 2, 3};
-        break;
-    default:
-        return s;
-    }
-    s.bits = image.constBits();
-    s.width = image.width();
-    s.height = image.height();
-    s.lineBytes = image.bytesPerLine();
-    return s;
-}
-
 ImageWarp::ImageWarp(const SourcePixels& source, const GridArea& area, const TargetGrid& target,
                      const std::string& pipeline)
     : m_source(source) {

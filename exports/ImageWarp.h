@@ -7,6 +7,7 @@
 // moved image never needs to be whole in memory and blocks can be made on several threads.
 
 #include "exports/ExportGeometry.h"
+#include "exports/GdalSupport.h"
 
 #include <QImage>
 
@@ -14,20 +15,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// The pixels of a 24-bit (RGB888) or 32-bit (RGB32, ARGB32) image, read in place.
-struct SourcePixels {
-    const uchar* bits = nullptr;
-    int width = 0;
-    int height = 0;
-    int pixelBytes = 0;
-    qsizetype lineBytes = 0;
-    // Where red, green and blue lie in a pixel.
-    std::array<int, 3> offsets{};
-
-    // Empty (null bits) for another format.
-    static SourcePixels Of(const QImage& image);
-};
 
 // The pixel grid the image is moved onto.
 struct TargetGrid {

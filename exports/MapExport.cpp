@@ -38,14 +38,7 @@ Format FormatOf(ExportFormat format) {
 
 // The image's own pixels when GDAL can read them as they are; one converted copy otherwise.
 QImage ReadableImage(const QImage& image) {
-    switch (image.format()) {
-    case QImage::Format_RGB888:
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-        return image;
-    default:
-        return image.convertToFormat(QImage::Format_RGB888);
-    }
+    return SourcePixels::Of(image).bits ? image : image.convertToFormat(QImage::Format_RGB888);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "exports/PrintGrid.h"
 
+#include "exports/ExportGeometry.h"
 #include "exports/GdalSupport.h"
 
 #include <ogr_srs_api.h>
@@ -67,17 +68,17 @@ Etrs89Grid::~Etrs89Grid() = default;
 
 std::unique_ptr<Etrs89Grid> Etrs89Grid::FromPipeline(const QString& etrs89Pipeline,
                                                      QString* error) {
-    const std::string base = etrs89Pipeline.trimmed().toStdString();
+    // ETRS89 degrees on to its UTM zone 30: the same zone the map server's grid uses.
+    const std::string pipeline =
+        PipelineThen(etrs89Pipeline, " +step +proj=unitconvert +xy_in=deg +xy_out=rad"
+                                     " +step +proj=utm +zone=30 +ellps=GRS80");
     auto transforms = std::make_unique<Transforms>();
-    if (base.rfind("+proj=pipeline ", 0) == 0) {
-        // ETRS89 degrees on to its UTM zone 30: the same zone the map server's grid uses.
-        const std::string pipeline = base + " +step +proj=unitconvert +xy_in=deg +xy_out=rad"
-                                            " +step +proj=utm +zone=30 +ellps=GRS80";
+    if (!pipeline.empty()) {
         transforms->forward = PipelineTransform(kEd50Utm30, kEtrs89Utm30, pipeline, false);
         transforms->backward = PipelineTransform(kEtrs89Utm30, kEd50Utm30, pipeline, true);
     }
     if (!transforms->forward || !transforms->backward) {
-        Fail(error, QStringLiteral("no hay transformación de ED50 a ETRS89 para la zona"));
+        Fail(error, NoDatumChangeText());
         return nullptr;
     }
     return std::unique_ptr<Etrs89Grid>(new Etrs89Grid(std::move(transforms)));

@@ -107,6 +107,27 @@ bool Clashes(const Span& s, const std::vector<Span>& taken) {
                        [&s](const Span& t) { return s.from < t.to && t.from < s.to; });
 }
 
+// Where a text outside the frame's `edge` goes, `along` that edge (millimetres from the
+// page's left or top), and how it is turned: upright on the north and south edges, along
+// the frame on the others, its foot towards the frame.
+QPointF BesideEdge(const QRectF& f, FrameEdge edge, double along, TextStyle* style) {
+    switch (edge) {
+    case FrameEdge::North:
+        return {along, f.top() - kLabelGapMm};
+    case FrameEdge::South:
+        style->hanging = true;
+        return {along, f.bottom() + kLabelGapMm};
+    case FrameEdge::West:
+        style->angle = -90.0;
+        return {f.left() - kLabelGapMm, along};
+    case FrameEdge::East:
+        style->angle = -90.0;
+        style->hanging = true;
+        return {f.right() + kLabelGapMm, along};
+    }
+    return {};
+}
+
 // The number of the neighbouring page at the middle of each edge, pointing out of the page,
 // upright on the north and south edges and along the frame on the others, as the labels.
 void DrawNeighbours(QPainter& painter, const PrintPage& page, std::vector<Span> (&taken)[4]) {
@@ -126,31 +147,11 @@ void DrawNeighbours(QPainter& painter, const PrintPage& page, std::vector<Span> 
         const QString text = side.arrow + QStringLiteral(" Hoja %1").arg(side.number);
         TextStyle style{kLabelMm, true, Qt::black, Align::Centre};
         const double half = TextWidth(painter, text, kLabelMm, true) / 2.0 + 1.0;
-        const auto index = static_cast<size_t>(side.edge);
-        QPointF at;
-        switch (side.edge) {
-        case FrameEdge::North:
-            at = QPointF(f.center().x(), f.top() - kLabelGapMm);
-            break;
-        case FrameEdge::South:
-            at = QPointF(f.center().x(), f.bottom() + kLabelGapMm);
-            style.hanging = true;
-            break;
-        case FrameEdge::West:
-            at = QPointF(f.left() - kLabelGapMm, f.center().y());
-            style.angle = -90.0;
-            break;
-        case FrameEdge::East:
-            at = QPointF(f.right() + kLabelGapMm, f.center().y());
-            style.angle = -90.0;
-            style.hanging = true;
-            break;
-        }
-        DrawText(painter, at, text, style);
         const double middle = side.edge == FrameEdge::North || side.edge == FrameEdge::South
                                   ? f.center().x()
                                   : f.center().y();
-        taken[index].push_back({middle - half, middle + half});
+        DrawText(painter, BesideEdge(f, side.edge, middle, &style), text, style);
+        taken[static_cast<size_t>(side.edge)].push_back({middle - half, middle + half});
     }
 }
 
@@ -170,26 +171,7 @@ void DrawLabels(QPainter& painter, const PrintPage& page, const PageGrid& grid,
             continue;
         }
         TextStyle style{kLabelMm, false, Qt::black, Align::Centre};
-        QPointF at;
-        switch (mark.edge) {
-        case FrameEdge::North:
-            at = QPointF(mark.at, f.top() - kLabelGapMm);
-            break;
-        case FrameEdge::South:
-            at = QPointF(mark.at, f.bottom() + kLabelGapMm);
-            style.hanging = true;
-            break;
-        case FrameEdge::West:
-            at = QPointF(f.left() - kLabelGapMm, mark.at);
-            style.angle = -90.0;
-            break;
-        case FrameEdge::East:
-            at = QPointF(f.right() + kLabelGapMm, mark.at);
-            style.angle = -90.0;
-            style.hanging = true;
-            break;
-        }
-        DrawText(painter, at, text, style);
+        DrawText(painter, BesideEdge(f, mark.edge, mark.at, &style), text, style);
         edgeTaken.push_back(span);
     }
 }
