@@ -43,6 +43,10 @@ constexpr double kGoToMetresPerPixel = 10.0;
 constexpr int kMaxMargin = 20000;
 constexpr int kMarginStep = 100;
 
+bool SameGround(const GroundRect& a, const GroundRect& b) {
+    return a.west == b.west && a.south == b.south && a.east == b.east && a.north == b.north;
+}
+
 // The datum change as the worker made it, or why it could not.
 struct ChangeMade {
     std::unique_ptr<DatumChange> change;
@@ -743,6 +747,7 @@ void MapWindow::showTrack(const QString& path, std::shared_ptr<const GroundTrack
     const GroundRect extent = track->extent;
     m_track = std::move(track);
     m_trackPicture = new TrackPicture(extent);
+    m_trackAsked.reset();
     m_trackPicture->setZValue(30);
     m_scene->addItem(m_trackPicture);
     m_trackPath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
@@ -765,6 +770,11 @@ void MapWindow::drawTrack() {
     const GroundRect seen = m_view->visibleGround();
     const GroundRect ground = seen.grown(std::max(seen.width(), seen.height()) / 2);
     const double metresPerPixel = m_view->metresPerPixel();
+    if (m_trackAsked && m_trackAsked->second == metresPerPixel &&
+        SameGround(m_trackAsked->first, ground)) {
+        return;
+    }
+    m_trackAsked = std::make_pair(ground, metresPerPixel);
     const quint64 drawing = ++m_trackDrawing;
     m_trackDrawn = false;
     WhenFinished(this, RunTrackWork([track = m_track, ground, metresPerPixel] {

@@ -20,6 +20,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 class DatumChange;
 class Dialogs;
@@ -155,6 +156,9 @@ private:
     std::shared_ptr<const GroundTrack> m_track;
     quint64 m_trackDrawing = 0; // the latest picture asked for
     bool m_trackDrawn = false;  // and it came
+    // What the latest picture was asked for: the ground it covers at its scale. Asked again
+    // for the same (the view settling where it was put, another map kind), none is drawn.
+    std::optional<std::pair<GroundRect, double>> m_trackAsked;
     QString m_trackPath;
     std::shared_ptr<const SheetSource> m_sheetSource; // as the main window has it
     quint64 m_sourceTrack = 0; // the latest track of a source laid out on a worker

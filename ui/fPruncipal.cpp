@@ -591,7 +591,7 @@ void TfPrincipal::FormCreate() {
     applyNameEnabled();
     cbOzi->setEnabled(job_.saveBmp);
     cbCompe->setEnabled(job_.saveBmp);
-    loadStoredSheets(s);
+    loadStoredSheets(s, storedSheets);
 }
 
 void TfPrincipal::showEvent(QShowEvent* event) {

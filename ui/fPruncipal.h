@@ -27,6 +27,7 @@ class CornerEdit;
 class Dialogs;
 class DownloadRun;
 class ElidedLabel;
+struct SheetSettings;
 class MapWindow;
 class QNetworkAccessManager;
 class RunAnswers;
@@ -237,7 +238,7 @@ private:
     void stopCut();
     void showSheets();
     // The settings file's set, once the window is made; a track is read on a worker.
-    void loadStoredSheets(const StoredSettings& settings);
+    void loadStoredSheets(const StoredSettings& settings, const SheetSettings& stored);
     void runFinished(const RunOutcome& outcome);
     // After a complete recompute: the map follows the job, the estimates are made again.
     void areaChanged();

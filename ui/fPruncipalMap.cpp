@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -455,9 +456,8 @@ void TfPrincipal::showSheets() {
     }
 }
 
-void TfPrincipal::loadStoredSheets(const StoredSettings& settings) {
+void TfPrincipal::loadStoredSheets(const StoredSettings& settings, const SheetSettings& stored) {
     storedSheetKeys_ = settings;
-    const SheetSettings stored = ReadSheetSettings(settings, QDir::currentPath());
     if (!stored.wanted) {
         return;
     }
@@ -469,20 +469,32 @@ void TfPrincipal::loadStoredSheets(const StoredSettings& settings) {
         setSheets(stored.source);
         return;
     }
-    // The track is read on the worker that cuts it.
+    // The track is read on the worker that cuts it, once: a cut started again (another
+    // coverage or overlap while it is cut) takes the track already read.
+    struct Read {
+        std::once_flag once;
+        std::shared_ptr<const SheetSource> source;
+        QString error;
+    };
     const SheetSource light = stored.source.withoutTrack();
     startTrackCut(
         std::make_shared<const SheetSource>(light),
-        [light](QString* error) -> std::shared_ptr<const SheetSource> {
-            GroundTrackRead read = ReadTrackOnGrid(light.trackPath);
-            if (!read.error.isEmpty()) {
-                *error = TrackErrorMessage(light.trackPath, read.error);
-                return nullptr;
+        [light, read = std::make_shared<Read>()](QString* error) {
+            std::call_once(read->once, [&] {
+                GroundTrackRead track = ReadTrackOnGrid(light.trackPath);
+                if (!track.error.isEmpty()) {
+                    read->error = TrackErrorMessage(light.trackPath, track.error);
+                    return;
+                }
+                auto whole = std::make_shared<SheetSource>(light);
+                whole->lines = std::move(track.track.lines);
+                whole->points = std::move(track.track.points);
+                read->source = std::move(whole);
+            });
+            if (!read->source) {
+                *error = read->error;
             }
-            auto whole = std::make_shared<SheetSource>(light);
-            whole->lines = std::move(read.track.lines);
-            whole->points = std::move(read.track.points);
-            return whole;
+            return read->source;
         },
         true);
 }
