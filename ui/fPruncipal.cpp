@@ -218,24 +218,26 @@ QString TfPrincipal::serverBase() const {
     return ChosenServerBase(server_);
 }
 
+void TfPrincipal::applyCountLists() {
+    // A set of sheets has grids of its own: the counts are not what "Descargar" fetches.
+    const Enable lists =
+        sheetSource_ ? Enable::Off : kStateTable.at(static_cast<size_t>(state_)).lists;
+    Apply(cbAncho, lists);
+    Apply(cbAlto, lists);
+}
+
 void TfPrincipal::ApplyState(WindowState state) {
     state_ = state;
     const StateRow& row = kStateTable.at(static_cast<size_t>(state));
     Apply(btnDescargar, row.descargar);
-    for (QComboBox* list : {cbCobertura, cbAncho, cbAlto}) {
-        Apply(list, row.lists);
-    }
+    Apply(cbCobertura, row.lists);
+    applyCountLists();
     Apply(btnSalir, row.salir);
     Apply(btnMosaico, row.mosaico);
     Apply(btnSucesos, row.sucesos);
     Apply(btnNueva, row.nueva);
     Apply(Ver1, row.ver);
     Apply(Detener1, row.detener);
-    // A set of sheets has grids of its own: the counts are not what "Descargar" fetches.
-    if (sheetSource_) {
-        cbAncho->setEnabled(false);
-        cbAlto->setEnabled(false);
-    }
     // Only a finished run with failed tiles has something to try again.
     Reintentar1->setEnabled(state == WindowState::Finished && retryable_);
     // The estimates are for a run to come; during one its own messages need the room, and

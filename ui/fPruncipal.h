@@ -128,7 +128,7 @@ public:
     // The set chosen, with neighbours sharing another number of tiles.
     void setSheetOverlap(int overlap);
     // A track's sheets are being cut.
-    bool cuttingSheets() const { return cutPending_; }
+    bool cuttingSheets() const { return cutStop_ != nullptr; }
     // Back to the fields' one run ("Una sola descarga").
     void clearSheets();
     // The set "Descargar" fetches, if one is chosen and could be cut.
@@ -238,6 +238,8 @@ private:
     void stopCut();
     void showSheets();
     // The settings file's set, once the window is made; a track is read on a worker.
+    // The counts across and down, as the state allows and a chosen set does not.
+    void applyCountLists();
     void loadStoredSheets(const StoredSettings& settings, const SheetSettings& stored);
     void runFinished(const RunOutcome& outcome);
     // After a complete recompute: the map follows the job, the estimates are made again.
@@ -285,10 +287,9 @@ private:
     std::shared_ptr<const SheetSource> sheetSource_;
     SheetCut sheetCut_;
     int32_t cutTileSize_ = 0; // the coverage sheetCut_ was made for; 0: none yet
-    // A track's cut on a worker: its flag, its number (a later one or a stop makes it
-    // stale), its maker, and the set it replaces, taken back if the new choice cannot be
-    // had.
-    bool cutPending_ = false;
+    // A track's cut on a worker: its stop flag (none when no cut is on its way), its number
+    // (a later one or a stop makes it stale), its maker, and the set it replaces, taken back
+    // if the new choice cannot be had.
     std::shared_ptr<std::atomic<bool>> cutStop_;
     quint64 cutNumber_ = 0;
     SourceMaker cutMaker_;

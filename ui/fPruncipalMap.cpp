@@ -240,7 +240,7 @@ void TfPrincipal::setSheetOverlap(int overlap) {
     SheetSource light = sheetSource_->withoutTrack();
     light.overlap = overlap;
     // The track's points as the set has them, or as the cut under way will.
-    const SourceMaker points = cutPending_ ? cutMaker_ : WholeSource(sheetSource_);
+    const SourceMaker points = cuttingSheets() ? cutMaker_ : WholeSource(sheetSource_);
     startTrackCut(
         std::make_shared<const SheetSource>(light),
         [points, overlap](QString* error) -> std::shared_ptr<const SheetSource> {
@@ -277,26 +277,25 @@ void TfPrincipal::btnUnaDescargaClick() {
 }
 
 const SheetSet* TfPrincipal::sheets() const {
-    return sheetSource_ && sheetCut_.set && !cutPending_ ? &*sheetCut_.set : nullptr;
+    return sheetSource_ && sheetCut_.set && !cuttingSheets() ? &*sheetCut_.set : nullptr;
 }
 
 void TfPrincipal::cutSheets() {
     if (!sheetSource_) {
         return;
     }
-    if (cutPending_ || cutTileSize_ == job_.tileSize) {
-        // The same sheets (or those on their way): only their names follow the name.
+    if (cutTileSize_ == job_.tileSize) {
+        // The same sheets (or those on their way, named when they come): only their names
+        // follow the name.
         if (sheetCut_.set && sheetCut_.set->name != job_.bmpName) {
             RenameSheets(&*sheetCut_.set, job_.bmpName);
             showSheets();
         }
-        if (!cutPending_ || cutTileSize_ == job_.tileSize) {
-            return;
-        }
+        return;
     }
     if (sheetSource_->kind == SheetSource::Kind::Track) {
         // A choice still on its way stays one: refused, the set before it comes back.
-        startTrackCut(sheetSource_, cutPending_ ? cutMaker_ : WholeSource(sheetSource_),
+        startTrackCut(sheetSource_, cuttingSheets() ? cutMaker_ : WholeSource(sheetSource_),
                       previousSheets_.has_value());
         return;
     }
@@ -311,7 +310,6 @@ void TfPrincipal::stopCut() {
         cutStop_.reset();
     }
     ++cutNumber_;
-    cutPending_ = false;
     cutMaker_ = nullptr;
 }
 
@@ -320,14 +318,13 @@ void TfPrincipal::startTrackCut(std::shared_ptr<const SheetSource> shown, Source
     if (chosen && !previousSheets_) {
         // What to go back to: the set as it is, or the one whose cut this replaces, to be
         // cut again.
-        previousSheets_ = cutPending_ ? ChosenSheets{sheetSource_, SheetCut{}, 0, cutMaker_}
-                                      : ChosenSheets{sheetSource_, sheetCut_, cutTileSize_, {}};
+        previousSheets_ = cuttingSheets() ? ChosenSheets{sheetSource_, SheetCut{}, 0, cutMaker_}
+                                          : ChosenSheets{sheetSource_, sheetCut_, cutTileSize_, {}};
     }
     stopCut();
     sheetSource_ = std::move(shown);
     sheetCut_ = SheetCut{};
     sheetCut_.message = QStringLiteral("Las hojas de la ruta aún se están calculando.");
-    cutPending_ = true;
     cutTileSize_ = job_.tileSize;
     cutMaker_ = maker;
     auto stop = std::make_shared<std::atomic<bool>>(false);
@@ -363,7 +360,6 @@ void TfPrincipal::trackCutDone(quint64 number, bool chosen, const TrackCut& done
     if (number != cutNumber_ || done.cut.stopped) {
         return; // a later cut or a stop took over
     }
-    cutPending_ = false;
     cutStop_.reset();
     cutMaker_ = nullptr;
     const QString problem = !done.error.isEmpty() ? done.error
@@ -405,16 +401,16 @@ void TfPrincipal::showSheets() {
     pnHojas->setVisible(sheetSource_ != nullptr);
     if (sheetSource_) {
         // Whether "Descargar" fetches sheets, and which, or why it cannot.
-        const bool cut = sheetCut_.set.has_value() && !cutPending_;
-        stHojas->setText(cutPending_ ? QStringLiteral("Hojas: calculando… · ") +
-                                           SheetSourceText(*sheetSource_)
+        const bool cut = sheetCut_.set.has_value() && !cuttingSheets();
+        stHojas->setText(cuttingSheets() ? QStringLiteral("Hojas: calculando… · ") +
+                                               SheetSourceText(*sheetSource_)
                          : cut ? SheetSetLine(*sheetCut_.set) + QStringLiteral(" · ") +
                                      SheetSourceText(*sheetSource_)
                                : QStringLiteral("Hojas: ") + sheetCut_.message);
         stHojas->setToolTip(stHojas->text());
         QPalette palette = stHojas->palette();
         palette.setColor(QPalette::WindowText,
-                         cut || cutPending_ ? QColor(0, 70, 180) : QColor(190, 0, 0));
+                         cut || cuttingSheets() ? QColor(0, 70, 180) : QColor(190, 0, 0));
         stHojas->setPalette(palette);
     }
     // While a set is chosen, the line rules: the fields show its whole extent, from its
@@ -429,9 +425,7 @@ void TfPrincipal::showSheets() {
         ->setTitle(whole ? QStringLiteral("Tamaño de todas las hojas") : QStringLiteral("Tamaño"));
     meUTMx->setEnabled(!set);
     meUTMy->setEnabled(!set);
-    const bool listsOn = state_ == WindowState::Ready || state_ == WindowState::ReadyAgain;
-    cbAncho->setEnabled(!set && listsOn);
-    cbAlto->setEnabled(!set && listsOn);
+    applyCountLists();
     if (const SheetSet* cut = sheets()) {
         const GroundRect e = cut->extent();
         const int32_t west = static_cast<int32_t>(std::llround(e.west));
