@@ -1,6 +1,7 @@
 #include "exports/FormatWriters.h"
 #include "exports/PrintGrid.h"
 #include "exports/PrintPagePainter.h"
+#include "job/MapArea.h"
 #include "job/NumberFormat.h"
 #include "job/WriteError.h"
 
@@ -152,7 +153,7 @@ QString DrawPages(const ExportWork& work, const std::string& path, const PrintPl
     const PageTexts texts{
         job.bmpName, MapText(job),
         ProgramLocale().toString(QDate::currentDate(), QStringLiteral("d 'de' MMMM 'de' yyyy"))};
-    const GroundRect imageGround = JobGround(job);
+    const GroundRect imageGround = JobRect(job);
     for (size_t i = 0; i < plan.pages.size(); ++i) {
         if (!work.progress.report(kDrawingShare * double(i) / double(plan.pages.size()))) {
             painter.end();
@@ -256,7 +257,7 @@ WrittenFile WritePrintPdf(const ExportWork& work, const std::string& path) {
     if (!etrs89) {
         return Failure(reason);
     }
-    const PrintPlan plan = PlanPrintPages(JobGround(job), job.printScale, job.printPaper);
+    const PrintPlan plan = PlanPrintPages(JobRect(job), job.printScale, job.printPaper);
     if (plan.pages.empty()) {
         return Failure(QStringLiteral("la zona no tiene tamaño"));
     }

@@ -64,6 +64,23 @@ int OpenForReading(const QString& path, LinkPolicy links, BoundedRead* refused) 
     return fd;
 }
 
+// What refuses the open file before a byte of it is read: no fstat(), not a plain file, or
+// larger than allowed. Nothing refused otherwise, and `size` is its size.
+BoundedRead LookAtOpenFile(int fd, qint64 maxBytes, qint64* size) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return Refused(ReadRefusal::Unreadable, errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Refused(ReadRefusal::NotRegular);
+    }
+    if (st.st_size > maxBytes) {
+        return Refused(ReadRefusal::TooLarge);
+    }
+    *size = st.st_size;
+    return {};
+}
+
 } // namespace
 
 QString BoundedRead::reason() const {
@@ -86,19 +103,13 @@ BoundedRead ReadBoundedFile(const QString& path, qint64 maxBytes, LinkPolicy lin
 }
 
 BoundedRead ReadOpenFile(int fd, qint64 maxBytes) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        return Refused(ReadRefusal::Unreadable, errno);
+    qint64 size = 0;
+    BoundedRead r = LookAtOpenFile(fd, maxBytes, &size);
+    if (!r.ok()) {
+        return r;
     }
-    if (!S_ISREG(st.st_mode)) {
-        return Refused(ReadRefusal::NotRegular);
-    }
-    if (st.st_size > maxBytes) {
-        return Refused(ReadRefusal::TooLarge);
-    }
-    BoundedRead r;
     // One byte more than allowed tells a file that grew since fstat().
-    r.bytes.resize(static_cast<qsizetype>(st.st_size) + 1);
+    r.bytes.resize(static_cast<qsizetype>(size) + 1);
     qsizetype have = 0;
     while (have < r.bytes.size()) {
         const ssize_t n =
@@ -136,14 +147,11 @@ BoundedDigest DigestBoundedFile(const QString& path, qint64 maxBytes) {
     if (fd < 0) {
         return refuse(refused.refusal, refused.error);
     }
-    struct stat st {};
-    const bool looked = ::fstat(fd, &st) == 0;
-    const int lookError = errno;
-    if (!looked || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
+    qint64 size = 0;
+    const BoundedRead looked = LookAtOpenFile(fd, maxBytes, &size);
+    if (!looked.ok()) {
         ::close(fd);
-        return !looked                ? refuse(ReadRefusal::Unreadable, lookError)
-               : !S_ISREG(st.st_mode) ? refuse(ReadRefusal::NotRegular)
-                                      : refuse(ReadRefusal::TooLarge);
+        return refuse(looked.refusal, looked.error);
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);
     QByteArray slice(1 << 20, Qt::Uninitialized);

@@ -41,11 +41,6 @@ int32_t PrintGridMetres(int32_t scale) {
     return scale >= 50000 ? 2000 : 1000;
 }
 
-GroundRect JobGround(const DownloadJob& job) {
-    return {double(job.easting), double(job.cornerNorthingField) + kNorthingOffset,
-            double(job.cornerEasting), double(job.northingField) + kNorthingOffset};
-}
-
 PrintPlan PlanPrintPages(const GroundRect& area, int32_t scale, PrintPaper paper) {
     PrintPlan plan;
     plan.paper = paper;

@@ -62,6 +62,3 @@ struct PrintPlan {
 // map frame the same size and neighbours sharing kPrintOverlapMm. No pages for an area
 // without size or a scale that is none.
 PrintPlan PlanPrintPages(const GroundRect& area, int32_t scale, PrintPaper paper);
-
-// The area the job's image covers.
-GroundRect JobGround(const DownloadJob& job);

@@ -133,8 +133,16 @@ void RunMeasures::addAnswerTime(const QString& server, double ms, double turns) 
         return;
     }
     Slot(m_answers, server, kAnswerMemory).add(ms, turns);
+    putFirst(server);
+    forgetOldServers();
+}
+
+void RunMeasures::putFirst(const QString& server) {
     m_servers.removeAll(server);
     m_servers.prepend(server);
+}
+
+void RunMeasures::forgetOldServers() {
     while (m_servers.size() > kServers) {
         m_answers.remove(m_servers.takeLast());
     }
@@ -195,12 +203,9 @@ void RunMeasures::add(const RunMeasures& later) {
     for (auto it = later.m_servers.crbegin(); it != later.m_servers.crend(); ++it) {
         const Measure& m = later.m_answers.value(*it, Measure(kAnswerMemory));
         Slot(m_answers, *it, kAnswerMemory).add(m);
-        m_servers.removeAll(*it);
-        m_servers.prepend(*it);
+        putFirst(*it);
     }
-    while (m_servers.size() > kServers) {
-        m_answers.remove(m_servers.takeLast());
-    }
+    forgetOldServers();
     for (auto it = later.m_tiles.cbegin(); it != later.m_tiles.cend(); ++it) {
         Slot(m_tiles, it.key(), kTileMemory).add(it.value());
     }
@@ -265,8 +270,7 @@ RunMeasures RunMeasures::FromJson(const QByteArray& json) {
         const Measure m = Unpair(o.value(QStringLiteral("respuesta_ms")), kAnswerMemory);
         if (Usable(server) && m.estimate()) {
             out.m_answers.insert(server, m);
-            out.m_servers.removeAll(server);
-            out.m_servers.prepend(server);
+            out.putFirst(server);
         }
     }
     const QJsonArray tiles = root.value(QStringLiteral("mosaicos")).toArray();

@@ -96,6 +96,11 @@ public:
     static RunMeasures FromJson(const QByteArray& json);
 
 private:
+    // The server to the front of the list, the latest first; beyond kServers the oldest
+    // are forgotten with what was measured of them.
+    void putFirst(const QString& server);
+    void forgetOldServers();
+
     // The terrain model is served as the cartography: their tiles are the same images.
     static int TileKind(MapKind kind);
 

@@ -2,6 +2,7 @@
 
 #include "download/TransferGate.h"
 #include "job/AreaRecalc.h"
+#include "job/MapArea.h"
 #include "job/MapKinds.h"
 #include "job/NumberFormat.h"
 #include "job/PrintPages.h"
@@ -453,7 +454,7 @@ void TfPrincipal::ExportarClick(ExportFormat format) {
 
 void TfPrincipal::EscalaPapel1Click() {
     // Shown without a loop of its own; its answer comes back through accepted().
-    auto* box = new PrintSettingsDialog(job_.printScale, job_.printPaper, JobGround(job_), this);
+    auto* box = new PrintSettingsDialog(job_.printScale, job_.printPaper, JobRect(job_), this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QDialog::accepted, this, [this, box] {
         job_.printScale = box->scale();

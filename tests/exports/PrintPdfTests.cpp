@@ -3,6 +3,7 @@
 // pixels), and the cut of an area into pages and their grids without a file.
 #include "exports/PrintGrid.h"
 #include "exports/PrintPagePainter.h"
+#include "job/MapArea.h"
 #include "tests/exports/ExportTestSupport.h"
 #include "tests/geo/GeoTestTools.h"
 
@@ -54,7 +55,7 @@ protected:
 
     static QString file() { return s_dir->filePath(QStringLiteral("Prueba.pdf")); }
     static PrintPlan plan() {
-        return PlanPrintPages(JobGround(s_input.job), s_input.job.printScale, PrintPaper::A4);
+        return PlanPrintPages(JobRect(s_input.job), s_input.job.printScale, PrintPaper::A4);
     }
     // `gdalinfo -json` of one page, its pixels the page's points.
     static QJsonObject PageInfo(int page) {
@@ -258,7 +259,7 @@ TEST_F(PrintPdf, EachPageHoldsItsPartOfTheImageAsJpegAtItsOwnPixels) {
         const int page = f[0].toInt();
         ASSERT_TRUE(page >= 1 && page <= 2) << line.toStdString();
         const ImagePiece piece =
-            ImagePieceOf(p.pages[page - 1], p.scale, s_input.image.size(), JobGround(s_input.job));
+            ImagePieceOf(p.pages[page - 1], p.scale, s_input.image.size(), JobRect(s_input.job));
         EXPECT_EQ(f[3].toInt(), piece.pixels.width()) << line.toStdString();
         EXPECT_EQ(f[4].toInt(), piece.pixels.height()) << line.toStdString();
         EXPECT_EQ(f[8], QStringLiteral("jpeg")) << line.toStdString();
