@@ -61,13 +61,11 @@ std::optional<int> BatchRun::startSheets(const BatchJob& given, const SheetSetti
         this, RunTrackWork([this, source, batch, stop] {
             TrackSheets out;
             out.source = source;
-            GroundTrackRead read = ReadTrackOnGrid(source.trackPath);
-            if (!read.error.isEmpty()) {
-                out.error = TrackErrorMessage(source.trackPath, read.error);
+            if (!ReadSourceTrack(&out.source, &out.error)) {
                 return out;
             }
-            int64_t points = static_cast<int64_t>(read.track.points.size());
-            for (const auto& line : read.track.lines) {
+            int64_t points = static_cast<int64_t>(out.source.points.size());
+            for (const auto& line : out.source.lines) {
                 points += static_cast<int64_t>(line.size());
             }
             // Said from the event loop's thread, which owns the console.
@@ -79,15 +77,11 @@ std::optional<int> BatchRun::startSheets(const BatchJob& given, const SheetSetti
                             .arg(name, GroupedNumber(points)));
                 },
                 Qt::QueuedConnection);
-            out.source.lines = std::move(read.track.lines);
-            out.source.points = std::move(read.track.points);
             out.cut = Guarded(
                 [&] { return out.source.cut(batch.job.tileSize, batch.job.bmpName, stop.get()); },
                 [](const QString& reason) {
                     SheetCut failed;
-                    failed.message =
-                        QStringLiteral("No se pueden calcular las hojas de la ruta: %1.")
-                            .arg(reason);
+                    failed.message = TrackCutFailure(reason);
                     return failed;
                 });
             return out;

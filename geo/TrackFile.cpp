@@ -342,3 +342,18 @@ GroundTrackRead ReadTrackOnGrid(const QString& path) {
                        return failed;
                    });
 }
+
+bool ReadSourceTrack(SheetSource* source, QString* error) {
+    GroundTrackRead read = ReadTrackOnGrid(source->trackPath);
+    if (!read.error.isEmpty()) {
+        *error = TrackErrorMessage(source->trackPath, read.error);
+        return false;
+    }
+    source->lines = std::move(read.track.lines);
+    source->points = std::move(read.track.points);
+    return true;
+}
+
+QString TrackCutFailure(const QString& reason) {
+    return QStringLiteral("No se pueden calcular las hojas de la ruta: %1.").arg(reason);
+}

@@ -5,6 +5,7 @@
 
 #include "geo/uClaseElipsoide.h"
 #include "job/MapArea.h"
+#include "job/SheetSource.h"
 
 #include <QString>
 
@@ -68,3 +69,9 @@ struct GroundTrackRead {
     QString error; // a few Spanish words, empty when read
 };
 GroundTrackRead ReadTrackOnGrid(const QString& path);
+
+// The track at the source's path read onto the grid into its lines and points; false, and
+// the message to show ("No se puede usar la ruta…"), when it cannot be read.
+bool ReadSourceTrack(SheetSource* source, QString* error);
+// A track's cut that failed on its worker, as the user is told.
+QString TrackCutFailure(const QString& reason);

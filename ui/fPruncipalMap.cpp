@@ -345,9 +345,7 @@ void TfPrincipal::startTrackCut(std::shared_ptr<const SheetSource> shown, Source
                 },
                 [](const QString& reason) {
                     TrackCut failed;
-                    failed.error = QStringLiteral("No se pueden calcular las hojas de la "
-                                                  "ruta: %1.")
-                                       .arg(reason);
+                    failed.error = TrackCutFailure(reason);
                     return failed;
                 });
         }),
@@ -475,15 +473,10 @@ void TfPrincipal::loadStoredSheets(const StoredSettings& settings, const SheetSe
         std::make_shared<const SheetSource>(light),
         [light, read = std::make_shared<Read>()](QString* error) {
             std::call_once(read->once, [&] {
-                GroundTrackRead track = ReadTrackOnGrid(light.trackPath);
-                if (!track.error.isEmpty()) {
-                    read->error = TrackErrorMessage(light.trackPath, track.error);
-                    return;
-                }
                 auto whole = std::make_shared<SheetSource>(light);
-                whole->lines = std::move(track.track.lines);
-                whole->points = std::move(track.track.points);
-                read->source = std::move(whole);
+                if (ReadSourceTrack(whole.get(), &read->error)) {
+                    read->source = std::move(whole);
+                }
             });
             if (!read->source) {
                 *error = read->error;
