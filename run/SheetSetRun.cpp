@@ -274,8 +274,14 @@ SetStart PrepareStart(const DownloadJob& job, const SheetSet& set, const SheetSo
         const bool own = out.folderProblems[i].isEmpty();
         QString changed;
         if (own && job.saveBmp && out.earlier && out.earlier->sheets[i].finished) {
-            changed = BmpChange(SheetBmpOf(job.folder, entry.sheet), entry.sheet,
-                                out.earlier->sheets[i].bmp);
+            SheetSetRecord::Entry& was = out.earlier->sheets[i];
+            changed = BmpChange(SheetBmpOf(job.folder, entry.sheet), entry.sheet, was.bmp);
+            if (!changed.isEmpty()) {
+                // Not the BMP written: the sheet is done again.
+                was.finished = false;
+                was.bmp = TileStamp{};
+                out.earlierBytes[i] = SheetSetRecord::EntryBytes(was);
+            }
         }
         out.bmpChanged.push_back(changed);
         bool any = false;
@@ -459,36 +465,25 @@ void SheetSetRun::begin(const SetStart& prepared) {
         }
     }
     // What is finished is what the question counts: a sheet whose BMP is not the one
-    // written is done again.
-    std::optional<SheetSetRecord> earlier = prepared.earlier;
-    std::vector<QByteArray> earlierBytes = prepared.earlierBytes;
-    QStringList changed;
-    if (earlier) {
-        for (size_t i = 0; i < earlier->sheets.size(); ++i) {
-            SheetSetRecord::Entry& entry = earlier->sheets[i];
-            if (entry.finished && m_job.saveBmp && !prepared.bmpChanged[i].isEmpty()) {
-                entry.finished = false;
-                entry.bmp = TileStamp{};
-                earlierBytes[i] = SheetSetRecord::EntryBytes(entry);
-                changed << prepared.bmpChanged[i];
-            }
-        }
-    }
+    // written was marked to be done again.
+    const std::optional<SheetSetRecord>& earlier = prepared.earlier;
     const bool resume = earlier && resumeAsked(*earlier);
     if (!alive()) {
         return;
     }
     m_resumed = resume;
     m_record = resume ? *earlier : prepared.fresh;
-    m_entryBytes = resume ? earlierBytes : prepared.freshBytes;
+    m_entryBytes = resume ? prepared.earlierBytes : prepared.freshBytes;
     if (resume) {
         // Where the sheets came from is as given now.
         m_record.sourceKind = prepared.fresh.sourceKind;
         m_record.box = prepared.fresh.box;
         m_record.trackPath = prepared.fresh.trackPath;
         m_record.margin = prepared.fresh.margin;
-        for (const QString& line : changed) {
-            emit logEvent(line);
+        for (const QString& line : prepared.bmpChanged) {
+            if (!line.isEmpty()) {
+                emit logEvent(line);
+            }
         }
         if (const int finished = m_record.finishedCount(); finished > 0) {
             emit logEvent(QStringLiteral(". Hojas ya terminadas: %1 de %2")

@@ -42,7 +42,8 @@ class QNetworkAccessManager;
 struct SetStart {
     SheetSetRecord fresh;
     std::vector<QByteArray> freshBytes;
-    // The earlier record of the same sheets, when something of it was done.
+    // The earlier record of the same sheets, when something of it was done; a sheet whose
+    // BMP is not the one written is no longer finished in it.
     std::optional<SheetSetRecord> earlier;
     std::vector<QByteArray> earlierBytes;
     QString refused; // why a record that is there was not read
