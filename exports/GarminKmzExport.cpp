@@ -1,5 +1,6 @@
 #include "exports/FormatWriters.h"
 #include "exports/OrderedWorkers.h"
+#include "exports/OutputFile.h"
 #include "exports/TileEncoding.h"
 #include "job/NumberFormat.h"
 
@@ -203,8 +204,7 @@ bool ReadWhole(const std::string& path, std::vector<GByte>* bytes) {
 // them ("a}b", "{x", "mapas.kmz"). The file is mapped, not copied.
 class ArchiveView {
 public:
-    explicit ArchiveView(const std::string& path)
-        : m_file(QFile::decodeName(QByteArray::fromStdString(path))) {
+    explicit ArchiveView(const std::string& path) : m_file(OutputFile::QtPath(path)) {
         static std::atomic<unsigned> views{0};
         uchar* bytes = m_file.open(QIODevice::ReadOnly) && m_file.size() > 0
                            ? m_file.map(0, m_file.size())
@@ -308,6 +308,10 @@ struct OverlayPlan {
     int height = 0;
     int maxSide = kOverlayPixels;
     WindowsInside inside;
+
+    // Degrees a pixel of the moved grid.
+    double stepX() const { return (area.maxX - area.minX) / width; }
+    double stepY() const { return (area.maxY - area.minY) / height; }
 };
 
 bool PlanOverlays(const ExportWork& work, const std::string& pipeline, OverlayPlan* plan,
@@ -320,10 +324,8 @@ bool PlanOverlays(const ExportWork& work, const std::string& pipeline, OverlayPl
     }
     plan->width = std::max(1, static_cast<int>(std::lround((area.maxX - area.minX) / area.stepX)));
     plan->height = std::max(1, static_cast<int>(std::lround((area.maxY - area.minY) / area.stepY)));
-    const double stepX = (area.maxX - area.minX) / plan->width;
-    const double stepY = (area.maxY - area.minY) / plan->height;
     for (GridPoint& p : outline) {
-        p = {(p.x - area.minX) / stepX, (area.maxY - p.y) / stepY};
+        p = {(p.x - area.minX) / plan->stepX(), (area.maxY - p.y) / plan->stepY()};
     }
     for (;; plan->maxSide /= 2) {
         plan->inside = WindowsInsideOutline(outline, plan->width, plan->height, plan->maxSide);
@@ -367,8 +369,8 @@ WrittenFile WriteGarminKmz(const ExportWork& work, const std::string& path) {
     // The boxes follow from the windows alone, so doc.kml goes first, where every reader
     // of a KMZ looks for it. Images are named by the window they were cut from.
     const MovedArea& area = plan.area;
-    const double stepX = (area.maxX - area.minX) / plan.width;
-    const double stepY = (area.maxY - area.minY) / plan.height;
+    const double stepX = plan.stepX();
+    const double stepY = plan.stepY();
     const int across = (plan.width + plan.maxSide - 1) / plan.maxSide;
     const int down = (plan.height + plan.maxSide - 1) / plan.maxSide;
     std::vector<Overlay> overlays;

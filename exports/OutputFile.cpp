@@ -74,6 +74,14 @@ bool RenameOver(const QString& from, const QString& to, QString* reason) {
 
 } // namespace
 
+QString OutputFile::QtPath(const std::string& gdalPath) {
+#ifdef Q_OS_WIN
+    return QString::fromStdString(gdalPath);
+#else
+    return QFile::decodeName(QByteArray::fromStdString(gdalPath));
+#endif
+}
+
 QString OutputFile::TemporaryName(const QString& fileName, const QString& tag) {
     const QFileInfo info(fileName);
     return u'.' + info.completeBaseName() + u'-' + tag + u'.' + info.suffix();

@@ -18,7 +18,8 @@ public:
 
     // Where to write, as GDAL takes paths.
     const std::string& temporaryPath() const { return m_temporaryGdal; }
-    // The folder written into.
+    // A path as GDAL takes it (temporaryPath()) as Qt opens files.
+    static QString QtPath(const std::string& gdalPath);
 
     // The temporary name of a file, hidden: ".<base>-<tag>.<extension>", where the tag is
     // eight letters or digits.

@@ -1,4 +1,5 @@
 #include "exports/FormatWriters.h"
+#include "exports/OutputFile.h"
 #include "exports/PrintGrid.h"
 #include "exports/PrintPagePainter.h"
 #include "job/MapArea.h"
@@ -33,15 +34,6 @@ constexpr double kMappedCornerMetres = 1.0;
 constexpr double kPointSizeShare = 1e-4;
 // The part of the work that drawing the pages takes; GDAL's georeference takes the rest.
 constexpr double kDrawingShare = 0.85;
-
-// The file GDAL is to write, as Qt opens files.
-QString QtPath(const std::string& path) {
-#ifdef Q_OS_WIN
-    return QString::fromStdString(path);
-#else
-    return QFile::decodeName(QByteArray::fromStdString(path));
-#endif
-}
 
 QString MapKindName(MapKind kind) {
     switch (kind) {
@@ -134,7 +126,7 @@ QString DrawPages(const ExportWork& work, const std::string& path, const PrintPl
     const DownloadJob& job = work.input.job;
     // The file opened here rather than by the writer, which never says that a write failed
     // (a full disk, a file-size limit).
-    WriteCheckedFile file(QtPath(path));
+    WriteCheckedFile file(OutputFile::QtPath(path));
     if (!file.open(QIODevice::WriteOnly)) {
         return LocalWriteErrorFor(file.failure()).reason;
     }
